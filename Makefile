@@ -1,0 +1,56 @@
+# The README's commands. Each installs what is missing, configures and builds first.
+BUILD      ?= build
+GENERATOR  ?= Ninja
+CMAKE_ARGS ?=
+FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 600
+
+.PHONY: all deps build test run screenshot asan tsan fuzz bench soak format clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G $(GENERATOR) $(CMAKE_ARGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure --timeout 600
+
+run: build
+	@bash scripts/run.sh $(BUILD)
+
+screenshot: build
+	@bash scripts/screenshot.sh $(BUILD)
+
+# Every suite under address+undefined, then under thread sanitizer.
+asan: deps
+	cmake -S . -B build-asan -G $(GENERATOR) -DNIBP_SANITIZE=address,undefined $(CMAKE_ARGS)
+	cmake --build build-asan
+	ctest --test-dir build-asan --output-on-failure --timeout 900
+
+tsan: deps
+	cmake -S . -B build-tsan -G $(GENERATOR) -DNIBP_SANITIZE=thread $(CMAKE_ARGS)
+	cmake --build build-tsan
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build-tsan --output-on-failure --timeout 900
+
+fuzz: deps
+	CXX=clang++ cmake -S . -B build-fuzz -G $(GENERATOR) -DNIBP_FUZZ=ON -DNIBP_WITH_QT=OFF $(CMAKE_ARGS)
+	cmake --build build-fuzz --target fuzz_receive
+	bash scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
+bench: build
+	@bash scripts/bench.sh $(BUILD)
+
+soak: build
+	@SOAK_SECONDS=$(SOAK_SECONDS) bash scripts/soak.sh $(BUILD)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -1,0 +1,15 @@
+#include "app/nibp_app.h"
+
+#include "console/nibp_dlg.h"
+
+BOOL CNibpApp::InitInstance() {
+  AfxEnableControlContainer();
+  Enable3dControlsStatic();
+  {
+    CNibpDlg dlg(Ui());
+    m_pMainWnd = &dlg;
+    (void)dlg.DoModal();
+    m_pMainWnd = nullptr;
+  }
+  return FALSE;
+}

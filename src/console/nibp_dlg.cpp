@@ -1,0 +1,307 @@
+#include "console/nibp_dlg.h"
+
+#include <cstdio>
+
+#include "console/about_dlg.h"
+#include "console/inflate_text.h"
+#include "framework/icon.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr uint32_t kBaudRate = 9600;
+constexpr uint8_t kByteSize = 8;
+constexpr uint8_t kNoParity = 0;
+constexpr uint8_t kOneStopBit = 0;
+constexpr uint32_t kInflateMin = 30;
+constexpr uint32_t kInflateMax = 300;
+constexpr uint32_t kInflateStart = 160;
+
+template <typename... Args>
+std::string Format(const char* fmt, Args... args) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  return buf;
+}
+
+}  // namespace
+
+CNibpDlg::CNibpDlg(fw::Backend& ui, CDialog* parent)
+    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent), m_hIcon(fw::LoadIcon(IDR_MAINFRAME)) {
+  MapHandlers();
+}
+
+CNibpDlg::CNibpDlg(fw::Backend& ui, std::shared_ptr<serial::Platform> platform, CDialog* parent)
+    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent), m_comm(std::move(platform)),
+      m_hIcon(fw::LoadIcon(IDR_MAINFRAME)) {
+  MapHandlers();
+}
+
+// The reader thread must not outlive the window it notifies: close as "CLOSE" does.
+CNibpDlg::~CNibpDlg() { m_comm.ClosePort(); }
+
+void CNibpDlg::MapHandlers() {
+  MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
+  MapCommand(IDC_PORT_OPEN, BN_CLICKED, [this] { OnPortOpen(); });
+  MapCommand(IDC_PORT_CLOSE, BN_CLICKED, [this] { OnPortClose(); });
+  MapCommand(IDC_INFLATE, EN_KILLFOCUS, [this] { OnKillfocusInflate(); });
+  MapDeltaPos(IDC_INFLATE_SPIN, [this](const NMUPDOWN& nm) { return OnDeltaposInflateSpin(nm); });
+  MapCommand(IDC_SET_PRESSURE, BN_CLICKED, [this] { OnSetPressure(); });
+  MapCommand(IDC_START_ADULT, BN_CLICKED, [this] { OnStartAdult(); });
+  MapCommand(IDC_START_NEONATE, BN_CLICKED, [this] { OnStartNeonate(); });
+  MapCommand(IDC_START_PEDIATRIC, BN_CLICKED, [this] { OnStartPediatric(); });
+  MapCommand(IDC_ABORT_BP, BN_CLICKED, [this] { OnAbortBp(); });
+  MapCommand(IDC_GET_PRESSURE, BN_CLICKED, [this] { OnGetPressure(); });
+  MapCommand(IDC_GET_BP_DATA, BN_CLICKED, [this] { OnGetBpData(); });
+  MapCommand(IDC_CLEAR_DISPLAY, BN_CLICKED, [this] { OnClearDisplay(); });
+  MapCommand(IDC_PUMP, BN_CLICKED, [this] { OnPump(); });
+  MapCommand(IDC_CONTROL_VALVE, BN_CLICKED, [this] { OnControlValve(); });
+  MapCommand(IDC_DUMP_VALVE, BN_CLICKED, [this] { OnDumpValve(); });
+  MapCommand(IDC_AUTO_PRESSURE, BN_CLICKED, [this] { OnAutoPressureDisplay(); });
+  MapMessage(WM_COMM_RECEIVE, [this](WPARAM w, LPARAM l) { return OnCommReceive(w, l); });
+}
+
+void CNibpDlg::DoDataExchange(CDataExchange* pDX) {
+  CDialog::DoDataExchange(pDX);
+  DDX_Control(pDX, IDC_LIST_EVENT, m_listEvent);
+  DDX_Control(pDX, IDC_LIST_RAW, m_listRaw);
+  DDX_Control(pDX, IDC_INFLATE_SPIN, m_spinInflate);
+  DDX_Control(pDX, IDC_PORT_COMBO, m_cbPort);
+  DDX_Text(pDX, IDC_PORT_STATUS, m_strStatus);
+  DDX_Text(pDX, IDC_INFLATE, m_strInflate);
+  DDX_Check(pDX, IDC_PUMP, m_bPump);
+  DDX_Check(pDX, IDC_CONTROL_VALVE, m_bControlValve);
+  DDX_Check(pDX, IDC_DUMP_VALVE, m_bDumpValve);
+  DDX_Check(pDX, IDC_AUTO_PRESSURE, m_bAutoPressure);
+  DDX_Text(pDX, IDC_PRESSURE, m_strPressure);
+  DDX_Text(pDX, IDC_RX_HEX, m_rx.m_strRxHex);
+  DDX_Text(pDX, IDC_RX_CHECK, m_rx.m_strRxCheck);
+}
+
+BOOL CNibpDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+
+  if (CMenu* sysMenu = GetSystemMenu(FALSE)) {
+    std::string aboutMenu;
+    if (LoadResourceString(aboutMenu, IDS_ABOUTBOX) && !aboutMenu.empty()) {
+      sysMenu->AppendMenu(MF_SEPARATOR);
+      sysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, aboutMenu);
+    }
+  }
+  SetIcon(m_hIcon, TRUE);
+  SetIcon(m_hIcon, FALSE);
+
+  m_nSelPort = 1;
+  m_cbPort.SetCurSel(1);
+  m_spinInflate.SetRange(static_cast<int>(kInflateMin), static_cast<int>(kInflateMax));
+  m_nInflate = kInflateStart;
+  m_strInflate = Format("%d", static_cast<int>(m_nInflate));
+  m_listRaw.ResetContent();
+  m_listEvent.ResetContent();
+  m_strPressure = Format("%3d  mmHg", 0);
+  GetDlgItem(IDC_PRESSURE)->EnableWindow(FALSE);
+  UpdateData(FALSE);
+  m_rx.ResetFrameState();
+  return TRUE;
+}
+
+void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
+  if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg about(Ui(), this);
+    about.DoModal();
+  } else {
+    CDialog::OnSysCommand(id, param);
+  }
+}
+
+void CNibpDlg::OnPaint() {
+  if (!IsIconic()) {
+    CDialog::OnPaint();
+    return;
+  }
+  SendMessage(WM_ICONERASEBKGND);
+  const int cxIcon = GetSystemMetrics(SM_CXICON);
+  const int cyIcon = GetSystemMetrics(SM_CYICON);
+  CRect rect;
+  GetClientRect(&rect);
+  const int x = (rect.Width() - cxIcon + 1) / 2;
+  const int y = (rect.Height() - cyIcon + 1) / 2;
+  GetWindow()->DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CNibpDlg::OnQueryDragIcon() { return m_hIcon; }
+
+// ---- commands ----
+
+void CNibpDlg::Log(CListBox& list, const std::string& line) {
+  list.AddString(line);
+  list.SetCurSel(list.GetCount() - 1);
+}
+
+void CNibpDlg::SendAndLog(size_t n, const std::string& eventText) {
+  // The frame is already in m_txBuf: builders run after UpdateData(TRUE) in the callers.
+  m_strTxLine = protocol::RenderRaw(protocol::kPrefixSent, std::span(m_txBuf.data(), n));
+  (void)m_comm.WritePort(m_txBuf.data(), static_cast<uint32_t>(n));
+  Log(m_listRaw, m_strTxLine);
+  Log(m_listEvent, eventText);
+}
+
+void CNibpDlg::OnSetPressure() {
+  UpdateData(TRUE);
+  SendAndLog(protocol::BuildSetPressure(m_txBuf, m_nInflate),
+             Format("-- Set Initial Inflate to %d --", static_cast<int>(m_nInflate)));
+}
+
+void CNibpDlg::OnStartAdult() {
+  UpdateData(TRUE);
+  SendAndLog(protocol::BuildStartAdult(m_txBuf), "-- Start Adult BP --");
+}
+
+void CNibpDlg::OnStartNeonate() {
+  UpdateData(TRUE);
+  SendAndLog(protocol::BuildStartNeonate(m_txBuf), "-- Start Neonate BP --");
+}
+
+void CNibpDlg::OnStartPediatric() {
+  UpdateData(TRUE);
+  SendAndLog(protocol::BuildStartPediatric(m_txBuf), "-- Start Pediatric BP --");
+}
+
+void CNibpDlg::OnAbortBp() {
+  UpdateData(TRUE);
+  SendAndLog(protocol::BuildAbortBp(m_txBuf), "-- Abort BP --");
+}
+
+void CNibpDlg::OnGetPressure() {
+  UpdateData(TRUE);
+  SendAndLog(protocol::BuildGetPressure(m_txBuf), "-- Get Pressure --");
+}
+
+void CNibpDlg::OnGetBpData() {
+  UpdateData(TRUE);
+  SendAndLog(protocol::BuildGetBpData(m_txBuf), "-- Get BP Data --");
+}
+
+void CNibpDlg::SendPneumatics(const std::string& eventText) {
+  SendAndLog(protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
+             eventText);
+}
+
+void CNibpDlg::OnPump() {
+  UpdateData(TRUE);
+  SendPneumatics(m_bPump == 1 ? "-- Start Pump --" : "-- Stop Pump --");
+}
+
+void CNibpDlg::OnControlValve() {
+  UpdateData(TRUE);
+  SendPneumatics(m_bControlValve == 1 ? "-- Closed Control Valve --" : "-- open Control Valve --");
+}
+
+void CNibpDlg::OnDumpValve() {
+  UpdateData(TRUE);
+  SendPneumatics(m_bDumpValve == 1 ? "-- Closed Dump Valve --" : "-- open Dump Valve --");
+}
+
+// ---- port ----
+
+void CNibpDlg::OnSelchangePort() { m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel()); }
+
+void CNibpDlg::OnPortOpen() {
+  if (m_nSelPort == 0) {
+    AfxMessageBox("Select Comport");
+    return;
+  }
+  m_comm.SetPortSettings(m_nSelPort, kBaudRate, kByteSize, kNoParity, kOneStopBit);
+  if (m_comm.m_bConnected == 1) {
+    AfxMessageBox("Comport  is already used.");
+    return;
+  }
+  m_comm.SetNotifyWindow(this);
+  (void)m_comm.CreateIoEvents();
+  if (m_comm.OpenPort()) {
+    m_strStatus = Format("COM%d OPEN", m_nSelPort);
+    UpdateData(FALSE);
+  } else {
+    AfxMessageBox(Format("Com_Port %d Open Fail", m_nSelPort));
+  }
+}
+
+void CNibpDlg::OnPortClose() {
+  if (m_comm.m_bConnected != 1) return;
+  m_comm.ClosePort();
+  m_strStatus = "CLOSE";
+  UpdateData(FALSE);
+}
+
+// ---- inflate pressure ----
+
+void CNibpDlg::OnKillfocusInflate() {
+  UpdateData(TRUE);
+  m_nInflate = static_cast<uint32_t>(console::ParseInflate(m_strInflate));
+  UpdateData(FALSE);
+}
+
+LRESULT CNibpDlg::OnDeltaposInflateSpin(const NMUPDOWN& nm) {
+  if (nm.iDelta < 0) {
+    m_nInflate = m_nInflate <= kInflateMin ? kInflateMax : m_nInflate - 1;
+  } else {
+    m_nInflate = m_nInflate >= kInflateMax ? kInflateMin : m_nInflate + 1;
+  }
+  UpdateData(TRUE);
+  return 0;  // the control steps itself and writes its position into the edit
+}
+
+// ---- logs and poll ----
+
+void CNibpDlg::OnClearDisplay() {
+  m_listRaw.ResetContent();
+  m_listEvent.ResetContent();
+}
+
+void CNibpDlg::OnAutoPressureDisplay() {
+  UpdateData(TRUE);
+  if (m_bAutoPressure == 1) {
+    SetTimer(TIMER_PRESSURE_POLL, kPressurePollMs, nullptr);
+    GetDlgItem(IDC_PRESSURE)->EnableWindow(TRUE);
+  } else {
+    KillTimer(TIMER_PRESSURE_POLL);
+    m_strPressure = protocol::FormatPressure(0);
+    GetDlgItem(IDC_PRESSURE)->EnableWindow(FALSE);
+  }
+  UpdateData(FALSE);
+}
+
+void CNibpDlg::OnTimer(UINT_PTR id) {
+  CDialog::OnTimer(id);
+  if (id == TIMER_PRESSURE_POLL) {
+    OnGetPressure();
+  } else if (id == TIMER_REPLY_DISPATCH) {
+    OnReplyDispatchTick();
+  }
+}
+
+// ---- receive path ----
+
+LRESULT CNibpDlg::OnCommReceive(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  const uint32_t count = m_comm.m_dwLastRead;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (m_comm.HasRxData()) m_rx.PushReplyByte(m_comm.GetRxByte());
+  }
+  while (m_rx.m_nReplyCount > 0) {
+    if (m_rx.Step(m_rx.PopReplyByte())) SetTimer(TIMER_REPLY_DISPATCH, kReplyDispatchMs, nullptr);
+  }
+  UpdateData(FALSE);
+  return 1;
+}
+
+void CNibpDlg::OnReplyDispatchTick() {
+  protocol::TickOutput out = protocol::DispatchTick(m_rx);
+  if (out.stopTimer) KillTimer(TIMER_REPLY_DISPATCH);
+  if (!out.shown) return;
+  Log(m_listRaw, out.rawLine);
+  if (out.isCuffPressure) {
+    if (m_bAutoPressure == 1) m_strPressure = protocol::FormatPressure(out.cuffPressure);
+    UpdateData(FALSE);
+  }
+  for (const auto& line : out.eventLines) Log(m_listEvent, line);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The console window: port selection, commands to the module, the two logs, and the receive
+// path from the serial reader to the decoded reply lines.
+
+#include <cstdint>
+#include <string>
+
+#include "framework/dialog.h"
+#include "protocol/frames.h"
+#include "protocol/reply.h"
+#include "serial/comm.h"
+
+inline constexpr UINT_PTR TIMER_PRESSURE_POLL = 0;
+inline constexpr UINT_PTR TIMER_REPLY_DISPATCH = 1;
+inline constexpr UINT kPressurePollMs = 250;
+inline constexpr UINT kReplyDispatchMs = 20;
+
+class CNibpDlg : public CDialog {
+ public:
+  explicit CNibpDlg(fw::Backend& ui, CDialog* parent = nullptr);
+  // Tests hand in a CComm on a replaced OS layer.
+  CNibpDlg(fw::Backend& ui, std::shared_ptr<serial::Platform> platform, CDialog* parent = nullptr);
+  ~CNibpDlg() override;
+
+  // State shared by the handlers, in the order the window declares it. The reply assembler's
+  // counters, ring, frame buffer, parked store and diagnostic texts live in m_rx.
+  protocol::ReplyReceiver m_rx;
+  uint8_t m_nSelPort = 0;
+  CComm m_comm;
+  protocol::TxBuf m_txBuf{};
+  uint32_t m_nInflate = 0;
+  std::string m_strTxLine;
+  CListBox m_listEvent;
+  CListBox m_listRaw;
+  CSpinButtonCtrl m_spinInflate;
+  CComboBox m_cbPort;
+  std::string m_strStatus;
+  std::string m_strInflate;
+  BOOL m_bPump = 0;
+  BOOL m_bControlValve = 0;
+  BOOL m_bDumpValve = 0;
+  BOOL m_bAutoPressure = 0;
+  std::string m_strPressure;
+  HICON m_hIcon = nullptr;
+
+  // Handlers, public so that tests may call them as the window would.
+  void OnSelchangePort();
+  void OnPortOpen();
+  void OnPortClose();
+  void OnKillfocusInflate();
+  LRESULT OnDeltaposInflateSpin(const NMUPDOWN& nm);
+  void OnSetPressure();
+  void OnStartAdult();
+  void OnStartNeonate();
+  void OnStartPediatric();
+  void OnAbortBp();
+  void OnGetPressure();
+  void OnGetBpData();
+  void OnPump();
+  void OnControlValve();
+  void OnDumpValve();
+  void OnClearDisplay();
+  void OnAutoPressureDisplay();
+  LRESULT OnCommReceive(WPARAM wParam, LPARAM lParam);
+  void OnTimer(UINT_PTR id) override;
+  void OnSysCommand(UINT id, LPARAM param) override;
+  void OnPaint() override;
+  HCURSOR OnQueryDragIcon() override;
+
+ protected:
+  void DoDataExchange(CDataExchange* pDX) override;
+  BOOL OnInitDialog() override;
+
+ private:
+  void MapHandlers();
+  // The send-and-log sequence every command shares; `n` bytes of m_txBuf are sent.
+  void SendAndLog(size_t n, const std::string& eventText);
+  void SendPneumatics(const std::string& eventText);
+  void OnReplyDispatchTick();
+  static void Log(CListBox& list, const std::string& line);
+};

@@ -1,0 +1,316 @@
+#include "framework/headless/headless.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <stdexcept>
+
+namespace fw::headless {
+
+HeadlessWindow::HeadlessWindow(HeadlessBackend& backend, const res::DialogTemplate& tmpl,
+                               WindowEvents& events)
+    : backend_(backend), tmpl_(tmpl), events_(events) {
+  backend_.windows_.push_back(this);
+}
+
+HeadlessWindow::~HeadlessWindow() {
+  auto& w = backend_.windows_;
+  w.erase(std::remove(w.begin(), w.end(), this), w.end());
+}
+
+HeadlessWindow::Ctl& HeadlessWindow::C(int id) {
+  auto it = ctls_.find(id);
+  if (it == ctls_.end()) throw std::out_of_range("no control " + std::to_string(id));
+  return it->second;
+}
+
+const HeadlessWindow::Ctl& HeadlessWindow::C(int id) const {
+  auto it = ctls_.find(id);
+  if (it == ctls_.end()) throw std::out_of_range("no control " + std::to_string(id));
+  return it->second;
+}
+
+bool HeadlessWindow::Create() {
+  if (created_) return true;
+  for (const auto& c : tmpl_.controls) {
+    if (c.id == IDC_STATIC) continue;
+    Ctl ctl;
+    ctl.tmpl = &c;
+    ctl.text = std::string(c.caption);
+    ctl.visible = (c.style & res::kHidden) == 0;
+    ctl.enabled = (c.style & res::kDisabled) == 0;
+    ctls_.emplace(c.id, std::move(ctl));
+  }
+  for (const auto& item : tmpl_.initItems) C(item.controlId).lines.emplace_back(item.text);
+  created_ = true;
+  clientW_ = tmpl_.w * 7 / 4;
+  clientH_ = tmpl_.h * 14 / 8;
+  const BOOL setFocus = events_.OnBackendInit();
+  if (setFocus && !ended_) {
+    for (const auto& c : tmpl_.controls) {
+      if ((c.style & res::kTabStop) && c.id != IDC_STATIC && C(c.id).visible && C(c.id).enabled) {
+        focus_ = c.id;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+INT_PTR HeadlessWindow::RunModal() {
+  backend_.modalRuns_.push_back(tmpl_.id);
+  if (!Create()) return -1;
+  if (!ended_ && backend_.onModal) backend_.onModal(*this);
+  if (!ended_) End(IDCANCEL);
+  return endCode_;
+}
+
+void HeadlessWindow::End(INT_PTR code) {
+  if (ended_) return;
+  ended_ = true;
+  endCode_ = code;
+  timers_.clear();
+}
+
+void HeadlessWindow::SetText(int id, std::string_view text) {
+  auto& c = C(id);
+  c.text = std::string(text);
+  if (c.tmpl->kind == res::Kind::ComboBox) {
+    auto it = std::find(c.lines.begin(), c.lines.end(), c.text);
+    c.curSel = it == c.lines.end() ? -1 : static_cast<int>(it - c.lines.begin());
+  }
+}
+
+std::string HeadlessWindow::GetText(int id) const { return C(id).text; }
+
+int HeadlessWindow::GetCheck(int id) const { return C(id).check; }
+
+void HeadlessWindow::SetCheck(int id, int state) { C(id).check = state; }
+
+void HeadlessWindow::Enable(int id, bool enable) { C(id).enabled = enable; }
+
+bool HeadlessWindow::IsEnabled(int id) const { return C(id).enabled; }
+
+int HeadlessWindow::ListAdd(int id, std::string_view line) {
+  auto& c = C(id);
+  c.lines.emplace_back(line);
+  return static_cast<int>(c.lines.size()) - 1;
+}
+
+int HeadlessWindow::ListCount(int id) const { return static_cast<int>(C(id).lines.size()); }
+
+int HeadlessWindow::ListSetCurSel(int id, int index) {
+  auto& c = C(id);
+  if (index < -1 || index >= static_cast<int>(c.lines.size())) return LB_ERR;
+  c.curSel = index;
+  return index;
+}
+
+void HeadlessWindow::ListReset(int id) {
+  auto& c = C(id);
+  c.lines.clear();
+  c.curSel = -1;
+}
+
+int HeadlessWindow::ComboAdd(int id, std::string_view item) { return ListAdd(id, item); }
+
+int HeadlessWindow::ComboSetCurSel(int id, int index) {
+  auto& c = C(id);
+  if (index < 0 || index >= static_cast<int>(c.lines.size())) {
+    c.curSel = -1;
+    c.text.clear();
+    return CB_ERR;
+  }
+  c.curSel = index;
+  c.text = c.lines[index];
+  return index;
+}
+
+int HeadlessWindow::ComboGetCurSel(int id) const { return C(id).curSel; }
+
+void HeadlessWindow::SpinSetRange(int id, int lower, int upper) {
+  auto& c = C(id);
+  c.lower = lower;
+  c.upper = upper;
+  c.pos = std::clamp(c.pos, std::min(lower, upper), std::max(lower, upper));
+}
+
+bool HeadlessWindow::SetTimer(UINT_PTR id, UINT elapseMs) {
+  if (ended_) return false;
+  timers_[id] = elapseMs;
+  return true;
+}
+
+bool HeadlessWindow::KillTimer(UINT_PTR id) { return timers_.erase(id) != 0; }
+
+int HeadlessWindow::MessageBox(std::string_view text, std::string_view title, UINT type) {
+  return backend_.MessageBox(text, title, type);
+}
+
+bool HeadlessWindow::HasSystemMenu() const { return (tmpl_.style & res::kSysMenu) != 0; }
+
+void HeadlessWindow::AppendSystemMenu(UINT flags, UINT id, std::string_view text) {
+  sysMenu_.push_back({flags, id, std::string(text)});
+}
+
+void HeadlessWindow::SetIcon(HICON icon, bool big) { (big ? bigIcon_ : smallIcon_) = icon; }
+
+CRect HeadlessWindow::GetClientRect() const { return CRect{0, 0, clientW_, clientH_}; }
+
+void HeadlessWindow::DrawIcon(int x, int y, HICON icon) { drawn_.push_back({x, y, icon}); }
+
+void HeadlessWindow::WakeForPosted() {
+  {
+    std::lock_guard lock(wakeMu_);
+    woken_ = true;
+  }
+  wakeCv_.notify_all();
+}
+
+bool HeadlessWindow::TakesFocusOnClick(const Ctl& c) const {
+  switch (c.tmpl->kind) {
+    case res::Kind::PushButton:
+    case res::Kind::DefPushButton:
+    case res::Kind::CheckBox:
+    case res::Kind::Edit:
+    case res::Kind::ComboBox:
+    case res::Kind::ListBox:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void HeadlessWindow::SetFocus(int id) {
+  if (focus_ == id) return;
+  const int old = focus_;
+  focus_ = id;
+  if (old != 0 && C(old).tmpl->kind == res::Kind::Edit) events_.OnBackendCommand(old, EN_KILLFOCUS);
+}
+
+void HeadlessWindow::Click(int id) {
+  auto& c = C(id);
+  if (!c.enabled || !c.visible) return;
+  if (TakesFocusOnClick(c)) SetFocus(id);
+  if (ended_) return;
+  if (c.tmpl->kind == res::Kind::CheckBox && (c.tmpl->style & res::kAutoCheck)) {
+    c.check = c.check ? 0 : 1;
+  }
+  events_.OnBackendCommand(id, BN_CLICKED);
+}
+
+void HeadlessWindow::Type(int id, std::string_view text) {
+  SetFocus(id);
+  C(id).text = std::string(text);
+}
+
+void HeadlessWindow::SelectItem(int id, int index) {
+  SetFocus(id);
+  ComboSetCurSel(id, index);
+  events_.OnBackendCommand(id, CBN_SELCHANGE);
+}
+
+int HeadlessWindow::BuddyOf(int spinId) const {
+  // The buddy is the control that precedes the up-down in the template.
+  int prev = 0;
+  for (const auto& c : tmpl_.controls) {
+    if (c.id == spinId) return prev;
+    prev = c.id;
+  }
+  return 0;
+}
+
+void HeadlessWindow::Spin(int id, int direction) {
+  auto& c = C(id);
+  if (!c.enabled) return;
+  const int lo = std::min(c.lower, c.upper), hi = std::max(c.lower, c.upper);
+  const int buddy = BuddyOf(id);
+  if (buddy != 0) {
+    // The control takes its position from the buddy's number when that is one within range.
+    const std::string& t = C(buddy).text;
+    int v = 0;
+    const char* b = t.data();
+    const char* e = t.data() + t.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(*b))) ++b;
+    auto [ptr, ec] = std::from_chars(b, e, v);
+    if (ec == std::errc() && ptr == e && v >= lo && v <= hi) c.pos = v;
+  }
+  const NMUPDOWN nm{c.pos, direction < 0 ? -1 : 1};
+  if (events_.OnBackendDeltaPos(id, nm) != 0) return;
+  int next = c.pos + nm.iDelta;
+  if (next > hi) next = (c.tmpl->style & res::kWrap) ? lo : hi;
+  if (next < lo) next = (c.tmpl->style & res::kWrap) ? hi : lo;
+  c.pos = next;
+  if (buddy != 0 && (c.tmpl->style & res::kSetBuddyInt)) C(buddy).text = std::to_string(next);
+}
+
+void HeadlessWindow::PressEnter() {
+  if (focus_ != 0) {
+    const auto kind = C(focus_).tmpl->kind;
+    if (kind == res::Kind::PushButton || kind == res::Kind::DefPushButton) {
+      Click(focus_);
+      return;
+    }
+  }
+  // No default button in the template: Enter anywhere else is OK.
+  for (const auto& c : tmpl_.controls) {
+    if (c.kind == res::Kind::DefPushButton && c.id != IDC_STATIC) {
+      Click(c.id);
+      return;
+    }
+  }
+  events_.OnBackendOk();
+}
+
+void HeadlessWindow::PressEscape() { events_.OnBackendCancel(); }
+
+bool HeadlessWindow::FireTimer(UINT_PTR id) {
+  if (!TimerRunning(id)) return false;
+  events_.OnBackendTimer(id);
+  return true;
+}
+
+void HeadlessWindow::SysCommand(UINT id, LPARAM param) { events_.OnBackendSysCommand(id, param); }
+
+void HeadlessWindow::Paint() { events_.OnBackendPaint(); }
+
+bool HeadlessWindow::PumpPosted(std::chrono::milliseconds timeout) {
+  {
+    std::unique_lock lock(wakeMu_);
+    if (!wakeCv_.wait_for(lock, timeout, [&] { return woken_; })) return false;
+    woken_ = false;
+  }
+  events_.OnBackendPosted();
+  return true;
+}
+
+bool HeadlessWindow::Visible(int id) const { return C(id).visible; }
+const std::vector<std::string>& HeadlessWindow::Lines(int id) const { return C(id).lines; }
+int HeadlessWindow::CurSel(int id) const { return C(id).curSel; }
+const std::vector<std::string>& HeadlessWindow::Items(int id) const { return C(id).lines; }
+std::pair<int, int> HeadlessWindow::SpinRange(int id) const { return {C(id).lower, C(id).upper}; }
+
+// ---- backend ----
+
+std::unique_ptr<Window> HeadlessBackend::CreateWindow(const res::DialogTemplate& tmpl, WindowEvents& events,
+                                                      Window* /*parent*/) {
+  return std::make_unique<HeadlessWindow>(*this, tmpl, events);
+}
+
+int HeadlessBackend::MessageBox(std::string_view text, std::string_view title, UINT type) {
+  boxes_.push_back({std::string(text), std::string(title), type});
+  return IDOK;
+}
+
+int HeadlessBackend::GetSystemMetrics(int index) const {
+  return (index == SM_CXICON || index == SM_CYICON) ? 32 : 0;
+}
+
+HeadlessWindow* HeadlessBackend::FindWindow(int templateId) const {
+  for (auto* w : windows_) {
+    if (w->Template().id == templateId) return w;
+  }
+  return nullptr;
+}
+
+}  // namespace fw::headless

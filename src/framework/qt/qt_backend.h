@@ -1,0 +1,30 @@
+#pragma once
+// The real window: Qt Widgets.
+
+#include <memory>
+#include <string>
+
+#include "framework/backend.h"
+
+class QApplication;
+
+namespace fw::qt {
+
+class QtBackend final : public Backend {
+ public:
+  // Creates the QApplication; the application's name is argv[0]'s base name.
+  QtBackend(int& argc, char** argv);
+  ~QtBackend() override;
+
+  std::unique_ptr<Window> CreateWindow(const res::DialogTemplate& tmpl, WindowEvents& events,
+                                       Window* parent) override;
+  int MessageBox(std::string_view text, std::string_view title, UINT type) override;
+  [[nodiscard]] int GetSystemMetrics(int index) const override;
+  [[nodiscard]] std::string AppName() const override { return appName_; }
+
+ private:
+  std::unique_ptr<QApplication> app_;
+  std::string appName_;
+};
+
+}  // namespace fw::qt

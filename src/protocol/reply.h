@@ -1,0 +1,59 @@
+#pragma once
+// The receive side: reply ring, frame assembler with checksum test, the two-slot parked-frame
+// store, and the dispatch tick that turns one parked frame into log lines. Bytes in, text out.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace protocol {
+
+inline constexpr uint8_t kReplyStart = 0x3E;
+inline constexpr size_t kReplyRingSize = 40000;
+inline constexpr size_t kSlotSize = 50;
+
+class ReplyReceiver {
+ public:
+  // Receive state, named as the console window keeps it.
+  uint32_t m_nReplyCount = 0;
+  uint32_t m_nFramePos = 0;
+  uint32_t m_nReplyWrite = 0;
+  uint32_t m_nReplyRead = 0;
+  std::array<uint8_t, kReplyRingSize> m_replyRing{};
+  std::array<uint8_t, kReplyRingSize> m_frameBuf{};
+  uint32_t m_nFrameLen = 0;
+  uint8_t m_bFramePending = 0;
+  uint8_t m_parkedFrame[2][kSlotSize] = {};
+  uint8_t m_parkedLen[2] = {};
+  std::string m_strRxHex;    // shown in hidden static 1026
+  std::string m_strRxCheck;  // shown in hidden static 1027
+
+  // The console's start-up reset of the frame state and the parked store.
+  void ResetFrameState();
+  // Stores one byte taken from the serial ring in the reply ring.
+  void PushReplyByte(uint8_t b);
+  [[nodiscard]] uint8_t PopReplyByte();
+  // One assembler step. True when `b` completed a good frame that is now parked: the caller
+  // then (re)starts the 20 ms dispatch timer.
+  [[nodiscard]] bool Step(uint8_t b);
+};
+
+// What one tick of the dispatch timer produced.
+struct TickOutput {
+  bool stopTimer = false;  // nothing was parked: the caller kills the timer
+  bool shown = false;      // a frame was shown: rawLine and eventLines are set
+  std::string rawLine;
+  std::vector<std::string> eventLines;
+  bool isCuffPressure = false;  // a 5-byte frame: the caller updates the pressure line first
+  uint16_t cuffPressure = 0;
+};
+
+// Promotes slot 2 when slot 1 is idle, then shows slot 1 if it is pending.
+[[nodiscard]] TickOutput DispatchTick(ReplyReceiver& rx);
+
+// "%3d mmHg".
+[[nodiscard]] std::string FormatPressure(int mmHg);
+
+}  // namespace protocol

@@ -1,0 +1,142 @@
+// The console as the user first sees it, through the headless window system.
+
+#include <gtest/gtest.h>
+
+#include "app/nibp_app.h"
+#include "console/nibp_dlg.h"
+#include "framework/headless/headless.h"
+#include "framework/icon.h"
+#include "res/resource.h"
+
+namespace {
+
+using fw::headless::HeadlessBackend;
+using fw::headless::HeadlessWindow;
+
+struct Console : ::testing::Test {
+  HeadlessBackend ui;
+  CNibpDlg dlg{ui};
+  HeadlessWindow* w = nullptr;
+  void SetUp() override {
+    ASSERT_TRUE(dlg.Create());
+    w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
+    ASSERT_NE(w, nullptr);
+  }
+};
+
+TEST_F(Console, StartsWithComOneSelectedAndTheDefaultsShown) {
+  EXPECT_EQ(w->GetText(IDC_PORT_COMBO), "COM1");
+  EXPECT_EQ(w->ComboGetCurSel(IDC_PORT_COMBO), 1);
+  EXPECT_EQ(dlg.m_nSelPort, 1);
+  EXPECT_EQ(w->GetText(IDC_INFLATE), "160");
+  EXPECT_EQ(dlg.m_nInflate, 160u);
+  EXPECT_EQ(w->GetText(IDC_PRESSURE), "  0  mmHg");
+  EXPECT_FALSE(w->IsEnabled(IDC_PRESSURE));
+  EXPECT_EQ(w->GetText(IDC_PORT_STATUS), "");
+  for (int id : {IDC_PUMP, IDC_CONTROL_VALVE, IDC_DUMP_VALVE, IDC_AUTO_PRESSURE}) EXPECT_EQ(w->GetCheck(id), 0);
+  EXPECT_TRUE(w->Lines(IDC_LIST_RAW).empty());
+  EXPECT_TRUE(w->Lines(IDC_LIST_EVENT).empty());
+  EXPECT_FALSE(w->Visible(IDC_RX_HEX));
+  EXPECT_FALSE(w->Visible(IDC_RX_CHECK));
+  EXPECT_EQ(w->GetText(IDC_RX_HEX), "");
+  EXPECT_EQ(w->SpinRange(IDC_INFLATE_SPIN), std::make_pair(30, 300));
+  EXPECT_EQ(w->Focus(), IDC_PORT_COMBO);
+  EXPECT_TRUE(w->Timers().empty());
+  EXPECT_FALSE(dlg.m_comm.m_bConnected);
+}
+
+TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
+  const std::vector<std::string> expected = {"SELECT PORT", "COM1", "COM2", "COM3", "COM4", "COM5",
+                                             "COM6",        "COM7", "COM8", "COM9", "COM10"};
+  EXPECT_EQ(w->Items(IDC_PORT_COMBO), expected);
+}
+
+TEST_F(Console, SystemMenuOffersTheAboutBoxAndIconsAreSet) {
+  ASSERT_EQ(w->SystemMenu().size(), 2u);
+  EXPECT_EQ(w->SystemMenu()[0].flags, MF_SEPARATOR);
+  EXPECT_EQ(w->SystemMenu()[1].id, IDM_ABOUTBOX);
+  EXPECT_EQ(w->SystemMenu()[1].text, "QUIRAB_NIBP 정보(&A)...");
+  EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
+  EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
+  EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));
+}
+
+TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {
+  std::vector<std::string> seen;
+  ui.onModal = [&](HeadlessWindow& about) {
+    for (const auto& c : about.Template().controls) {
+      if (c.kind == res::Kind::Static) seen.push_back(std::string(c.caption));
+    }
+    about.PressEnter();  // the default button "확인"
+  };
+  for (UINT id = 0x0010; id <= 0x001F; ++id) w->SysCommand(id);
+  w->SysCommand(0x0020);
+  w->SysCommand(0x000F);
+  w->SysCommand(0xF120);  // restore: default handling, no About box
+  ASSERT_EQ(ui.ModalRuns().size(), 16u);
+  for (int id : ui.ModalRuns()) EXPECT_EQ(id, IDD_ABOUTBOX);
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_EQ(seen[0], "QUIRAB_NIBP 버전 1.0");
+  EXPECT_FALSE(w->Ended());
+}
+
+TEST_F(Console, EnterOutsideAPushButtonEndsWithOkEscWithCancel) {
+  w->Type(IDC_INFLATE, "77");
+  w->PressEnter();
+  EXPECT_TRUE(w->Ended());
+  EXPECT_EQ(w->EndCode(), IDOK);
+  EXPECT_EQ(dlg.m_strInflate, "77");  // the final exchange took the edit's text
+
+  HeadlessBackend ui2;
+  CNibpDlg dlg2{ui2};
+  ASSERT_TRUE(dlg2.Create());
+  auto* w2 = ui2.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
+  w2->PressEscape();
+  EXPECT_TRUE(w2->Ended());
+  EXPECT_EQ(w2->EndCode(), IDCANCEL);
+}
+
+TEST_F(Console, EnterOnAFocusedPushButtonClicksIt) {
+  w->SetFocus(IDC_START_ADULT);
+  w->PressEnter();
+  EXPECT_FALSE(w->Ended());
+  ASSERT_EQ(w->Lines(IDC_LIST_EVENT).size(), 1u);
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT)[0], "-- Start Adult BP --");
+}
+
+TEST_F(Console, MinimisedWindowDrawsTheIconCentredWithRounding) {
+  const struct {
+    int w, h, x, y;
+  } cases[] = {{160, 28, 64, -1}, {161, 29, 65, -1}, {32, 32, 0, 0}, {0, 0, -15, -15}};  // integer division truncates
+  w->SetIconic(true);
+  for (const auto& c : cases) {
+    w->SetClientSize(c.w, c.h);
+    w->Paint();
+    ASSERT_FALSE(w->DrawnIcons().empty());
+    EXPECT_EQ(w->DrawnIcons().back().x, c.x) << c.w;
+    EXPECT_EQ(w->DrawnIcons().back().y, c.y) << c.h;
+    EXPECT_EQ(w->DrawnIcons().back().icon, dlg.m_hIcon);
+  }
+  EXPECT_EQ(w->IconErases(), 4);
+  w->SetIconic(false);
+  w->Paint();
+  EXPECT_EQ(w->DrawnIcons().size(), 4u);
+}
+
+TEST(App, InitInstanceRunsTheConsoleModallyAndReturnsFalse) {
+  HeadlessBackend ui;
+  int runs = 0;
+  ui.onModal = [&](HeadlessWindow& w) {
+    ++runs;
+    EXPECT_EQ(w.Template().id, IDD_QUIRAB_NIBP_DIALOG);
+    EXPECT_EQ(w.GetText(IDC_INFLATE), "160");
+    w.CloseBox();
+  };
+  CNibpApp app(ui);
+  EXPECT_EQ(app.InitInstance(), FALSE);
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(app.m_pMainWnd, nullptr);
+  EXPECT_TRUE(ui.Windows().empty());
+}
+
+}  // namespace
