@@ -70,6 +70,7 @@ void HeadlessWindow::End(INT_PTR code) {
   ended_ = true;
   endCode_ = code;
   timers_.clear();
+  due_.clear();
 }
 
 void HeadlessWindow::SetText(int id, std::string_view text) {
@@ -138,10 +139,14 @@ void HeadlessWindow::SpinSetRange(int id, int lower, int upper) {
 bool HeadlessWindow::SetTimer(UINT_PTR id, UINT elapseMs) {
   if (ended_) return false;
   timers_[id] = elapseMs;
+  due_[id] = std::chrono::steady_clock::now() + std::chrono::milliseconds(elapseMs);
   return true;
 }
 
-bool HeadlessWindow::KillTimer(UINT_PTR id) { return timers_.erase(id) != 0; }
+bool HeadlessWindow::KillTimer(UINT_PTR id) {
+  due_.erase(id);
+  return timers_.erase(id) != 0;
+}
 
 int HeadlessWindow::MessageBox(std::string_view text, std::string_view title, UINT type) {
   return backend_.MessageBox(text, title, type);
@@ -282,6 +287,39 @@ bool HeadlessWindow::PumpPosted(std::chrono::milliseconds timeout) {
   }
   events_.OnBackendPosted();
   return true;
+}
+
+bool HeadlessWindow::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (done()) return true;
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    // Fire every timer that is due, each at most once per pass, as a message loop does.
+    std::vector<UINT_PTR> dueNow;
+    auto next = deadline;
+    for (const auto& [id, when] : due_) {
+      if (when <= now) {
+        dueNow.push_back(id);
+      } else {
+        next = std::min(next, when);
+      }
+    }
+    for (UINT_PTR id : dueNow) {
+      auto it = due_.find(id);
+      if (it == due_.end()) continue;  // killed by an earlier tick
+      it->second = now + std::chrono::milliseconds(timers_[id]);
+      events_.OnBackendTimer(id);
+    }
+    if (!dueNow.empty()) continue;
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
+    PumpPosted(std::max(wait, std::chrono::milliseconds(1)));
+  }
+}
+
+void HeadlessWindow::RunFor(std::chrono::milliseconds duration) {
+  RunUntil([] { return false; }, duration);
 }
 
 bool HeadlessWindow::Visible(int id) const { return C(id).visible; }

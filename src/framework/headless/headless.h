@@ -90,6 +90,11 @@ class HeadlessWindow final : public Window {
   // Delivers messages queued from other threads; waits up to `timeout` for one to arrive.
   // True when something was delivered.
   bool PumpPosted(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+  // A real-time event loop: delivers queued messages and fires running timers when their
+  // periods come due, until `done` returns true (true) or `timeout` passes (false).
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  // Runs the loop for `duration`.
+  void RunFor(std::chrono::milliseconds duration);
 
   // ---- what the user sees ----
   [[nodiscard]] const res::DialogTemplate& Template() const { return tmpl_; }
@@ -134,6 +139,7 @@ class HeadlessWindow final : public Window {
   WindowEvents& events_;
   std::map<int, Ctl> ctls_;
   std::map<UINT_PTR, UINT> timers_;
+  std::map<UINT_PTR, std::chrono::steady_clock::time_point> due_;  // next tick in RunUntil
   std::vector<SysMenuItem> sysMenu_;
   std::vector<DrawnIcon> drawn_;
   HICON bigIcon_ = nullptr;

@@ -1,0 +1,191 @@
+// The console (headless window, real serial port) against the simulated module on a pty.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "console/nibp_dlg.h"
+#include "framework/headless/headless.h"
+#include "res/resource.h"
+#include "support/sim_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using fw::headless::HeadlessBackend;
+using fw::headless::HeadlessWindow;
+using testsupport::SimProcess;
+using testsupport::TempConfigHome;
+
+// "PC <-- MODULE <3E><05>..." as the simulator logs it: "3e 05 ...".
+std::string RawToSent(const std::string& raw) {
+  std::string out;
+  for (size_t i = raw.find('<'); i != std::string::npos; i = raw.find('<', i + 1)) {
+    if (!out.empty()) out.push_back(' ');
+    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 1]))));
+    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 2]))));
+  }
+  return out;
+}
+
+struct EndToEnd : ::testing::Test {
+  TempConfigHome home;
+  std::string sentLog = home.Dir() + "/sent.log";
+  std::unique_ptr<SimProcess> sim;
+  HeadlessBackend ui;
+  std::unique_ptr<CNibpDlg> dlg;
+  HeadlessWindow* w = nullptr;
+
+  void StartSim(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--port", "COM1", "--quiet", "--log-sent", sentLog, "--seed", "7"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    sim = std::make_unique<SimProcess>(NIBP_SIM_PATH, args);
+    ASSERT_TRUE(sim->Running());
+    ASSERT_TRUE(SimProcess::WaitForPath(home.PortLink("COM1"), 10s));
+  }
+  void OpenConsole() {
+    dlg = std::make_unique<CNibpDlg>(ui);
+    ASSERT_TRUE(dlg->Create());
+    w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
+    w->Click(IDC_PORT_OPEN);
+    ASSERT_TRUE(ui.MessageBoxes().empty()) << ui.MessageBoxes()[0].text;
+    ASSERT_EQ(w->GetText(IDC_PORT_STATUS), "COM1 OPEN");
+  }
+  void TearDown() override {
+    dlg.reset();  // closes the port before the simulator goes
+    if (sim) sim->Stop();
+  }
+  [[nodiscard]] std::vector<std::string> Received() const {
+    std::vector<std::string> out;
+    for (const auto& l : w->Lines(IDC_LIST_RAW)) {
+      if (l.rfind("PC <-- MODULE ", 0) == 0) out.push_back(RawToSent(l));
+    }
+    return out;
+  }
+  [[nodiscard]] bool EventSeen(const std::string& prefix) const {
+    const auto& lines = w->Lines(IDC_LIST_EVENT);
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+  }
+  // The decoded lines the shown frames must have produced, and nothing else.
+  void ExpectEventLogMatchesRawLog() const {
+    size_t decoded = 0, expected = 0;
+    for (const auto& l : w->Lines(IDC_LIST_EVENT)) {
+      if (l.rfind("-- ", 0) != 0) ++decoded;
+    }
+    for (const auto& f : Received()) {
+      const size_t bytes = (f.size() + 1) / 3;
+      expected += (bytes == 4 || bytes == 5) ? 1 : 3;
+    }
+    EXPECT_EQ(decoded, expected);
+  }
+};
+
+TEST_F(EndToEnd, OpensComOneAndDecodesReplies) {
+  StartSim({});
+  OpenConsole();
+  w->Click(IDC_GET_PRESSURE);
+  w->Click(IDC_SET_PRESSURE);
+  ASSERT_TRUE(w->RunUntil([&] { return EventSeen("Reply: ") && EventSeen("Cuff pressure: "); }, 10s));
+  EXPECT_EQ(Received().front(), "3e 05 00 00 bd");
+  ExpectEventLogMatchesRawLog();
+}
+
+TEST_F(EndToEnd, MeasurementInflatesToTheSetPressureThenGivesTheResult) {
+  StartSim({"--speed", "20", "--systolic", "120", "--diastolic", "80", "--heart-rate", "72"});
+  OpenConsole();
+  w->Type(IDC_INFLATE, "180");
+  w->Click(IDC_SET_PRESSURE);
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT).back(), "-- Set Initial Inflate to 180 --");
+  w->Click(IDC_AUTO_PRESSURE);
+  w->Click(IDC_START_ADULT);
+
+  int peak = 0;
+  bool fell = false;
+  ASSERT_TRUE(w->RunUntil(
+      [&] {
+        const int p = std::atoi(dlg->m_strPressure.c_str());
+        peak = std::max(peak, p);
+        fell = peak >= 170 && p < 40;
+        return fell;
+      },
+      60s))
+      << "peak " << peak;
+  EXPECT_GE(peak, 170);
+  EXPECT_LE(peak, 200);
+
+  w->Click(IDC_AUTO_PRESSURE);
+  ASSERT_TRUE(w->RunUntil(
+      [&] {
+        if (EventSeen("BP Data: 120 / 80 mmHg Heart: 72  MAP: 93")) return true;
+        if (!w->TimerRunning(TIMER_REPLY_DISPATCH)) w->Click(IDC_GET_BP_DATA);
+        return false;
+      },
+      30s));
+}
+
+TEST_F(EndToEnd, UnderFaultsEveryGoodFrameIsShownOnceInOrder) {
+  StartSim({"--fragment", "--noise", "0.3", "--corrupt", "0.2"});
+  OpenConsole();
+  w->Click(IDC_AUTO_PRESSURE);
+  w->RunFor(3s);
+  w->Click(IDC_AUTO_PRESSURE);
+  // Quiet: everything the simulator sent has arrived and been shown.
+  size_t sent = 0;
+  ASSERT_TRUE(w->RunUntil(
+      [&] {
+        sent = testsupport::ReadLines(sentLog).size();
+        return sent > 0 && Received().size() >= sent && !w->TimerRunning(TIMER_REPLY_DISPATCH);
+      },
+      15s))
+      << Received().size() << " shown of " << sent;
+  EXPECT_EQ(Received(), testsupport::ReadLines(sentLog));
+  ExpectEventLogMatchesRawLog();
+}
+
+TEST_F(EndToEnd, UnsolicitedStreamIsShownInOrderWithoutDuplicates) {
+  StartSim({"--stream", "20", "--fragment", "--noise", "0.2"});
+  OpenConsole();
+  ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= 40; }, 20s));
+  const auto shown = Received();
+  const auto sent = testsupport::ReadLines(sentLog);
+  ASSERT_LE(shown.size(), sent.size());
+  // What was shown is exactly what was sent first; only frames still in flight are missing.
+  EXPECT_TRUE(std::equal(shown.begin(), shown.end(), sent.begin()));
+  ExpectEventLogMatchesRawLog();
+}
+
+TEST_F(EndToEnd, HangUpLeavesTheConsoleResponsiveAndReopenWorks) {
+  StartSim({"--hangup-after", "1", "--reopen"});
+  const std::string link = home.PortLink("COM1");
+  const auto firstTarget = std::filesystem::read_symlink(link);
+  OpenConsole();
+  w->Click(IDC_AUTO_PRESSURE);
+  // The link moves to a fresh pty once the first one has hung up.
+  ASSERT_TRUE(w->RunUntil(
+      [&] {
+        std::error_code ec;
+        const auto t = std::filesystem::read_symlink(link, ec);
+        return !ec && t != firstTarget;
+      },
+      10s));
+  w->RunFor(300ms);
+  const size_t before = w->Lines(IDC_LIST_EVENT).size();
+  w->Click(IDC_START_ADULT);
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT).size(), before + 1);
+
+  w->Click(IDC_PORT_CLOSE);
+  EXPECT_EQ(w->GetText(IDC_PORT_STATUS), "CLOSE");
+  w->Click(IDC_AUTO_PRESSURE);
+  w->Click(IDC_CLEAR_DISPLAY);
+  w->Click(IDC_PORT_OPEN);
+  ASSERT_TRUE(ui.MessageBoxes().empty());
+  EXPECT_EQ(w->GetText(IDC_PORT_STATUS), "COM1 OPEN");
+  w->Click(IDC_GET_PRESSURE);
+  EXPECT_TRUE(w->RunUntil([&] { return EventSeen("Cuff pressure: "); }, 10s));
+}
+
+}  // namespace
