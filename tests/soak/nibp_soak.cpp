@@ -1,0 +1,214 @@
+// Soak: the console (headless window, real serial port) against the simulated module with every
+// fault mode on, the poll running, and the port closed and opened again every few seconds.
+// Prints what it checked and exits non-zero on any failure.
+//
+// Usage: nibp_soak SIM_EXE SECONDS
+
+#include <dirent.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console/nibp_dlg.h"
+#include "framework/headless/headless.h"
+#include "res/resource.h"
+#include "support/sim_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+int64_t MonoNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+int CountEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+long RssKb() {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
+}
+
+std::string RawToHex(const std::string& raw) {
+  std::string out;
+  for (size_t i = raw.find('<'); i != std::string::npos; i = raw.find('<', i + 1)) {
+    if (!out.empty()) out.push_back(' ');
+    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 1]))));
+    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 2]))));
+  }
+  return out;
+}
+
+struct Sent {
+  int64_t ns;
+  std::string hex;
+};
+
+std::vector<Sent> ReadSent(const std::string& path) {
+  std::vector<Sent> out;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    const auto sp = line.find(' ');
+    if (sp == std::string::npos) continue;
+    out.push_back({std::atoll(line.substr(0, sp).c_str()), line.substr(sp + 1)});
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s SIM_EXE SECONDS\n", argv[0]);
+    return 2;
+  }
+  const std::string simExe = argv[1];
+  const int seconds = std::max(10, std::atoi(argv[2]));
+  testsupport::TempConfigHome home;
+  const std::string sentLog = home.Dir() + "/sent.log";
+
+  testsupport::SimProcess sim(simExe, {"--port", "COM1", "--quiet", "--speed", "10", "--fragment", "--noise", "0.2",
+                                       "--corrupt", "0.1", "--stream", "5", "--seed", "11", "--log-sent-times",
+                                       sentLog});
+  if (!sim.Running() || !testsupport::SimProcess::WaitForPath(home.PortLink("COM1"), 10s)) {
+    std::fprintf(stderr, "soak: the simulator did not start\n");
+    return 1;
+  }
+
+  // Ends the process if a cycle hangs: a deadlock must fail the run, not stall it.
+  std::atomic<int64_t> heartbeat{MonoNs()};
+  std::atomic<bool> finished{false};
+  std::thread watchdog([&] {
+    while (!finished.load()) {
+      std::this_thread::sleep_for(200ms);
+      if (MonoNs() - heartbeat.load() > 30'000'000'000) {
+        std::fprintf(stderr, "soak: FAIL no progress for 30 s (deadlock)\n");
+        std::_Exit(3);
+      }
+    }
+  });
+
+  fw::headless::HeadlessBackend ui;
+  auto dlg = std::make_unique<CNibpDlg>(ui);
+  if (!dlg->Create()) return 1;
+  auto* w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
+
+  const int baseFds = CountEntries("/proc/self/fd");
+  const int baseThreads = CountEntries("/proc/self/task");
+  const long baseRss = RssKb();
+  int failures = 0, cycles = 0, leaks = 0;
+  double worstCloseMs = 0;
+  std::vector<std::pair<int64_t, int64_t>> openWindows;  // when frames must have been shown
+  std::vector<std::string> shown;
+  size_t logBytes = 0, logLines = 0;
+
+  w->Click(IDC_AUTO_PRESSURE);
+  const auto end = Clock::now() + std::chrono::seconds(seconds);
+  while (Clock::now() < end) {
+    w->Click(IDC_PORT_OPEN);
+    const int64_t openedAt = MonoNs();
+    if (w->GetText(IDC_PORT_STATUS) != "COM1 OPEN" || !ui.MessageBoxes().empty()) {
+      std::fprintf(stderr, "soak: FAIL cannot open COM1\n");
+      ++failures;
+      break;
+    }
+    w->RunFor(2500ms);
+    w->Click(IDC_START_ADULT);
+    w->RunFor(1500ms);
+    w->Click(IDC_GET_BP_DATA);
+    w->RunFor(200ms);
+    const int64_t closingAt = MonoNs();
+    const auto t0 = Clock::now();
+    w->Click(IDC_PORT_CLOSE);
+    const double closeMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    worstCloseMs = std::max(worstCloseMs, closeMs);
+    if (closeMs > 1000) {
+      std::fprintf(stderr, "soak: FAIL close took %.0f ms\n", closeMs);
+      ++failures;
+    }
+    w->RunFor(100ms);  // parked frames are still shown after the close
+    // Frames sent well inside the open window must all be shown; the margins cover frames in
+    // flight at the open (purged) and at the close.
+    openWindows.emplace_back(openedAt + 100'000'000, closingAt - 300'000'000);
+    if (CountEntries("/proc/self/fd") != baseFds || CountEntries("/proc/self/task") != baseThreads) ++leaks;
+
+    for (const auto& l : w->Lines(IDC_LIST_RAW)) {
+      logBytes += l.size();
+      if (l.rfind("PC <-- MODULE ", 0) == 0) shown.push_back(RawToHex(l));
+    }
+    for (const auto& l : w->Lines(IDC_LIST_EVENT)) logBytes += l.size();
+    logLines += w->Lines(IDC_LIST_RAW).size() + w->Lines(IDC_LIST_EVENT).size();
+    // Keep the logs: memory growth must be explained by them. Clear only what was counted.
+    w->Click(IDC_CLEAR_DISPLAY);
+    ++cycles;
+    heartbeat = MonoNs();
+  }
+  w->Click(IDC_AUTO_PRESSURE);
+  const long rssGrowthKb = RssKb() - baseRss;
+  finished = true;
+  watchdog.join();
+  dlg.reset();
+  sim.Stop();
+
+  // Every frame sent inside an open window shown exactly once, all shown frames in order.
+  const auto sent = ReadSent(sentLog);
+  size_t si = 0, required = 0, missing = 0, unexpected = 0;
+  for (const auto& s : shown) {
+    size_t j = si;
+    while (j < sent.size() && sent[j].hex != s) {
+      const bool mustShow = std::any_of(openWindows.begin(), openWindows.end(), [&](const auto& win) {
+        return sent[j].ns >= win.first && sent[j].ns <= win.second;
+      });
+      if (mustShow) ++missing;
+      ++j;
+    }
+    if (j == sent.size()) {
+      ++unexpected;  // shown but never sent (or out of order, or twice)
+      continue;
+    }
+    si = j + 1;
+  }
+  for (const auto& s : sent) {
+    required += std::any_of(openWindows.begin(), openWindows.end(),
+                            [&](const auto& win) { return s.ns >= win.first && s.ns <= win.second; });
+  }
+
+  std::printf("soak: %d s, %d open/close cycles, worst close %.1f ms\n", seconds, cycles, worstCloseMs);
+  std::printf("soak: frames sent %zu (%zu inside open windows), shown %zu, missing %zu, unexpected %zu\n",
+              sent.size(), required, shown.size(), missing, unexpected);
+  std::printf("soak: descriptors %d and threads %d at start; cycles ending with a leak: %d\n", baseFds, baseThreads,
+              leaks);
+  std::printf("soak: RSS growth %ld KiB for %zu log lines (%zu bytes of text)\n", rssGrowthKb, logLines, logBytes);
+  if (missing != 0 || unexpected != 0) ++failures;
+  if (leaks != 0) ++failures;
+  if (required == 0) ++failures;
+  if (failures == 0) {
+    std::printf("soak: PASS\n");
+    return 0;
+  }
+  std::printf("soak: FAIL (%d)\n", failures);
+  return 1;
+}
