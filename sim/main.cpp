@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -127,7 +128,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
                                  {nullptr, 0, nullptr, 0}};
   Options o;
   auto bad = [](const char* what, const char* text) {
-    std::fprintf(stderr, "nibp-sim: bad %s: %s\n%s", what, text, kUsage);
+    std::fprintf(stderr, "nibp-sim: bad %s: %s (see --help)\n", what, text);
     return std::nullopt;
   };
   int c;
@@ -394,6 +395,8 @@ int main(int argc, char** argv) {
   std::optional<Options> opts = ParseOptions(argc, argv, exitCode);
   if (!opts) return exitCode;
   if (!opts->seedGiven) opts->seed = std::random_device{}();
+  // A reader of our output that goes away must not end us before the link is removed.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
     Simulator sim(*opts);
     return sim.Run();
