@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <deque>

@@ -276,12 +276,6 @@ TEST(Measurement, TakesAboutHalfAMinuteAndTimeCanRunInLargeSteps) {
   }
 }
 
-TEST(Measurement, MapIsDiastolicPlusAThirdOfThePulsePressure) {
-  EXPECT_EQ(sim::MeanArterialPressure(120, 80), 93);
-  EXPECT_EQ(sim::MeanArterialPressure(121, 80), 94);
-  EXPECT_EQ(sim::MeanArterialPressure(70, 40), 50);
-}
-
 TEST(Measurement, AbortOrPneumaticsEndItAndTheCuffEmpties) {
   struct Case {
     const char* name;
