@@ -1,0 +1,429 @@
+// nibp-sim: plays the blood-pressure module on a pseudo-terminal linked as a console port.
+
+#include <ctime>
+#include <getopt.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+
+#include "protocol/frames.h"
+#include "sim/faults.h"
+#include "sim/model.h"
+#include "sim/pty.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kMaxQueued = 4096;  // chunks waiting for the line
+constexpr auto kFineStep = std::chrono::milliseconds(10);
+constexpr auto kIdleWait = std::chrono::milliseconds(500);
+
+constexpr const char kUsage[] =
+    "usage: nibp-sim [options]\n"
+    "Plays the blood-pressure module on a pseudo-terminal linked as\n"
+    "$XDG_CONFIG_HOME/quirab_nibp/ports/COMn.\n"
+    "  --port COMn           port name (COM1)\n"
+    "  --systolic N          the patient's systolic pressure, mmHg (120)\n"
+    "  --diastolic N         diastolic pressure, mmHg (80)\n"
+    "  --heart-rate N        heart rate, beats per minute (72)\n"
+    "  --speed X             module time runs X times faster (1)\n"
+    "  --fragment            split replies into fragments with short pauses\n"
+    "  --noise RATE          chance per reply of noise bytes before it (0..1)\n"
+    "  --corrupt RATE        chance per reply of a wrong checksum (0..1)\n"
+    "  --stream HZ           send the cuff pressure HZ times a second unasked\n"
+    "  --hangup-after SECS   close the line after SECS and exit\n"
+    "  --reopen              with --hangup-after: open a new line instead of exiting\n"
+    "  --seed N              seed of the fault injection\n"
+    "  --log-sent FILE       append every good frame sent, in hex, one per line\n"
+    "  --log-sent-times FILE the same, each line led by CLOCK_MONOTONIC nanoseconds\n"
+    "  --quiet               print nothing but errors\n";
+
+struct Options {
+  std::string port = "COM1";
+  sim::Patient patient;
+  double speed = 1;
+  sim::FaultOptions faults;
+  double streamHz = 0;
+  double hangupAfter = 0;
+  bool reopen = false;
+  uint64_t seed = 0;
+  bool seedGiven = false;
+  std::string logSent;
+  std::string logSentTimes;
+  bool quiet = false;
+};
+
+bool ParseDouble(const char* text, double lo, double hi, double& out) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text, &end);
+  if (errno != 0 || end == text || *end != '\0' || !std::isfinite(v) || v < lo || v > hi)
+    return false;
+  out = v;
+  return true;
+}
+
+template <typename T>
+bool ParseInt(const char* text, T lo, T hi, T& out) {
+  T v{};
+  const char* end = text + std::strlen(text);
+  const auto [ptr, ec] = std::from_chars(text, end, v);
+  if (ec != std::errc() || ptr != end || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+bool ValidPort(const std::string& name) {
+  int n = 0;
+  return name.size() > 3 && name.compare(0, 3, "COM") == 0 &&
+         ParseInt(name.c_str() + 3, 1, 255, n) && name[3] != '0';
+}
+
+// Returns the options, or nothing after printing why not (or the usage) with `exitCode` set.
+std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
+  exitCode = 2;
+  enum {
+    kPort = 256,
+    kSystolic,
+    kDiastolic,
+    kHeartRate,
+    kSpeed,
+    kFragment,
+    kNoise,
+    kCorrupt,
+    kStream,
+    kHangup,
+    kReopen,
+    kSeed,
+    kLogSent,
+    kLogSentTimes,
+    kQuiet,
+    kHelp
+  };
+  static const option kLong[] = {{"port", required_argument, nullptr, kPort},
+                                 {"systolic", required_argument, nullptr, kSystolic},
+                                 {"diastolic", required_argument, nullptr, kDiastolic},
+                                 {"heart-rate", required_argument, nullptr, kHeartRate},
+                                 {"speed", required_argument, nullptr, kSpeed},
+                                 {"fragment", no_argument, nullptr, kFragment},
+                                 {"noise", required_argument, nullptr, kNoise},
+                                 {"corrupt", required_argument, nullptr, kCorrupt},
+                                 {"stream", required_argument, nullptr, kStream},
+                                 {"hangup-after", required_argument, nullptr, kHangup},
+                                 {"reopen", no_argument, nullptr, kReopen},
+                                 {"seed", required_argument, nullptr, kSeed},
+                                 {"log-sent", required_argument, nullptr, kLogSent},
+                                 {"log-sent-times", required_argument, nullptr, kLogSentTimes},
+                                 {"quiet", no_argument, nullptr, kQuiet},
+                                 {"help", no_argument, nullptr, kHelp},
+                                 {nullptr, 0, nullptr, 0}};
+  Options o;
+  auto bad = [](const char* what, const char* text) {
+    std::fprintf(stderr, "nibp-sim: bad %s: %s (see --help)\n", what, text);
+    return std::nullopt;
+  };
+  int c;
+  while ((c = getopt_long(argc, argv, "", kLong, nullptr)) != -1) {
+    const char* a = optarg;
+    switch (c) {
+      case kPort:
+        if (!ValidPort(a)) return bad("port (COM1 to COM255)", a);
+        o.port = a;
+        break;
+      case kSystolic:
+        if (!ParseInt(a, 1, 400, o.patient.systolic)) return bad("systolic (1..400)", a);
+        break;
+      case kDiastolic:
+        if (!ParseInt(a, 1, 400, o.patient.diastolic)) return bad("diastolic (1..400)", a);
+        break;
+      case kHeartRate:
+        if (!ParseInt(a, 20, 300, o.patient.heartRate)) return bad("heart rate (20..300)", a);
+        break;
+      case kSpeed:
+        if (!ParseDouble(a, 0.01, 10000, o.speed)) return bad("speed (0.01..10000)", a);
+        break;
+      case kFragment:
+        o.faults.fragment = true;
+        break;
+      case kNoise:
+        if (!ParseDouble(a, 0, 1, o.faults.noise)) return bad("noise rate (0..1)", a);
+        break;
+      case kCorrupt:
+        if (!ParseDouble(a, 0, 1, o.faults.corrupt)) return bad("corrupt rate (0..1)", a);
+        break;
+      case kStream:
+        if (!ParseDouble(a, 0, 1000, o.streamHz)) return bad("stream rate (0..1000 Hz)", a);
+        break;
+      case kHangup:
+        if (!ParseDouble(a, 0.001, 1e6, o.hangupAfter)) return bad("hang-up time", a);
+        break;
+      case kReopen:
+        o.reopen = true;
+        break;
+      case kSeed:
+        if (!ParseInt<uint64_t>(a, 0, UINT64_MAX, o.seed)) return bad("seed", a);
+        o.seedGiven = true;
+        break;
+      case kLogSent:
+        o.logSent = a;
+        break;
+      case kLogSentTimes:
+        o.logSentTimes = a;
+        break;
+      case kQuiet:
+        o.quiet = true;
+        break;
+      case kHelp:
+        std::fputs(kUsage, stdout);
+        exitCode = 0;
+        return std::nullopt;
+      default:
+        std::fputs(kUsage, stderr);
+        return std::nullopt;
+    }
+  }
+  if (optind < argc) return bad("argument", argv[optind]);
+  if (o.patient.diastolic >= o.patient.systolic) {
+    std::fprintf(stderr, "nibp-sim: the diastolic pressure must lie below the systolic\n");
+    return std::nullopt;
+  }
+  if (o.reopen && o.hangupAfter == 0) {
+    std::fprintf(stderr, "nibp-sim: --reopen needs --hangup-after\n");
+    return std::nullopt;
+  }
+  return o;
+}
+
+std::string Hex(std::span<const uint8_t> bytes) {
+  std::string s;
+  protocol::AppendHexSpaced(s, bytes);
+  if (!s.empty()) s.pop_back();
+  return s;
+}
+
+Clock::duration Seconds(double s) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+}
+
+class Simulator {
+ public:
+  explicit Simulator(const Options& o)
+      : opts_(o),
+        module_(o.patient),
+        shaper_(o.faults, o.seed),
+        link_(sim::PortsDirectory() / o.port) {}
+
+  // Throws std::system_error when the line cannot be made or kept; returns the exit code.
+  int Run();
+
+ private:
+  void Say(const std::string& line) const {
+    if (opts_.quiet) return;
+    std::printf("nibp-sim: %s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  void OpenLine();
+  void ForgetOutput();
+  void Enqueue(const sim::Reply& reply, Clock::time_point now);
+  void WriteDue(Clock::time_point now);
+  void Sent(const sim::Chunk& c);
+
+  Options opts_;
+  sim::SignalFd signals_;  // first: signals stay blocked until everything else is gone
+  sim::Module module_;
+  sim::Shaper shaper_;
+  sim::Pty pty_;
+  sim::PortLink link_;
+  std::ofstream sentLog_;
+  std::ofstream sentTimesLog_;  // the soak tells frames sent while the port was open
+
+  std::deque<sim::Chunk> out_;
+  size_t headWritten_ = 0;  // bytes of out_.front() already on the line
+  Clock::time_point headDue_;
+  bool blocked_ = false;  // the line is full: wait until it takes more
+  bool dropping_ = false;
+  bool attached_ = false;  // a console has sent a command since the line was last purged
+};
+
+void Simulator::OpenLine() {
+  pty_ = sim::Pty::Open();
+  link_.Point(pty_.slavePath());
+  Say(opts_.port + " -> " + pty_.slavePath());
+}
+
+void Simulator::ForgetOutput() {
+  out_.clear();
+  headWritten_ = 0;
+  blocked_ = false;
+}
+
+void Simulator::Enqueue(const sim::Reply& reply, Clock::time_point now) {
+  if (out_.size() >= kMaxQueued) {
+    if (!dropping_) Say("line full: dropping replies until it drains");
+    dropping_ = true;
+    return;
+  }
+  dropping_ = false;
+  for (sim::Chunk& c : shaper_.Shape(reply)) {
+    if (out_.empty()) headDue_ = now + Seconds(c.pause);
+    out_.push_back(std::move(c));
+  }
+}
+
+void Simulator::Sent(const sim::Chunk& c) {
+  if (c.noise) Say("sent noise " + Hex(c.bytes));
+  if (!c.endsFrame) return;
+  Say("sent " + Hex(c.frame) + " (" + c.what + ")");
+  if (c.good && sentLog_.is_open()) sentLog_ << Hex(c.frame) << '\n' << std::flush;
+  if (c.good && sentTimesLog_.is_open()) {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    sentTimesLog_ << (static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec) << ' ' << Hex(c.frame) << '\n'
+                  << std::flush;
+  }
+}
+
+void Simulator::WriteDue(Clock::time_point now) {
+  while (!out_.empty()) {
+    sim::Chunk& c = out_.front();
+    if (headWritten_ == 0 && now < headDue_) return;
+    const long n = pty_.Write(std::span(c.bytes).subspan(headWritten_));
+    if (n < 0) throw std::system_error(errno, std::generic_category(), "writing the line");
+    headWritten_ += static_cast<size_t>(n);
+    blocked_ = headWritten_ < c.bytes.size();
+    if (blocked_) return;
+    Sent(c);
+    out_.pop_front();
+    headWritten_ = 0;
+    if (!out_.empty()) headDue_ = now + Seconds(out_.front().pause);
+  }
+}
+
+int Simulator::Run() {
+  if (!opts_.logSent.empty()) {
+    sentLog_.open(opts_.logSent, std::ios::app);
+    if (!sentLog_) {
+      std::fprintf(stderr, "nibp-sim: cannot open %s\n", opts_.logSent.c_str());
+      return 1;
+    }
+  }
+  if (!opts_.logSentTimes.empty()) {
+    sentTimesLog_.open(opts_.logSentTimes, std::ios::app);
+    if (!sentTimesLog_) {
+      std::fprintf(stderr, "nibp-sim: cannot open %s\n", opts_.logSentTimes.c_str());
+      return 1;
+    }
+  }
+  OpenLine();
+  char settings[160];
+  std::snprintf(settings, sizeof settings,
+                "patient %d / %d mmHg, heart rate %d; speed %g; seed %llu", opts_.patient.systolic,
+                opts_.patient.diastolic, opts_.patient.heartRate, opts_.speed,
+                static_cast<unsigned long long>(opts_.seed));
+  Say(settings);
+
+  const auto streamPeriod = opts_.streamHz > 0 ? Seconds(1.0 / opts_.streamHz) : Clock::duration{};
+  Clock::time_point last = Clock::now();
+  Clock::time_point nextStream = last;
+  Clock::time_point hangupAt = Clock::time_point::max();  // never
+  if (opts_.hangupAfter > 0) hangupAt = last + Seconds(opts_.hangupAfter);
+
+  while (true) {
+    Clock::time_point now = Clock::now();
+    Clock::time_point wake = now + (module_.Busy() ? kFineStep : kIdleWait);
+    if (opts_.streamHz > 0 && attached_) wake = std::min(wake, nextStream);
+    if (!out_.empty() && !blocked_ && headWritten_ == 0) wake = std::min(wake, headDue_);
+    wake = std::min(wake, hangupAt);
+    const auto waitMs =
+        std::chrono::ceil<std::chrono::milliseconds>(std::max(wake - now, Clock::duration{}));
+
+    pollfd fds[2] = {
+        {pty_.master(), static_cast<short>(POLLIN | POLLPRI | (blocked_ ? POLLOUT : 0)), 0},
+        {signals_.get(), POLLIN, 0}};
+    if (::poll(fds, 2, static_cast<int>(waitMs.count())) < 0 && errno != EINTR)
+      throw std::system_error(errno, std::generic_category(), "poll");
+    if (fds[1].revents & POLLIN) {
+      if (const int s = signals_.Take(); s != 0) {
+        Say(std::string("stopped by SIG") + sigabbrev_np(s) + ": removing " +
+            link_.path().string());
+        return 0;
+      }
+    }
+
+    now = Clock::now();
+    module_.Advance(std::chrono::duration<double>(now - last).count() * opts_.speed);
+    last = now;
+
+    if (fds[0].revents & (POLLIN | POLLPRI)) {
+      for (sim::MasterInput in = pty_.Read(); !in.empty(); in = pty_.Read()) {
+        if (in.closed) throw std::system_error(EIO, std::generic_category(), "reading the line");
+        if (in.flushed) {
+          if (attached_ || !out_.empty()) Say("the console purged the line");
+          attached_ = false;
+          ForgetOutput();
+          module_.LineFlushed();
+        }
+        if (!in.data.empty()) {
+          attached_ = true;
+          module_.Receive(in.data);
+        }
+      }
+    }
+    for (const std::string& e : module_.TakeEvents()) Say(e);
+    for (const sim::Reply& r : module_.TakeReplies()) Enqueue(r, now);
+
+    if (opts_.streamHz > 0 && !attached_) nextStream = now;
+    if (opts_.streamHz > 0 && attached_ && now >= nextStream) {
+      Enqueue(module_.PressureReport(), now);
+      nextStream += streamPeriod;
+      if (nextStream < now) nextStream = now + streamPeriod;  // fell behind: do not burst
+    }
+    WriteDue(now);
+
+    if (now >= hangupAt) {
+      Say("hang-up: closing " + pty_.slavePath());
+      pty_.HangUp();
+      ForgetOutput();
+      attached_ = false;
+      module_.LineFlushed();
+      if (!opts_.reopen) {
+        link_.Remove();
+        return 0;
+      }
+      hangupAt = Clock::time_point::max();
+      OpenLine();
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int exitCode = 0;
+  std::optional<Options> opts = ParseOptions(argc, argv, exitCode);
+  if (!opts) return exitCode;
+  if (!opts->seedGiven) opts->seed = std::random_device{}();
+  // A reader of our output that goes away must not end us before the link is removed.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    Simulator sim(*opts);
+    return sim.Run();
+  } catch (const std::system_error& e) {
+    std::fprintf(stderr, "nibp-sim: %s\n", e.what());
+    return 1;
+  }
+}

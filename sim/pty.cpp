@@ -1,0 +1,174 @@
+#include "sim/pty.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+namespace sim {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+}  // namespace
+
+Fd& Fd::operator=(Fd&& o) noexcept {
+  if (this != &o) {
+    Close();
+    fd_ = o.Release();
+  }
+  return *this;
+}
+
+void Fd::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+Pty Pty::Open() {
+  Pty p;
+  p.master_ = Fd(::posix_openpt(O_RDWR | O_NOCTTY));
+  if (!p.master_.valid()) Fail("posix_openpt");
+  const int m = p.master_.get();
+  if (::grantpt(m) != 0 || ::unlockpt(m) != 0) Fail("unlocking the pty");
+  if (::fcntl(m, F_SETFD, FD_CLOEXEC) != 0) Fail("fcntl");
+  if (::fcntl(m, F_SETFL, ::fcntl(m, F_GETFL) | O_NONBLOCK) != 0) Fail("fcntl");
+  int on = 1;
+  if (::ioctl(m, TIOCPKT, &on) != 0) Fail("TIOCPKT");
+  std::array<char, 128> name{};
+  if (::ptsname_r(m, name.data(), name.size()) != 0) Fail("ptsname_r");
+  p.slavePath_ = name.data();
+
+  p.slave_ = Fd(::open(p.slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!p.slave_.valid()) Fail("opening " + p.slavePath_);
+  // One set of line settings serves both ends. Raw, so that nothing is echoed or translated
+  // until the console applies its own.
+  termios t{};
+  if (::tcgetattr(p.slave_.get(), &t) != 0) Fail("tcgetattr");
+  ::cfmakeraw(&t);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  t.c_cflag |= CS8 | CLOCAL | CREAD;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  if (::cfsetispeed(&t, B9600) != 0 || ::cfsetospeed(&t, B9600) != 0) Fail("cfsetspeed");
+  if (::tcsetattr(p.slave_.get(), TCSANOW, &t) != 0) Fail("tcsetattr");
+  return p;
+}
+
+MasterInput Pty::Read() {
+  MasterInput in;
+  std::array<uint8_t, 4096> buf{};
+  // In packet mode every read is one packet: a status byte, then data when the status is 0.
+  while (master_.valid()) {
+    const ssize_t n = ::read(master_.get(), buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    if (n <= 0) {  // EIO: no slave open any more
+      in.closed = true;
+      break;
+    }
+    if (buf[0] == TIOCPKT_DATA) {
+      in.data.assign(buf.begin() + 1, buf.begin() + n);
+    } else if (buf[0] & TIOCPKT_FLUSHREAD) {
+      in.flushed = true;
+    } else {
+      continue;  // flow-control news: nothing for us
+    }
+    break;
+  }
+  return in;
+}
+
+long Pty::Write(std::span<const uint8_t> bytes) {
+  while (true) {
+    const ssize_t n = ::write(master_.get(), bytes.data(), bytes.size());
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN ? 0 : -1;
+  }
+}
+
+void Pty::HangUp() {
+  slave_.Close();
+  master_.Close();
+}
+
+std::filesystem::path PortsDirectory() {
+  std::filesystem::path base;
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+      const passwd* pw = ::getpwuid(::getuid());
+      home = pw != nullptr ? pw->pw_dir : "/";
+    }
+    base = std::filesystem::path(home) / ".config";
+  }
+  return base / "quirab_nibp" / "ports";
+}
+
+void PortLink::Point(const std::string& target) {
+  std::error_code ec;
+  std::filesystem::create_directories(link_.parent_path(), ec);
+  if (ec) throw std::system_error(ec, "creating " + link_.parent_path().string());
+  // Made beside the link and renamed over it, so that the name never points nowhere.
+  const std::filesystem::path tmp =
+      link_.parent_path() / ("." + link_.filename().string() + "." + std::to_string(::getpid()));
+  ::unlink(tmp.c_str());
+  if (::symlink(target.c_str(), tmp.c_str()) != 0) Fail("linking " + tmp.string());
+  if (::rename(tmp.c_str(), link_.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    errno = err;
+    Fail("renaming to " + link_.string());
+  }
+  target_ = target;
+}
+
+void PortLink::Remove() {
+  if (target_.empty()) return;
+  std::array<char, 4096> buf{};
+  const ssize_t n = ::readlink(link_.c_str(), buf.data(), buf.size() - 1);
+  if (n >= 0 && std::string(buf.data(), static_cast<size_t>(n)) == target_) ::unlink(link_.c_str());
+  target_.clear();
+}
+
+SignalFd::SignalFd() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  if (::sigprocmask(SIG_BLOCK, &set, &old_) != 0) Fail("sigprocmask");
+  fd_ = Fd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+  if (!fd_.valid()) {
+    const int err = errno;
+    ::sigprocmask(SIG_SETMASK, &old_, nullptr);
+    errno = err;
+    Fail("signalfd");
+  }
+}
+
+SignalFd::~SignalFd() {
+  fd_.Close();
+  ::sigprocmask(SIG_SETMASK, &old_, nullptr);
+}
+
+int SignalFd::Take() {
+  signalfd_siginfo info{};
+  const ssize_t n = ::read(fd_.get(), &info, sizeof info);
+  return n == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+}
+
+}  // namespace sim
