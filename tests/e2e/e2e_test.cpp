@@ -149,6 +149,7 @@ TEST_F(EndToEnd, UnderFaultsEveryGoodFrameIsShownOnceInOrder) {
 TEST_F(EndToEnd, UnsolicitedStreamIsShownInOrderWithoutDuplicates) {
   StartSim({"--stream", "20", "--fragment", "--noise", "0.2"});
   OpenConsole();
+  w->Click(IDC_GET_PRESSURE);  // the module streams once it has heard from the console
   ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= 40; }, 20s));
   const auto shown = Received();
   const auto sent = testsupport::ReadLines(sentLog);
