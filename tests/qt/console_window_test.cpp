@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "console/about_dlg.h"
 #include "console/nibp_dlg.h"
 #include "framework/qt/log_view.h"
 #include "framework/qt/qt_backend.h"
@@ -354,14 +355,14 @@ TEST_F(ConsoleWindow, AutoPressureDisplayPollsOnTheTimerUntilUnchecked) {
   auto& c = *con;
   c.Click(IDC_AUTO_PRESSURE);
   EXPECT_TRUE(c.C(IDC_PRESSURE)->isEnabled());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return c.Lines(IDC_LIST_EVENT).size() >= 2; }, kWaitMs));
-  for (const auto& line : c.Lines(IDC_LIST_EVENT)) EXPECT_EQ(line, "-- Get Pressure --");
+  EXPECT_TRUE(c.w->TimerRunning(TIMER_PRESSURE_POLL));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !c.Lines(IDC_LIST_EVENT).empty(); }, kWaitMs));
+  EXPECT_EQ(c.LastEvent(), "-- Get Pressure --");
+  EXPECT_EQ(c.Lines(IDC_LIST_RAW).back(), "PC --> MODULE <3A><79><05><00><48>");
   c.Click(IDC_AUTO_PRESSURE);
   EXPECT_FALSE(c.C(IDC_PRESSURE)->isEnabled());
   EXPECT_EQ(c.C<QLabel>(IDC_PRESSURE)->text(), "  0 mmHg");
-  const size_t polls = c.Lines(IDC_LIST_EVENT).size();
-  QTest::qWait(400);  // longer than a poll period: nothing more arrives
-  EXPECT_EQ(c.Lines(IDC_LIST_EVENT).size(), polls);
+  EXPECT_FALSE(c.w->TimerRunning(TIMER_PRESSURE_POLL));
 }
 
 TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox) {
@@ -403,6 +404,20 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   QApplication::sendEvent(c.d, &right);
   EXPECT_EQ(aboutTitle, "QUIRAB_NIBP 정보");
   EXPECT_FALSE(c.w->Ended());
+
+  // Shift+F10 opens the same menu from the keyboard; Esc closes it and nothing runs.
+  bool shown = false;
+  QTimer::singleShot(0, [&] {
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kWaitMs));
+    shown = QApplication::activePopupWidget() == menu;
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+  });
+  c.C(IDC_GET_BP_DATA)->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(c.C(IDC_GET_BP_DATA), Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(c.w->Ended());
+  EXPECT_EQ(c.w->ListModel(IDC_LIST_EVENT)->Count(), 0);
 }
 
 TEST_F(ConsoleWindow, MessagesFromAnotherThreadArriveWhileAMessageBoxIsOpen) {
@@ -442,6 +457,35 @@ TEST_F(ConsoleWindow, MessagesFromAnotherThreadArriveWhileAMessageBoxIsOpen) {
   EXPECT_EQ(icon, QMessageBox::Warning);
   EXPECT_TRUE(ownerBlocked);
   EXPECT_FALSE(c.w->Ended());
+}
+
+TEST(ModalDialogs, TheConsoleRunsUntilEscAndTheAboutBoxEndsWithOkFromItsButton) {
+  CNibpDlg dlg(*g_ui);
+  QTimer::singleShot(0, [] {
+    QWidget* w = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (w = QApplication::activeModalWidget()) && w->isVisible(); }, kWaitMs));
+    QTest::keyClick(w, Qt::Key_Escape);
+  });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  EXPECT_EQ(dlg.GetWindow(), nullptr);
+
+  CAboutDlg about(*g_ui);
+  bool hangul = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* w = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (w = QApplication::activeModalWidget()) && w->isVisible(); }, kWaitMs));
+    // The Korean captions are drawn with a face that has their glyphs.
+    const QFontMetrics fm(w->font());
+    hangul = fm.inFontUcs4(U'정') && fm.inFontUcs4(U'확');
+    auto* ok = w->findChild<QPushButton*>();
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->text(), "확인");
+    QTest::mouseClick(ok, Qt::LeftButton);
+  });
+  EXPECT_EQ(about.DoModal(), IDOK);
+  EXPECT_TRUE(hangul);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace fw::qt {
 
@@ -86,6 +87,7 @@ int LogView::FirstVisibleRow() const {
 void LogView::MakeCurrentLater(int row) {
   current_ = row;
   scrollTarget_ = row;
+  currentChanged_ = true;
   RequestSync();
 }
 
@@ -101,7 +103,15 @@ void LogView::Sync() {
   updateGeometries();
   const int target = scrollTarget_;
   scrollTarget_ = -1;
+  const bool currentChanged = std::exchange(currentChanged_, false);
   if (target >= 0 && target < RowCount() && model_) scrollTo(model_->index(target), EnsureVisible);
+  // The caret follows the current line, so that the keyboard goes on from there; it is drawn
+  // only while the list has the focus, and no line is ever highlighted.
+  const QModelIndex current =
+      current_ >= 0 && current_ < RowCount() && model_ ? model_->index(current_) : QModelIndex();
+  if (currentChanged && selectionModel() && currentIndex() != current) {
+    selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+  }
   viewport()->update();
 }
 

@@ -79,6 +79,7 @@ class LogView final : public QListView {
   int rowHeight_ = 1;
   int current_ = -1;
   int scrollTarget_ = -1;  // row to bring into view at the next sync
+  bool currentChanged_ = false;
   bool syncQueued_ = false;
 };
 

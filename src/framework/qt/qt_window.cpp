@@ -122,7 +122,7 @@ class DialogWidget final : public QDialog {
   }
 
   void reject() override { owner_.OnCancel(); }
-  void accept() override { owner_.OnEnter(); }
+  void accept() override { owner_.OnOk(); }
 
   void contextMenuEvent(QContextMenuEvent* e) override { owner_.ShowSystemMenu(e->globalPos()); }
 
@@ -421,11 +421,9 @@ bool QtWindow::Create() {
 
 INT_PTR QtWindow::RunModal() {
   if (!Create()) return -1;
-  if (!ended_) {
-    inModalLoop_ = true;
-    dialog_->exec();
-    inModalLoop_ = false;
-  }
+  if (!ended_) dialog_->exec();
+  // The loop may also stop because the application quits: the dialog ends all the same.
+  if (!ended_) End(IDCANCEL);
   return endCode_;
 }
 
@@ -466,6 +464,10 @@ void QtWindow::OnEnter() {
     }
   }
   events_.OnBackendOk();
+}
+
+void QtWindow::OnOk() {
+  if (Reporting()) events_.OnBackendOk();
 }
 
 void QtWindow::OnCancel() {

@@ -79,6 +79,10 @@ class QtWindow final : public Window {
   [[nodiscard]] const LogModel* ListModel(int id) const;
   [[nodiscard]] const LogView* ListView(int id) const;
   [[nodiscard]] QMenu* SystemMenu() const { return sysMenu_.get(); }
+  [[nodiscard]] bool TimerRunning(UINT_PTR id) const {
+    auto it = timers_.find(id);
+    return it != timers_.end() && it->second.isActive();
+  }
   [[nodiscard]] bool Ended() const { return ended_; }
   [[nodiscard]] INT_PTR EndCode() const { return endCode_; }
   // Average character width and height of the dialog's font, in pixels.
@@ -119,6 +123,7 @@ class QtWindow final : public Window {
   // Called by the dialog widget.
   bool FilterEvent(QObject* watched, QEvent* event);
   void OnEnter();
+  void OnOk();
   void OnCancel();
   void OnTimerEvent(int qtTimerId);
   void OnPaint(QPainter& painter);
@@ -140,7 +145,6 @@ class QtWindow final : public Window {
   bool created_ = false;
   bool ended_ = false;
   bool dying_ = false;
-  bool inModalLoop_ = false;
   INT_PTR endCode_ = 0;
 };
 
