@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,6 +28,7 @@
 
 #include "console/about_dlg.h"
 #include "console/nibp_dlg.h"
+#include "framework/icon.h"
 #include "framework/qt/log_view.h"
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/qt_window.h"
@@ -363,6 +365,32 @@ TEST_F(ConsoleWindow, AutoPressureDisplayPollsOnTheTimerUntilUnchecked) {
   EXPECT_FALSE(c.C(IDC_PRESSURE)->isEnabled());
   EXPECT_EQ(c.C<QLabel>(IDC_PRESSURE)->text(), "  0 mmHg");
   EXPECT_FALSE(c.w->TimerRunning(TIMER_PRESSURE_POLL));
+}
+
+TEST_F(ConsoleWindow, TheMinimisedWindowPaintsItsIconCentredInTheClientArea) {
+  auto& c = *con;
+  c.d->showMinimized();
+  ASSERT_TRUE(c.w->IsIconic());
+  QImage drawn(c.d->size(), QImage::Format_ARGB32);
+  drawn.fill(Qt::magenta);
+  c.d->render(&drawn, QPoint(), QRegion(), QWidget::DrawWindowBackground);  // the window alone
+  c.d->showNormal();
+
+  const fw::IconImage& icon = fw::LoadIcon(IDR_MAINFRAME)->Best(32);
+  ASSERT_EQ(icon.size, 32);
+  const int x = (c.d->width() - 32 + 1) / 2, y = (c.d->height() - 32 + 1) / 2;
+  const QRgb background = c.d->palette().window().color().rgba();
+  int opaque = 0, wrong = 0;
+  for (int iy = 0; iy < 32; ++iy) {
+    for (int ix = 0; ix < 32; ++ix) {
+      const uint32_t want = icon.argb[static_cast<size_t>(iy) * 32 + ix];
+      const bool solid = qAlpha(want) == 255;
+      opaque += solid ? 1 : 0;
+      wrong += drawn.pixel(x + ix, y + iy) != (solid ? want : background) ? 1 : 0;
+    }
+  }
+  EXPECT_GT(opaque, 500);
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox) {
