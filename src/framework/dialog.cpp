@@ -227,7 +227,13 @@ BOOL CDialog::OnBackendInit() {
 
 void CDialog::OnBackendCommand(int id, UINT code) {
   auto it = commands_.find({id, code});
-  if (it != commands_.end()) it->second();
+  if (it != commands_.end()) {
+    it->second();
+  } else if (code == BN_CLICKED && id == IDOK) {
+    OnOK();  // the framework's own routes for the OK and Cancel buttons
+  } else if (code == BN_CLICKED && id == IDCANCEL) {
+    OnCancel();
+  }
 }
 
 LRESULT CDialog::OnBackendDeltaPos(int id, const NMUPDOWN& nm) {

@@ -68,6 +68,8 @@ TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {
       if (c.kind == res::Kind::Static) seen.push_back(std::string(c.caption));
     }
     about.PressEnter();  // the default button "확인"
+    EXPECT_TRUE(about.Ended());
+    EXPECT_EQ(about.EndCode(), IDOK);
   };
   for (UINT id = 0x0010; id <= 0x001F; ++id) w->SysCommand(id);
   w->SysCommand(0x0020);

@@ -1,0 +1,135 @@
+// The logs over a working day and more: a million raw-log lines appended one at a time to the
+// real list view, and the time a button click takes with a million lines in each log.
+// Prints its figures; offscreen unless a platform is chosen.
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "console/nibp_dlg.h"
+#include "framework/qt/log_view.h"
+#include "framework/qt/qt_backend.h"
+#include "framework/qt/qt_window.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr int kLines = 1'000'000;
+constexpr int kWindow = 10'000;  // lines timed at each end
+constexpr int kPass = 1'000;     // lines between passes of the event loop
+constexpr int kClicks = 21;
+
+long RssBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Appends `count` lines to list `id` as the console logs them; returns the nanoseconds spent on
+// the first and on the last kWindow lines, the event loop's passes included.
+std::pair<qint64, qint64> Fill(fw::Window& w, int id, const std::string& line, int count) {
+  QElapsedTimer t;
+  qint64 first = 0, last = 0, start = 0;
+  t.start();
+  for (int i = 0; i < count; ++i) {
+    if (i == count - kWindow) start = t.nsecsElapsed();
+    w.ListAdd(id, line);
+    w.ListSetCurSel(id, w.ListCount(id) - 1);
+    if ((i + 1) % kPass == 0) QCoreApplication::processEvents();
+    if (i + 1 == kWindow) first = t.nsecsElapsed();
+  }
+  last = t.nsecsElapsed() - start;
+  return {first, last};
+}
+
+// Nanoseconds per line when the event loop runs after every line (and repaints the window).
+double PassPerLine(fw::Window& w, int id, const std::string& line) {
+  constexpr int kCount = 1'000;
+  QElapsedTimer t;
+  t.start();
+  for (int i = 0; i < kCount; ++i) {
+    w.ListAdd(id, line);
+    w.ListSetCurSel(id, w.ListCount(id) - 1);
+    QCoreApplication::processEvents();
+  }
+  return static_cast<double>(t.nsecsElapsed()) / kCount;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  fw::qt::QtBackend ui(argc, argv);
+  CNibpDlg dlg(ui);
+  if (!dlg.Create()) return 1;
+  auto& window = dynamic_cast<fw::qt::QtWindow&>(*dlg.GetWindow());
+  QDialog* d = window.Dialog();
+  d->show();
+  if (!QTest::qWaitForWindowExposed(d)) return 1;
+  QCoreApplication::processEvents();
+
+  const std::string raw = "PC --> MODULE <3A><79><05><00><48>";  // 34 characters
+  // As the console runs: a pass of the event loop after every line, in an empty log.
+  const double emptyPassNs = PassPerLine(window, IDC_LIST_EVENT, raw);
+  window.ListReset(IDC_LIST_EVENT);
+  QCoreApplication::processEvents();
+  const long rss0 = RssBytes();
+  const auto [first, last] = Fill(window, IDC_LIST_RAW, raw, kLines);
+  QCoreApplication::processEvents();
+  const long rss1 = RssBytes();
+  const double firstNs = static_cast<double>(first) / kWindow;
+  const double lastNs = static_cast<double>(last) / kWindow;
+  const double perLine = static_cast<double>(rss1 - rss0) / kLines;
+  std::printf("append %d lines of %zu characters, event loop every %d lines\n", kLines, raw.size(),
+              kPass);
+  std::printf("  first %d lines: %.0f ns/line\n", kWindow, firstNs);
+  std::printf("  last  %d lines: %.0f ns/line  (%.2fx the first; target <= 1.5x)\n", kWindow,
+              lastNs, lastNs / firstNs);
+  std::printf("  memory: %.1f bytes/line (RSS +%.1f MB; target <= 64)\n", perLine,
+              (rss1 - rss0) / 1e6);
+
+  const double fullPassNs = PassPerLine(window, IDC_LIST_RAW, raw);
+  std::printf(
+      "append with a pass of the event loop after every line: %.1f us/line in an empty log, "
+      "%.1f us/line at %d lines (%.2fx)\n",
+      emptyPassNs / 1e3, fullPassNs / 1e3, kLines, fullPassNs / emptyPassNs);
+
+  Fill(window, IDC_LIST_EVENT, "-- Get Pressure --", kLines);
+  QCoreApplication::processEvents();
+
+  // A click with a million lines in each log: the handler, the coalesced scrolls and a full
+  // repaint of the window.
+  auto* button = dynamic_cast<QPushButton*>(window.Control(IDC_GET_PRESSURE));
+  std::vector<double> ms;
+  QElapsedTimer t;
+  for (int i = 0; i < kClicks; ++i) {
+    t.start();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    d->repaint();
+    ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+  }
+  std::sort(ms.begin(), ms.end());
+  std::printf(
+      "click \"Get Pressure\" with %d lines in each log: median %.2f ms, worst %.2f ms (target < "
+      "20)\n",
+      window.ListCount(IDC_LIST_RAW), ms[ms.size() / 2], ms.back());
+  const auto* view = window.ListView(IDC_LIST_RAW);
+  std::printf("  newest raw line in view: %s\n",
+              view->viewport()->rect().contains(view->visualRect(
+                  window.ListModel(IDC_LIST_RAW)->index(window.ListCount(IDC_LIST_RAW) - 1)))
+                  ? "yes"
+                  : "no");
+  dlg.EndDialog(IDCANCEL);
+  return 0;
+}

@@ -1,0 +1,284 @@
+#include "framework/qt/log_view.h"
+
+#include <QEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace fw::qt {
+
+// ---- model ----
+
+bool LogModel::Append(std::string_view line) {
+  if (line.size() > std::numeric_limits<uint32_t>::max() - text_.size()) return false;
+  const int row = Count();
+  if (row == std::numeric_limits<int>::max()) return false;
+  beginInsertRows(QModelIndex(), row, row);
+  text_.append(line);
+  ends_.push_back(static_cast<uint32_t>(text_.size()));
+  endInsertRows();
+  return true;
+}
+
+void LogModel::Clear() {
+  beginResetModel();
+  // Give the memory back: a cleared log may have held a day's lines.
+  std::string().swap(text_);
+  std::vector<uint32_t>().swap(ends_);
+  endResetModel();
+}
+
+std::string_view LogModel::Line(int row) const {
+  if (row < 0 || row >= Count()) return {};
+  const uint32_t begin = row == 0 ? 0 : ends_[row - 1];
+  return std::string_view(text_).substr(begin, ends_[row] - begin);
+}
+
+int LogModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : Count();
+}
+
+QVariant LogModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) return {};
+  const std::string_view line = Line(index.row());
+  return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+Qt::ItemFlags LogModel::flags(const QModelIndex& index) const {
+  // Enabled but never selectable: the lines are not highlighted.
+  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemNeverHasChildren : Qt::NoItemFlags;
+}
+
+// ---- view ----
+
+LogView::LogView(QWidget* parent) : QListView(parent) {
+  setUniformItemSizes(true);
+  setSelectionMode(QAbstractItemView::NoSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+  setTextElideMode(Qt::ElideNone);
+  setWordWrap(false);
+  setDragEnabled(false);
+  rowHeight_ = std::max(1, fontMetrics().height() + 2);
+}
+
+void LogView::SetLogModel(LogModel* model) {
+  model_ = model;
+  setModel(model);
+}
+
+int LogView::RowCount() const {
+  return model_ ? model_->Count() : 0;
+}
+
+int LogView::FullRowsVisible() const {
+  return std::max(1, viewport()->height() / rowHeight_);
+}
+
+int LogView::FirstVisibleRow() const {
+  return verticalScrollBar()->value();
+}
+
+void LogView::MakeCurrentLater(int row) {
+  current_ = row;
+  scrollTarget_ = row;
+  currentChanged_ = true;
+  RequestSync();
+}
+
+void LogView::RequestSync() {
+  if (syncQueued_) return;
+  syncQueued_ = true;
+  QMetaObject::invokeMethod(
+      this, [this] { Sync(); }, Qt::QueuedConnection);
+}
+
+void LogView::Sync() {
+  syncQueued_ = false;
+  updateGeometries();
+  const int target = scrollTarget_;
+  scrollTarget_ = -1;
+  const bool currentChanged = std::exchange(currentChanged_, false);
+  if (target >= 0 && target < RowCount() && model_) scrollTo(model_->index(target), EnsureVisible);
+  // The caret follows the current line, so that the keyboard goes on from there; it is drawn
+  // only while the list has the focus, and no line is ever highlighted.
+  const QModelIndex current =
+      current_ >= 0 && current_ < RowCount() && model_ ? model_->index(current_) : QModelIndex();
+  if (currentChanged && selectionModel() && currentIndex() != current) {
+    selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+  }
+  viewport()->update();
+}
+
+QRect LogView::visualRect(const QModelIndex& index) const {
+  if (!index.isValid() || index.row() >= RowCount()) return {};
+  const int y = (index.row() - FirstVisibleRow()) * rowHeight_;
+  return QRect(0, y, viewport()->width(), rowHeight_);
+}
+
+void LogView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  if (!index.isValid()) return;
+  const int row = index.row();
+  const int first = FirstVisibleRow();
+  const int rows = FullRowsVisible();
+  int top = first;
+  switch (hint) {
+    case PositionAtTop:
+      top = row;
+      break;
+    case PositionAtBottom:
+      top = row - rows + 1;
+      break;
+    case PositionAtCenter:
+      top = row - rows / 2;
+      break;
+    case EnsureVisible:
+      if (row < first) {
+        top = row;
+      } else if (row >= first + rows) {
+        top = row - rows + 1;
+      }
+      break;
+  }
+  verticalScrollBar()->setValue(std::max(0, top));
+}
+
+QModelIndex LogView::indexAt(const QPoint& p) const {
+  if (!model_ || p.y() < 0) return {};
+  const int row = FirstVisibleRow() + p.y() / rowHeight_;
+  return row < RowCount() ? model_->index(row) : QModelIndex();
+}
+
+void LogView::doItemsLayout() {
+  // Nothing to lay out per row: only the scroll range follows the row count.
+  QAbstractItemView::doItemsLayout();
+}
+
+void LogView::keyboardSearch(const QString& /*search*/) {
+  // Typing in a log finds nothing: a search through a day's lines per key would stall the window.
+}
+
+bool LogView::event(QEvent* e) {
+  if (e->type() == QEvent::FontChange) rowHeight_ = std::max(1, fontMetrics().height() + 2);
+  return QAbstractItemView::event(e);
+}
+
+void LogView::scrollContentsBy(int /*dx*/, int /*dy*/) {
+  viewport()->update();
+}
+
+void LogView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                          const QList<int>& roles) {
+  QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+}
+
+void LogView::rowsInserted(const QModelIndex& parent, int start, int end) {
+  QAbstractItemView::rowsInserted(parent, start, end);
+  RequestSync();
+}
+
+void LogView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+  QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
+  RequestSync();
+}
+
+void LogView::resizeEvent(QResizeEvent* e) {
+  QAbstractItemView::resizeEvent(e);
+  updateGeometries();
+}
+
+void LogView::paintEvent(QPaintEvent* e) {
+  if (!model_) return;
+  QPainter painter(viewport());
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  const int count = RowCount();
+  const int first = FirstVisibleRow();
+  const int from = first + std::max(0, e->rect().top()) / rowHeight_;
+  const int to = std::min(count - 1, first + e->rect().bottom() / rowHeight_);
+  const QModelIndex current = currentIndex();
+  for (int row = from; row <= to; ++row) {
+    const QModelIndex index = model_->index(row);
+    QStyleOptionViewItem opt = option;
+    opt.rect = QRect(0, (row - first) * rowHeight_, viewport()->width(), rowHeight_);
+    opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver);
+    if (hasFocus() && index == current) opt.state |= QStyle::State_HasFocus;
+    itemDelegate()->paint(&painter, opt, index);
+  }
+}
+
+int LogView::horizontalOffset() const {
+  return 0;
+}
+
+int LogView::verticalOffset() const {
+  return FirstVisibleRow() * rowHeight_;
+}
+
+QModelIndex LogView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers /*modifiers*/) {
+  const int count = RowCount();
+  if (!model_ || count == 0) return {};
+  const QModelIndex cur = currentIndex();
+  int row = cur.isValid() ? cur.row() : -1;
+  const int page = FullRowsVisible();
+  switch (cursorAction) {
+    case MoveUp:
+    case MovePrevious:
+      row = row < 0 ? 0 : row - 1;
+      break;
+    case MoveDown:
+    case MoveNext:
+      row = row + 1;
+      break;
+    case MovePageUp:
+      row -= page;
+      break;
+    case MovePageDown:
+      row += page;
+      break;
+    case MoveHome:
+      row = 0;
+      break;
+    case MoveEnd:
+      row = count - 1;
+      break;
+    default:
+      break;
+  }
+  return model_->index(std::clamp(row, 0, count - 1));
+}
+
+void LogView::setSelection(const QRect& /*rect*/, QItemSelectionModel::SelectionFlags /*command*/) {
+}
+
+QRegion LogView::visualRegionForSelection(const QItemSelection& /*selection*/) const {
+  return {};
+}
+
+void LogView::updateGeometries() {
+  const int rows = FullRowsVisible();
+  QScrollBar* bar = verticalScrollBar();
+  bar->setSingleStep(1);
+  bar->setPageStep(rows);
+  bar->setRange(0, std::max(0, RowCount() - rows));
+  QAbstractItemView::updateGeometries();
+}
+
+bool LogView::isIndexHidden(const QModelIndex& /*index*/) const {
+  return false;
+}
+
+void LogView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+  QAbstractItemView::selectionChanged(selected, deselected);
+}
+
+void LogView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  QAbstractItemView::currentChanged(current, previous);
+}
+
+}  // namespace fw::qt

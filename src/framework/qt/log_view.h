@@ -1,0 +1,86 @@
+#pragma once
+// A list box for logs that grow all day: lines kept as 8-bit text in one arena, a view whose
+// geometry is arithmetic over a uniform row height, and scrolling coalesced to once per pass
+// of the event loop. Appending a line costs the same at a million lines as at the first.
+
+#include <QAbstractListModel>
+#include <QListView>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw::qt {
+
+class LogModel final : public QAbstractListModel {
+ public:
+  using QAbstractListModel::QAbstractListModel;
+
+  // False when the arena is full (4 GiB of text): the line is not added.
+  [[nodiscard]] bool Append(std::string_view line);
+  void Clear();
+  [[nodiscard]] int Count() const { return static_cast<int>(ends_.size()); }
+  [[nodiscard]] std::string_view Line(int row) const;
+
+  [[nodiscard]] int rowCount(const QModelIndex& parent) const override;
+  [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+  [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  std::string text_;            // every line back to back, no separators
+  std::vector<uint32_t> ends_;  // line i is text_[ends_[i-1], ends_[i])
+};
+
+// Rows are all one height, so positions are multiplications and nothing is laid out per row;
+// QListView's own per-row layout is bypassed on purpose.
+class LogView final : public QListView {
+ public:
+  explicit LogView(QWidget* parent);
+
+  void SetLogModel(LogModel* model);
+  // Makes `row` current (-1: none) and brings it into view on the next pass of the event loop.
+  void MakeCurrentLater(int row);
+  [[nodiscard]] int CurrentRow() const { return current_; }
+  [[nodiscard]] int FirstVisibleRow() const;
+  [[nodiscard]] int RowHeight() const { return rowHeight_; }
+
+  QRect visualRect(const QModelIndex& index) const override;
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+  QModelIndex indexAt(const QPoint& p) const override;
+  void doItemsLayout() override;
+  void keyboardSearch(const QString& search) override;
+
+ protected:
+  bool event(QEvent* e) override;
+  void scrollContentsBy(int dx, int dy) override;
+  void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                   const QList<int>& roles = QList<int>()) override;
+  void rowsInserted(const QModelIndex& parent, int start, int end) override;
+  void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+  int horizontalOffset() const override;
+  int verticalOffset() const override;
+  QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+  void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+  QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+  void updateGeometries() override;
+  bool isIndexHidden(const QModelIndex& index) const override;
+  void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+ private:
+  [[nodiscard]] int RowCount() const;
+  [[nodiscard]] int FullRowsVisible() const;
+  void RequestSync();
+  void Sync();
+
+  LogModel* model_ = nullptr;
+  int rowHeight_ = 1;
+  int current_ = -1;
+  int scrollTarget_ = -1;  // row to bring into view at the next sync
+  bool currentChanged_ = false;
+  bool syncQueued_ = false;
+};
+
+}  // namespace fw::qt

@@ -1,0 +1,773 @@
+#include "framework/qt/qt_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimerEvent>
+#include <QWindow>
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <limits>
+
+#include "framework/icon.h"
+#include "framework/qt/log_view.h"
+#include "framework/qt/message_box.h"
+#include "framework/qt/up_down.h"
+
+namespace fw::qt {
+
+namespace {
+
+QString Q(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string S(const QString& s) {
+  return s.toUtf8().toStdString();
+}
+
+// "&" marks an access key; "&&" is a literal ampersand.
+QString WithoutAccessKeys(std::string_view caption) {
+  std::string out;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&' && i + 1 < caption.size()) ++i;
+    out.push_back(caption[i]);
+  }
+  return Q(out);
+}
+
+// Rounds half away from zero, as the platform's dialog-unit conversion does.
+int MulDiv(int a, int b, int c) {
+  const long long p = static_cast<long long>(a) * b;
+  return static_cast<int>((p >= 0 ? p * 2 + c : p * 2 - c) / (2LL * c));
+}
+
+QImage ToImage(const fw::IconImage& img) {
+  QImage out(img.size, img.size, QImage::Format_ARGB32);
+  for (int y = 0; y < img.size; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(out.scanLine(y));
+    for (int x = 0; x < img.size; ++x) row[x] = img.argb[static_cast<size_t>(y) * img.size + x];
+  }
+  return out;
+}
+
+// A check box that toggles itself only when its style says so.
+class CheckBox final : public QCheckBox {
+ public:
+  CheckBox(const QString& text, QWidget* parent, bool autoCheck)
+      : QCheckBox(text, parent), autoCheck_(autoCheck) {}
+
+ protected:
+  void nextCheckState() override {
+    if (autoCheck_) QCheckBox::nextCheckState();
+  }
+
+ private:
+  bool autoCheck_;
+};
+
+constexpr int kSystemIconSize = 32;
+constexpr UINT kMenuGrayed = 0x0001;
+constexpr UINT kMenuDisabled = 0x0002;
+
+}  // namespace
+
+// ---- the dialog's top-level widget ----
+
+class DialogWidget final : public QDialog {
+ public:
+  explicit DialogWidget(QtWindow& owner) : owner_(owner) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    return owner_.FilterEvent(watched, event) || QDialog::eventFilter(watched, event);
+  }
+
+  void keyPressEvent(QKeyEvent* e) override {
+    const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+    const int key = e->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::NoModifier) {
+      owner_.OnEnter();
+    } else if (key == Qt::Key_Escape && mods == Qt::NoModifier) {
+      owner_.OnCancel();
+    } else if (key == Qt::Key_F10 && mods == Qt::ShiftModifier) {
+      owner_.ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+    } else {
+      QWidget::keyPressEvent(e);  // not QDialog's: it would click a default button itself
+    }
+  }
+
+  // The close box, Alt+F4 and the window manager: the dialog decides, through Cancel.
+  void closeEvent(QCloseEvent* e) override {
+    e->ignore();
+    owner_.OnCancel();
+  }
+
+  void reject() override { owner_.OnCancel(); }
+  void accept() override { owner_.OnOk(); }
+
+  void contextMenuEvent(QContextMenuEvent* e) override { owner_.ShowSystemMenu(e->globalPos()); }
+
+  void timerEvent(QTimerEvent* e) override { owner_.OnTimerEvent(e->timerId()); }
+
+  void paintEvent(QPaintEvent* e) override {
+    QDialog::paintEvent(e);
+    QPainter painter(this);
+    owner_.OnPaint(painter);
+  }
+
+ private:
+  QtWindow& owner_;
+};
+
+// ---- window ----
+
+QtWindow::QtWindow(const res::DialogTemplate& tmpl, WindowEvents& events, QtWindow* owner)
+    : tmpl_(tmpl), events_(events), owner_(owner), dialog_(std::make_unique<DialogWidget>(*this)) {}
+
+QtWindow::~QtWindow() {
+  dying_ = true;
+  for (auto& [id, timer] : timers_) timer.stop();
+  timers_.clear();
+  sysMenu_.reset();
+  dialog_.reset();
+}
+
+QDialog* QtWindow::Dialog() const {
+  return dialog_.get();
+}
+
+QWidget* QtWindow::Control(int id) const {
+  const Ctl* c = Find(id);
+  return c ? c->widget : nullptr;
+}
+
+std::vector<QWidget*> QtWindow::Controls() const {
+  return allWidgets_;
+}
+
+const LogModel* QtWindow::ListModel(int id) const {
+  const Ctl* c = Find(id);
+  return c ? c->model : nullptr;
+}
+
+const LogView* QtWindow::ListView(int id) const {
+  const Ctl* c = Find(id);
+  return c ? c->list : nullptr;
+}
+
+QtWindow::Ctl* QtWindow::Find(int id) {
+  auto it = ctls_.find(id);
+  return it == ctls_.end() ? nullptr : &it->second;
+}
+
+const QtWindow::Ctl* QtWindow::Find(int id) const {
+  auto it = ctls_.find(id);
+  return it == ctls_.end() ? nullptr : &it->second;
+}
+
+QRect QtWindow::ToPixels(int x, int y, int w, int h) const {
+  return QRect(MulDiv(x, base_.width(), 4), MulDiv(y, base_.height(), 8),
+               MulDiv(w, base_.width(), 4), MulDiv(h, base_.height(), 8));
+}
+
+void QtWindow::Build() {
+  // The template's font first; where it is missing, a face that has Hangul and narrow Latin,
+  // so that the captions fit the dialog units it yields.
+  font_.setFamilies(
+      {Q(tmpl_.fontName), QStringLiteral("NanumGothic"), QStringLiteral("DejaVu Sans")});
+  font_.setPointSize(tmpl_.fontPoints);
+  const QFontMetrics fm(font_);
+  const int alphabet =
+      fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  base_ = QSize(std::max(1, (alphabet / 26 + 1) / 2), std::max(1, fm.height()));
+
+  QDialog& d = *dialog_;
+  d.setFont(font_);
+  d.setWindowTitle(Q(tmpl_.title));
+  Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
+  if (tmpl_.style & res::kCaption) flags |= Qt::WindowTitleHint;
+  if (tmpl_.style & res::kSysMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  if (!(tmpl_.style & res::kCaption)) flags |= Qt::FramelessWindowHint;
+  d.setWindowFlags(flags);
+  d.setFixedSize(ToPixels(0, 0, tmpl_.w, tmpl_.h).size());
+  d.setSizeGripEnabled(false);
+
+  sysMenu_ = std::make_unique<QMenu>();
+  sysMenu_->setFont(font_);
+
+  Ctl* previous = nullptr;
+  QWidget* lastTab = nullptr;
+  std::vector<QWidget*> groups;
+  for (const auto& c : tmpl_.controls) {
+    Ctl scratch;
+    Ctl& ctl = c.id == IDC_STATIC ? scratch : ctls_[c.id];
+    ctl.tmpl = &c;
+    QWidget* w = MakeControl(c, ctl, previous);
+    allWidgets_.push_back(w);
+    const QString name =
+        c.accessibleName.empty() ? WithoutAccessKeys(c.caption) : Q(c.accessibleName);
+    w->setAccessibleName(name);
+    if (c.style & res::kDisabled) w->setEnabled(false);
+    if (c.style & res::kHidden) w->hide();
+    if (c.kind == res::Kind::GroupBox) groups.push_back(w);
+    if (w->focusPolicy() != Qt::NoFocus) {
+      if (!(c.style & res::kTabStop)) {
+        w->setFocusPolicy(Qt::ClickFocus);
+      } else {
+        if (lastTab) QWidget::setTabOrder(lastTab, w);
+        lastTab = w;
+      }
+    }
+    previous = c.id == IDC_STATIC ? nullptr : &ctl;
+  }
+  // Frames lie beneath what they frame and never take a click meant for it.
+  for (QWidget* g : groups) {
+    g->lower();
+    g->setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+  PlaceWindow();
+}
+
+QWidget* QtWindow::MakeControl(const res::Control& c, Ctl& ctl, Ctl* previous) {
+  QDialog* d = dialog_.get();
+  const QRect r = ToPixels(c.x, c.y, c.w, c.h);
+  const QString caption = Q(c.caption);
+  QWidget* w = nullptr;
+  switch (c.kind) {
+    case res::Kind::ComboBox: {
+      auto* combo = new QComboBox(d);
+      combo->setEditable((c.style & res::kDropDown) != 0);
+      combo->setInsertPolicy(QComboBox::NoInsert);
+      if (QLineEdit* le = combo->lineEdit()) {
+        // Typed text selects nothing: neither completion nor a match on leaving the field.
+        combo->setCompleter(nullptr);
+        QObject::disconnect(le, &QLineEdit::editingFinished, combo, nullptr);
+        QObject::disconnect(le, &QLineEdit::returnPressed, combo, nullptr);
+        le->setAccessibleName(Q(c.accessibleName));
+      }
+      const int id = c.id;
+      QObject::connect(combo, &QComboBox::activated, d, [this, id](int) {
+        if (Reporting()) events_.OnBackendCommand(id, CBN_SELCHANGE);
+      });
+      // The template's height includes the dropped list; the field is as high as its font needs.
+      combo->setGeometry(r.x(), r.y(), r.width(), combo->sizeHint().height());
+      ctl.combo = combo;
+      w = combo;
+      break;
+    }
+    case res::Kind::PushButton:
+    case res::Kind::DefPushButton: {
+      auto* b = new QPushButton(caption, d);
+      b->setAutoDefault(false);
+      b->setDefault(c.kind == res::Kind::DefPushButton);
+      const int id = c.id;
+      QObject::connect(b, &QPushButton::clicked, d, [this, id] {
+        if (const Ctl* self = Find(id)) Click(*self);
+      });
+      ctl.button = b;
+      w = b;
+      break;
+    }
+    case res::Kind::CheckBox: {
+      auto* cb = new CheckBox(caption, d, (c.style & res::kAutoCheck) != 0);
+      const int id = c.id;
+      // `clicked` comes after the box has toggled, so the handler reads the new state.
+      QObject::connect(cb, &QCheckBox::clicked, d, [this, id] {
+        if (const Ctl* self = Find(id)) Click(*self);
+      });
+      ctl.check = cb;
+      w = cb;
+      break;
+    }
+    case res::Kind::Static: {
+      auto* l = new QLabel(caption, d);
+      l->setTextFormat(Qt::PlainText);
+      Qt::Alignment a = (c.style & res::kCenter) ? Qt::AlignHCenter : Qt::AlignLeft;
+      a |= (c.style & res::kCenterImage) ? Qt::AlignVCenter : Qt::AlignTop;
+      l->setAlignment(a);
+      l->setFocusPolicy(Qt::NoFocus);
+      ctl.label = l;
+      w = l;
+      break;
+    }
+    case res::Kind::GroupBox: {
+      auto* g = new QGroupBox(caption, d);
+      if (c.style & res::kCaptionCenter) g->setAlignment(Qt::AlignHCenter);
+      g->setFocusPolicy(Qt::NoFocus);
+      w = g;
+      break;
+    }
+    case res::Kind::Edit: {
+      auto* e = new QLineEdit(caption, d);
+      e->setAlignment((c.style & res::kCenter) ? Qt::AlignHCenter : Qt::AlignLeft);
+      e->setFrame((c.style & res::kBorder) != 0);
+      e->installEventFilter(d);
+      ctl.edit = e;
+      w = e;
+      break;
+    }
+    case res::Kind::UpDown: {
+      const int id = c.id;
+      auto* u = new UpDown(d, [this, id](int direction) {
+        if (Ctl* self = Find(id)) Step(*self, direction);
+      });
+      if ((c.style & res::kAutoBuddy) && previous && previous->edit) {
+        ctl.buddy = previous->edit;
+        if (c.style & res::kArrowKeys) ctl.buddy->installEventFilter(d);
+      }
+      ctl.upDown = u;
+      w = u;
+      break;
+    }
+    case res::Kind::ListBox: {
+      auto* view = new LogView(d);
+      QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+      mono.setPointSize(tmpl_.fontPoints);
+      view->setFont(mono);
+      auto* model = new LogModel(view);
+      view->SetLogModel(model);
+      view->setFrameShape((c.style & res::kBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
+      view->setFocusPolicy(Qt::StrongFocus);
+      ctl.list = view;
+      ctl.model = model;
+      w = view;
+      break;
+    }
+    case res::Kind::Icon: {
+      auto* l = new QLabel(d);
+      // The caption names the icon as "#id"; without one it is the application's.
+      int iconId = IDR_MAINFRAME;
+      if (c.caption.size() > 1 && c.caption[0] == '#') {
+        std::from_chars(c.caption.data() + 1, c.caption.data() + c.caption.size(), iconId);
+      }
+      if (HICON icon = fw::LoadIcon(iconId)) {
+        l->setPixmap(QPixmap::fromImage(ToImage(icon->Best(kSystemIconSize))));
+      }
+      l->setFocusPolicy(Qt::NoFocus);
+      // An icon control takes the icon's size, whatever the template says.
+      w = l;
+      w->setGeometry(r.x(), r.y(), kSystemIconSize, kSystemIconSize);
+      ctl.widget = w;
+      return w;
+    }
+  }
+  if (c.kind != res::Kind::ComboBox) w->setGeometry(r);
+  ctl.widget = w;
+  return w;
+}
+
+void QtWindow::PlaceWindow() {
+  QDialog& d = *dialog_;
+  QRect area;
+  if (owner_ && owner_->dialog_ && owner_->dialog_->isVisible()) {
+    area = owner_->dialog_->frameGeometry();
+  } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    area = screen->availableGeometry();
+  }
+  if (tmpl_.x == 0 && tmpl_.y == 0) {
+    d.move(area.center() - QPoint(d.width() / 2, d.height() / 2));
+  } else {
+    d.move(area.topLeft() + ToPixels(tmpl_.x, tmpl_.y, 0, 0).topLeft());
+  }
+  if (owner_ && owner_->dialog_) {
+    // Keeps the box above its owner in the window manager's stacking.
+    d.winId();
+    owner_->dialog_->winId();
+    if (d.windowHandle() && owner_->dialog_->windowHandle()) {
+      d.windowHandle()->setTransientParent(owner_->dialog_->windowHandle());
+    }
+  }
+}
+
+void QtWindow::FocusFirstTabStop() {
+  for (size_t i = 0; i < tmpl_.controls.size(); ++i) {
+    const auto& c = tmpl_.controls[i];
+    QWidget* w = allWidgets_[i];
+    if ((c.style & res::kTabStop) && !w->isHidden() && w->isEnabled()) {
+      w->setFocus(Qt::OtherFocusReason);
+      return;
+    }
+  }
+}
+
+bool QtWindow::Create() {
+  if (created_) return true;
+  Build();
+  created_ = true;
+  for (const auto& item : tmpl_.initItems) ComboAdd(item.controlId, item.text);
+  const BOOL focus = events_.OnBackendInit();
+  if (focus && !ended_) FocusFirstTabStop();
+  return true;
+}
+
+INT_PTR QtWindow::RunModal() {
+  if (!Create()) return -1;
+  if (!ended_) dialog_->exec();
+  // The loop may also stop because the application quits: the dialog ends all the same.
+  if (!ended_) End(IDCANCEL);
+  return endCode_;
+}
+
+void QtWindow::End(INT_PTR code) {
+  if (ended_) return;
+  ended_ = true;
+  endCode_ = code;
+  for (auto& [id, timer] : timers_) timer.stop();
+  timers_.clear();
+  dialog_->done(static_cast<int>(code));
+}
+
+// ---- user input ----
+
+void QtWindow::Click(const Ctl& ctl) {
+  if (!Reporting()) return;
+  // The dialog's own buttons end it, as the framework routes them by default.
+  if (ctl.tmpl->id == IDOK) {
+    events_.OnBackendOk();
+  } else if (ctl.tmpl->id == IDCANCEL) {
+    events_.OnBackendCancel();
+  } else {
+    events_.OnBackendCommand(ctl.tmpl->id, BN_CLICKED);
+  }
+}
+
+void QtWindow::OnEnter() {
+  if (!Reporting()) return;
+  if (auto* focused = qobject_cast<QPushButton*>(dialog_->focusWidget())) {
+    if (focused->isEnabled() && focused->isVisible()) focused->click();
+    return;
+  }
+  for (const auto& [id, ctl] : ctls_) {
+    if (ctl.tmpl->kind == res::Kind::DefPushButton && ctl.button->isEnabled() &&
+        !ctl.button->isHidden()) {
+      ctl.button->click();
+      return;
+    }
+  }
+  events_.OnBackendOk();
+}
+
+void QtWindow::OnOk() {
+  if (Reporting()) events_.OnBackendOk();
+}
+
+void QtWindow::OnCancel() {
+  if (Reporting()) events_.OnBackendCancel();
+}
+
+bool QtWindow::FilterEvent(QObject* watched, QEvent* event) {
+  if (dying_) return false;
+  const bool focusOut = event->type() == QEvent::FocusOut;
+  const bool keyPress = event->type() == QEvent::KeyPress;
+  if (!focusOut && !keyPress) return false;
+  for (auto& [id, ctl] : ctls_) {
+    if (focusOut && ctl.edit == watched) {
+      // A popup (a menu, a drop-down list) borrows the focus and gives it back.
+      if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason && Reporting()) {
+        events_.OnBackendCommand(id, EN_KILLFOCUS);
+      }
+      return false;
+    }
+    if (keyPress && ctl.upDown && ctl.buddy == watched && (ctl.tmpl->style & res::kArrowKeys)) {
+      const auto* k = static_cast<QKeyEvent*>(event);
+      const auto mods = k->modifiers() & ~Qt::KeypadModifier;
+      if (mods == Qt::NoModifier && (k->key() == Qt::Key_Up || k->key() == Qt::Key_Down)) {
+        Step(ctl, k->key() == Qt::Key_Up ? +1 : -1);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void QtWindow::Step(Ctl& ctl, int direction) {
+  if (!Reporting() || !ctl.widget->isEnabled()) return;
+  const int lo = std::min(ctl.lower, ctl.upper), hi = std::max(ctl.lower, ctl.upper);
+  if (ctl.buddy) {
+    // The position follows the buddy's number when that is one within range.
+    const std::string t = S(ctl.buddy->text());
+    const char* b = t.data();
+    const char* e = t.data() + t.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(*b))) ++b;
+    int v = 0;
+    auto [ptr, ec] = std::from_chars(b, e, v);
+    if (ec == std::errc() && ptr == e && v >= lo && v <= hi) ctl.pos = v;
+  }
+  const NMUPDOWN nm{ctl.pos, direction < 0 ? -1 : 1};
+  if (events_.OnBackendDeltaPos(ctl.tmpl->id, nm) != 0 || !Reporting()) return;
+  int next = ctl.pos + nm.iDelta;
+  const bool wrap = (ctl.tmpl->style & res::kWrap) != 0;
+  if (next > hi) next = wrap ? lo : hi;
+  if (next < lo) next = wrap ? hi : lo;
+  ctl.pos = next;
+  if (ctl.buddy && (ctl.tmpl->style & res::kSetBuddyInt)) ctl.buddy->setText(QString::number(next));
+}
+
+void QtWindow::OnTimerEvent(int qtTimerId) {
+  UINT_PTR id = 0;
+  bool found = false;
+  for (const auto& [timerId, timer] : timers_) {
+    if (timer.timerId() == qtTimerId) {
+      id = timerId;
+      found = true;
+      break;
+    }
+  }
+  if (found && Reporting()) events_.OnBackendTimer(id);
+}
+
+void QtWindow::OnPaint(QPainter& painter) {
+  if (!created_ || dying_) return;
+  painter_ = &painter;
+  events_.OnBackendPaint();
+  painter_ = nullptr;
+}
+
+void QtWindow::ShowSystemMenu(const QPoint& globalPos) {
+  if (!Reporting() || !sysMenu_) return;
+  const auto actions = sysMenu_->actions();
+  if (std::none_of(actions.begin(), actions.end(), [](QAction* a) { return !a->isSeparator(); }))
+    return;
+  QAction* chosen = sysMenu_->exec(globalPos);
+  // Run the command after the menu has closed, so that it may open a modal dialog of its own.
+  if (chosen && Reporting()) events_.OnBackendSysCommand(chosen->data().toUInt(), 0);
+}
+
+// ---- controls ----
+
+void QtWindow::SetText(int id, std::string_view text) {
+  Ctl* c = Find(id);
+  if (!c) return;
+  const QString t = Q(text);
+  if (c->edit) {
+    c->edit->setText(t);
+  } else if (c->combo) {
+    const int index = c->combo->findText(t, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    c->combo->setCurrentIndex(index);
+    if (c->combo->isEditable()) c->combo->setEditText(t);
+  } else if (c->label) {
+    c->label->setText(t);
+    c->label->setAccessibleDescription(t);
+  } else if (c->button) {
+    c->button->setText(t);
+  } else if (c->check) {
+    c->check->setText(t);
+  } else if (auto* g = qobject_cast<QGroupBox*>(c->widget)) {
+    g->setTitle(t);
+  }
+}
+
+std::string QtWindow::GetText(int id) const {
+  const Ctl* c = Find(id);
+  if (!c) return {};
+  if (c->edit) return S(c->edit->text());
+  if (c->combo) return S(c->combo->currentText());
+  if (c->label) return S(c->label->text());
+  if (c->button) return S(c->button->text());
+  if (c->check) return S(c->check->text());
+  if (auto* g = qobject_cast<QGroupBox*>(c->widget)) return S(g->title());
+  return {};
+}
+
+int QtWindow::GetCheck(int id) const {
+  const Ctl* c = Find(id);
+  if (!c || !c->check) return 0;
+  switch (c->check->checkState()) {
+    case Qt::Checked:
+      return 1;
+    case Qt::PartiallyChecked:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+void QtWindow::SetCheck(int id, int state) {
+  Ctl* c = Find(id);
+  if (!c || !c->check) return;
+  if (state == 2) c->check->setTristate(true);
+  c->check->setCheckState(state == 1   ? Qt::Checked
+                          : state == 2 ? Qt::PartiallyChecked
+                                       : Qt::Unchecked);
+}
+
+void QtWindow::Enable(int id, bool enable) {
+  if (Ctl* c = Find(id)) c->widget->setEnabled(enable);
+}
+
+bool QtWindow::IsEnabled(int id) const {
+  const Ctl* c = Find(id);
+  return c && c->widget->isEnabled();
+}
+
+int QtWindow::ListAdd(int id, std::string_view line) {
+  Ctl* c = Find(id);
+  if (!c || !c->model) return LB_ERR;
+  constexpr int kNoSpace = -2;
+  if (!c->model->Append(line)) return kNoSpace;
+  return c->model->Count() - 1;
+}
+
+int QtWindow::ListCount(int id) const {
+  const Ctl* c = Find(id);
+  return c && c->model ? c->model->Count() : LB_ERR;
+}
+
+int QtWindow::ListSetCurSel(int id, int index) {
+  Ctl* c = Find(id);
+  if (!c || !c->list || index < -1 || index >= c->model->Count()) return LB_ERR;
+  c->list->MakeCurrentLater(index);
+  return index;
+}
+
+void QtWindow::ListReset(int id) {
+  Ctl* c = Find(id);
+  if (!c || !c->model) return;
+  c->model->Clear();
+  c->list->MakeCurrentLater(-1);
+}
+
+int QtWindow::ComboAdd(int id, std::string_view item) {
+  Ctl* c = Find(id);
+  if (!c || !c->combo) return CB_ERR;
+  // Adding to an empty list selects nothing, unlike Qt's default.
+  const int before = c->combo->currentIndex();
+  const QString text = c->combo->currentText();
+  c->combo->addItem(Q(item));
+  if (before < 0) {
+    c->combo->setCurrentIndex(-1);
+    if (c->combo->isEditable()) c->combo->setEditText(text);
+  }
+  return c->combo->count() - 1;
+}
+
+int QtWindow::ComboSetCurSel(int id, int index) {
+  Ctl* c = Find(id);
+  if (!c || !c->combo) return CB_ERR;
+  if (index < 0 || index >= c->combo->count()) {
+    c->combo->setCurrentIndex(-1);
+    if (c->combo->isEditable()) c->combo->setEditText(QString());
+    return CB_ERR;
+  }
+  c->combo->setCurrentIndex(index);
+  if (c->combo->isEditable()) c->combo->setEditText(c->combo->itemText(index));
+  return index;
+}
+
+int QtWindow::ComboGetCurSel(int id) const {
+  const Ctl* c = Find(id);
+  return c && c->combo ? c->combo->currentIndex() : CB_ERR;
+}
+
+void QtWindow::SpinSetRange(int id, int lower, int upper) {
+  Ctl* c = Find(id);
+  if (!c || !c->upDown) return;
+  c->lower = lower;
+  c->upper = upper;
+  c->pos = std::clamp(c->pos, std::min(lower, upper), std::max(lower, upper));
+}
+
+// ---- timers, boxes, menu, icons ----
+
+bool QtWindow::SetTimer(UINT_PTR id, UINT elapseMs) {
+  if (!created_ || ended_ || dying_) return false;
+  // The platform's shortest period; zero would spin.
+  constexpr UINT kMinimumMs = 10;
+  const UINT ms =
+      std::clamp(elapseMs, kMinimumMs, static_cast<UINT>(std::numeric_limits<int>::max()));
+  timers_[id].start(static_cast<int>(ms), dialog_.get());
+  return true;
+}
+
+bool QtWindow::KillTimer(UINT_PTR id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return false;
+  it->second.stop();
+  timers_.erase(it);
+  return true;
+}
+
+int QtWindow::MessageBox(std::string_view text, std::string_view title, UINT type) {
+  return ShowMessageBox(dialog_.get(), text, title, type);
+}
+
+bool QtWindow::HasSystemMenu() const {
+  return (tmpl_.style & res::kSysMenu) != 0;
+}
+
+void QtWindow::AppendSystemMenu(UINT flags, UINT id, std::string_view text) {
+  if (!sysMenu_) return;
+  if (flags & MF_SEPARATOR) {
+    sysMenu_->addSeparator();
+    return;
+  }
+  QAction* a = sysMenu_->addAction(Q(text));
+  a->setData(id);
+  a->setEnabled((flags & (kMenuGrayed | kMenuDisabled)) == 0);
+}
+
+void QtWindow::SetIcon(HICON icon, bool big) {
+  (big ? bigIcon_ : smallIcon_) = icon;
+  UpdateIcon();
+}
+
+void QtWindow::UpdateIcon() {
+  QIcon icon;
+  const auto add = [&icon](HICON h) {
+    if (h == nullptr) return;
+    for (const auto& img : h->images) icon.addPixmap(QPixmap::fromImage(ToImage(img)));
+  };
+  add(bigIcon_);
+  if (smallIcon_ != bigIcon_) add(smallIcon_);
+  dialog_->setWindowIcon(icon);
+}
+
+bool QtWindow::IsIconic() const {
+  return dialog_->isMinimized();
+}
+
+CRect QtWindow::GetClientRect() const {
+  return CRect{0, 0, dialog_->width(), dialog_->height()};
+}
+
+void QtWindow::EraseIconBackground() {
+  if (painter_) painter_->fillRect(dialog_->rect(), dialog_->palette().window());
+}
+
+void QtWindow::DrawIcon(int x, int y, HICON icon) {
+  if (painter_ && icon && !icon->images.empty()) {
+    painter_->drawImage(QPoint(x, y), ToImage(icon->Best(kSystemIconSize)));
+  }
+}
+
+void QtWindow::WakeForPosted() {
+  // Any thread. The dialog widget lives until this window is destroyed, and the dialog stops
+  // waking it before that; a call still queued then is dropped with the widget.
+  QMetaObject::invokeMethod(
+      dialog_.get(),
+      [this] {
+        if (!dying_) events_.OnBackendPosted();
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace fw::qt

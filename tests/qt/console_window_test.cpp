@@ -1,0 +1,526 @@
+// The console in the real window, offscreen, driven with real clicks and keys.
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyleOptionButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console/about_dlg.h"
+#include "console/nibp_dlg.h"
+#include "framework/icon.h"
+#include "framework/qt/log_view.h"
+#include "framework/qt/qt_backend.h"
+#include "framework/qt/qt_window.h"
+#include "framework/qt/up_down.h"
+#include "res/resource.h"
+#include "res/templates.h"
+
+namespace {
+
+using fw::qt::QtWindow;
+
+// The one QApplication of this program, made in main.
+fw::qt::QtBackend* g_ui = nullptr;
+
+constexpr int kWaitMs = 5000;
+
+// A console as the user gets it: created, shown and active.
+struct Console {
+  CNibpDlg dlg{*g_ui};
+  QtWindow* w = nullptr;
+  QDialog* d = nullptr;
+
+  Console() {
+    if (!dlg.Create()) return;
+    w = dynamic_cast<QtWindow*>(dlg.GetWindow());
+    d = w->Dialog();
+    d->show();
+    d->activateWindow();
+    (void)QTest::qWaitForWindowActive(d, kWaitMs);
+  }
+
+  template <typename T = QWidget>
+  T* C(int id) const {
+    return dynamic_cast<T*>(w->Control(id));
+  }
+
+  [[nodiscard]] std::vector<std::string> Lines(int id) const {
+    std::vector<std::string> out;
+    const auto* m = w->ListModel(id);
+    for (int i = 0; i < m->Count(); ++i) out.emplace_back(m->Line(i));
+    return out;
+  }
+
+  [[nodiscard]] std::string LastEvent() const {
+    const auto lines = Lines(IDC_LIST_EVENT);
+    return lines.empty() ? std::string() : lines.back();
+  }
+
+  void Click(int id) const { QTest::mouseClick(w->Control(id), Qt::LeftButton); }
+
+  // Puts the caret in the edit with a click and replaces its text by typing.
+  void TypeInto(int id, const QString& text) const {
+    QWidget* target = w->Control(id);
+    if (auto* combo = dynamic_cast<QComboBox*>(target)) target = combo->lineEdit();
+    QTest::mouseClick(target, Qt::LeftButton);
+    QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(target, text);
+  }
+
+  void SpinClick(int direction) const {
+    auto* spin = C<fw::qt::UpDown>(IDC_INFLATE_SPIN);
+    QTest::mouseClick(direction > 0 ? spin->UpButton() : spin->DownButton(), Qt::LeftButton);
+  }
+};
+
+struct ConsoleWindow : ::testing::Test {
+  std::unique_ptr<Console> con;
+  void SetUp() override {
+    con = std::make_unique<Console>();
+    ASSERT_NE(con->w, nullptr);
+    ASSERT_TRUE(con->d->isActiveWindow());
+  }
+};
+
+TEST_F(ConsoleWindow, ShowsTheStartStateWithTheFocusOnThePortCombo) {
+  auto& c = *con;
+  EXPECT_EQ(c.C<QComboBox>(IDC_PORT_COMBO)->currentText(), "COM1");
+  EXPECT_EQ(c.C<QComboBox>(IDC_PORT_COMBO)->count(), 11);
+  EXPECT_EQ(c.C<QLineEdit>(IDC_INFLATE)->text(), "160");
+  EXPECT_EQ(c.C<QLabel>(IDC_PRESSURE)->text(), "  0  mmHg");
+  EXPECT_FALSE(c.C<QLabel>(IDC_PRESSURE)->isEnabled());
+  EXPECT_TRUE(c.C(IDC_PORT_STATUS)->isVisible());
+  EXPECT_FALSE(c.C(IDC_RX_HEX)->isVisible());
+  EXPECT_FALSE(c.C(IDC_RX_CHECK)->isVisible());
+  EXPECT_EQ(c.w->ListModel(IDC_LIST_RAW)->Count(), 0);
+  EXPECT_EQ(c.w->ListModel(IDC_LIST_EVENT)->Count(), 0);
+  QWidget* focus = QApplication::focusWidget();
+  EXPECT_TRUE(focus == c.C(IDC_PORT_COMBO) || focus == c.C<QComboBox>(IDC_PORT_COMBO)->lineEdit());
+  EXPECT_EQ(c.d->windowTitle(), "QUIRAB_NIBP");
+  const auto sizes = c.d->windowIcon().availableSizes();
+  EXPECT_TRUE(sizes.contains(QSize(32, 32)) && sizes.contains(QSize(16, 16)));
+}
+
+TEST_F(ConsoleWindow, ControlsSitWhereTheTemplatePutsThemAndTheirCaptionsFit) {
+  auto& c = *con;
+  const QSize base = c.w->BaseUnits();
+  const auto px = [&](int x, int y, int w, int h) {
+    return QRect(std::lround(x * base.width() / 4.0), std::lround(y * base.height() / 8.0),
+                 std::lround(w * base.width() / 4.0), std::lround(h * base.height() / 8.0));
+  };
+  EXPECT_EQ(c.d->size(), px(0, 0, 491, 365).size());
+  EXPECT_EQ(c.C(IDC_PORT_OPEN)->geometry(), px(76, 25, 50, 14));
+  EXPECT_EQ(c.C(IDC_LIST_EVENT)->geometry(), px(198, 8, 278, 233));
+  EXPECT_EQ(c.C(IDC_LIST_RAW)->geometry(), px(13, 246, 464, 105));
+  EXPECT_EQ(c.C(IDC_INFLATE_SPIN)->geometry(), px(69, 84, 10, 14));
+
+  // Every control takes the clicks on it: no frame lies on top.
+  for (QWidget* w : c.w->Controls()) {
+    if (w->isHidden() || dynamic_cast<QGroupBox*>(w)) continue;
+    QWidget* hit = c.d->childAt(w->geometry().center());
+    EXPECT_TRUE(hit == w || w->isAncestorOf(hit)) << w->accessibleName().toStdString();
+  }
+
+  // Every caption is drawn whole in its control's box.
+  for (QWidget* w : c.w->Controls()) {
+    const QFontMetrics fm(w->font());
+    if (auto* b = dynamic_cast<QPushButton*>(w)) {
+      QStyleOptionButton opt;
+      opt.initFrom(b);
+      opt.text = b->text();
+      const QRect contents = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
+      EXPECT_LE(fm.horizontalAdvance(b->text()), contents.width()) << b->text().toStdString();
+    } else if (auto* cb = dynamic_cast<QCheckBox*>(w)) {
+      QStyleOptionButton opt;
+      opt.initFrom(cb);
+      opt.text = cb->text();
+      const QRect contents = cb->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, cb);
+      EXPECT_LE(fm.horizontalAdvance(cb->text()), contents.width()) << cb->text().toStdString();
+    } else if (auto* l = dynamic_cast<QLabel*>(w); l && !l->isHidden()) {
+      EXPECT_LE(fm.horizontalAdvance(l->text()), l->width()) << l->text().toStdString();
+    } else if (auto* g = dynamic_cast<QGroupBox*>(w)) {
+      EXPECT_LE(fm.horizontalAdvance(g->title()), g->width()) << g->title().toStdString();
+    }
+  }
+}
+
+TEST_F(ConsoleWindow, TabVisitsTheTabStopsInTemplateOrder) {
+  auto& c = *con;
+  std::vector<QWidget*> expected;
+  for (const auto& t : res::FindDialog(IDD_QUIRAB_NIBP_DIALOG)->controls) {
+    if ((t.style & res::kTabStop) && t.id != IDC_STATIC) expected.push_back(c.C(t.id));
+  }
+  expected.push_back(expected.front());  // and round again
+  const auto owner = [&](QWidget* f) {
+    auto* combo = c.C<QComboBox>(IDC_PORT_COMBO);
+    return f == combo->lineEdit() ? static_cast<QWidget*>(combo) : f;
+  };
+  std::vector<QWidget*> visited{owner(QApplication::focusWidget())};
+  for (size_t i = 1; i < expected.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    visited.push_back(owner(QApplication::focusWidget()));
+  }
+  EXPECT_EQ(visited, expected);
+}
+
+TEST_F(ConsoleWindow, EnterInTheEditEndsWithOkAfterTakingTheControlsOver) {
+  auto& c = *con;
+  c.TypeInto(IDC_INFLATE, "1000");
+  QTest::keyClick(c.C(IDC_INFLATE), Qt::Key_Return);
+  EXPECT_TRUE(c.w->Ended());
+  EXPECT_EQ(c.w->EndCode(), IDOK);
+  EXPECT_EQ(c.dlg.m_strInflate, "1000");
+  EXPECT_FALSE(c.d->isVisible());
+}
+
+TEST(ConsoleKeys, EnterOutsideAPushButtonEndsWithOkAndEscOrTheCloseBoxWithCancel) {
+  struct Case {
+    const char* what;
+    int focusId;
+    Qt::Key key;
+    INT_PTR code;
+  };
+  const Case cases[] = {
+      {"Enter in the combo", IDC_PORT_COMBO, Qt::Key_Return, IDOK},
+      {"keypad Enter on a check box", IDC_PUMP, Qt::Key_Enter, IDOK},
+      {"Enter in a log", IDC_LIST_EVENT, Qt::Key_Return, IDOK},
+      {"Esc in the edit", IDC_INFLATE, Qt::Key_Escape, IDCANCEL},
+      {"Esc on a push button", IDC_PORT_OPEN, Qt::Key_Escape, IDCANCEL},
+  };
+  for (const auto& k : cases) {
+    Console c;
+    ASSERT_NE(c.w, nullptr);
+    c.C(k.focusId)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), k.key);
+    EXPECT_TRUE(c.w->Ended()) << k.what;
+    EXPECT_EQ(c.w->EndCode(), k.code) << k.what;
+    EXPECT_EQ(c.w->ListModel(IDC_LIST_EVENT)->Count(), 0) << k.what;
+  }
+  Console c;
+  ASSERT_NE(c.w, nullptr);
+  c.d->close();
+  EXPECT_TRUE(c.w->Ended());
+  EXPECT_EQ(c.w->EndCode(), IDCANCEL);
+}
+
+TEST_F(ConsoleWindow, EnterOnAFocusedPushButtonClicksIt) {
+  auto& c = *con;
+  c.C(IDC_GET_PRESSURE)->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(c.C(IDC_GET_PRESSURE), Qt::Key_Return);
+  EXPECT_FALSE(c.w->Ended());
+  EXPECT_EQ(c.Lines(IDC_LIST_EVENT), std::vector<std::string>{"-- Get Pressure --"});
+  EXPECT_EQ(c.Lines(IDC_LIST_RAW), std::vector<std::string>{"PC --> MODULE <3A><79><05><00><48>"});
+}
+
+TEST_F(ConsoleWindow, ACheckBoxHasToggledWhenItsClickIsReported) {
+  auto& c = *con;
+  c.Click(IDC_PUMP);
+  EXPECT_EQ(c.LastEvent(), "-- Start Pump --");
+  EXPECT_EQ(c.Lines(IDC_LIST_RAW).back(), "PC --> MODULE <3A><0C><01><00><00><B9>");
+  c.Click(IDC_CONTROL_VALVE);
+  EXPECT_EQ(c.LastEvent(), "-- Closed Control Valve --");
+  c.Click(IDC_PUMP);
+  EXPECT_EQ(c.LastEvent(), "-- Stop Pump --");
+  EXPECT_EQ(c.Lines(IDC_LIST_RAW).back(), "PC --> MODULE <3A><0C><00><01><00><B9>");
+  EXPECT_EQ(QApplication::focusWidget(), c.C(IDC_PUMP));
+}
+
+TEST_F(ConsoleWindow, TheEditReportsLosingTheFocusBeforeTheButtonReportsItsClick) {
+  auto& c = *con;
+  c.TypeInto(IDC_INFLATE, "1000");
+  c.Click(IDC_SET_PRESSURE);
+  EXPECT_EQ(c.dlg.m_nInflate, 1000u);
+  EXPECT_EQ(c.LastEvent(), "-- Set Initial Inflate to 1000 --");
+  EXPECT_EQ(c.Lines(IDC_LIST_RAW).back(), "PC --> MODULE <3A><17><E8><03><C4>");
+  EXPECT_EQ(c.C<QLineEdit>(IDC_INFLATE)->text(), "1000");  // kept as typed
+}
+
+TEST_F(ConsoleWindow, TheUpDownStepsTheEditAndWrapsWithoutTakingTheFocus) {
+  auto& c = *con;
+  auto* edit = c.C<QLineEdit>(IDC_INFLATE);
+  c.SpinClick(+1);
+  EXPECT_EQ(edit->text(), "161");
+  EXPECT_EQ(c.dlg.m_nInflate, 161u);
+  EXPECT_NE(QApplication::focusWidget(), c.C(IDC_INFLATE_SPIN));
+
+  // Typed, then taken over on leaving the edit; the arrows then wrap at both ends.
+  c.TypeInto(IDC_INFLATE, "300");
+  QTest::keyClick(edit, Qt::Key_Tab);
+  EXPECT_EQ(c.dlg.m_nInflate, 300u);
+  c.SpinClick(+1);
+  EXPECT_EQ(edit->text(), "30");
+  EXPECT_EQ(c.dlg.m_nInflate, 30u);
+  c.SpinClick(-1);
+  EXPECT_EQ(edit->text(), "300");
+  EXPECT_EQ(c.dlg.m_nInflate, 300u);
+
+  // The arrow keys in the edit do the same, and the caret stays in the edit.
+  c.TypeInto(IDC_INFLATE, "160");
+  QTest::keyClick(edit, Qt::Key_Tab);
+  edit->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(edit, Qt::Key_Up);
+  EXPECT_EQ(edit->text(), "161");
+  QTest::keyClick(edit, Qt::Key_Down);
+  QTest::keyClick(edit, Qt::Key_Down);
+  EXPECT_EQ(edit->text(), "159");
+  EXPECT_EQ(c.dlg.m_nInflate, 159u);
+  EXPECT_EQ(QApplication::focusWidget(), edit);
+}
+
+TEST_F(ConsoleWindow, TextTypedIntoTheComboSelectsNothingButAnItemChosenFromItsListDoes) {
+  auto& c = *con;
+  auto* combo = c.C<QComboBox>(IDC_PORT_COMBO);
+  c.TypeInto(IDC_PORT_COMBO, "COM3");
+  QTest::keyClick(combo->lineEdit(), Qt::Key_Tab);
+  EXPECT_EQ(c.dlg.m_nSelPort, 1);
+  EXPECT_EQ(combo->currentIndex(), 1);
+  EXPECT_EQ(combo->currentText(), "COM3");
+
+  combo->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(combo, Qt::Key_Down);  // the next item of the list
+  EXPECT_EQ(c.dlg.m_nSelPort, 2);
+  EXPECT_EQ(combo->currentText(), "COM2");
+}
+
+TEST_F(ConsoleWindow, EveryControlHasAnAccessibleName) {
+  auto& c = *con;
+  for (QWidget* w : c.w->Controls()) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty()) << w->metaObject()->className();
+  }
+  EXPECT_EQ(c.C(IDC_INFLATE)->accessibleName(), "Initial inflate");
+  EXPECT_EQ(c.C(IDC_PORT_COMBO)->accessibleName(), "Port");
+  EXPECT_EQ(c.C(IDC_LIST_RAW)->accessibleName(), "Raw log");
+  EXPECT_EQ(c.C(IDC_LIST_EVENT)->accessibleName(), "Event log");
+  EXPECT_EQ(c.C(IDC_PORT_OPEN)->accessibleName(), "OPEN");
+  EXPECT_EQ(c.C(IDC_PRESSURE)->accessibleDescription(), "  0  mmHg");
+}
+
+TEST_F(ConsoleWindow, TheLogsShowTheirLinesAndKeepTheNewestInView) {
+  auto& c = *con;
+  c.Click(IDC_START_ADULT);
+  c.Click(IDC_ABORT_BP);
+  // Through the accessibility tree, as a screen reader reads them.
+  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(c.C(IDC_LIST_EVENT));
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->childCount(), 2);
+  EXPECT_EQ(list->child(0)->text(QAccessible::Name), "-- Start Adult BP --");
+  EXPECT_EQ(list->child(1)->text(QAccessible::Name), "-- Abort BP --");
+
+  fw::Window& win = *c.w;
+  for (int i = 0; i < 500; ++i) {
+    win.ListAdd(IDC_LIST_RAW, "line " + std::to_string(i));
+    win.ListSetCurSel(IDC_LIST_RAW, win.ListCount(IDC_LIST_RAW) - 1);
+  }
+  const auto* view = c.w->ListView(IDC_LIST_RAW);
+  const auto* model = c.w->ListModel(IDC_LIST_RAW);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        return view->CurrentRow() == model->Count() - 1 &&
+               view->viewport()->rect().contains(
+                   view->visualRect(model->index(model->Count() - 1)));
+      },
+      kWaitMs));
+  const QModelIndex bottom =
+      view->indexAt(QPoint(1, view->viewport()->height() - view->RowHeight()));
+  EXPECT_EQ(model->data(bottom, Qt::DisplayRole).toString(), "line 499");
+  EXPECT_EQ(view->indexAt(QPoint(1, 1)).row(), view->FirstVisibleRow());
+
+  c.Click(IDC_CLEAR_DISPLAY);
+  EXPECT_EQ(model->Count(), 0);
+  EXPECT_EQ(c.w->ListModel(IDC_LIST_EVENT)->Count(), 0);
+}
+
+TEST_F(ConsoleWindow, AutoPressureDisplayPollsOnTheTimerUntilUnchecked) {
+  auto& c = *con;
+  c.Click(IDC_AUTO_PRESSURE);
+  EXPECT_TRUE(c.C(IDC_PRESSURE)->isEnabled());
+  EXPECT_TRUE(c.w->TimerRunning(TIMER_PRESSURE_POLL));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !c.Lines(IDC_LIST_EVENT).empty(); }, kWaitMs));
+  EXPECT_EQ(c.LastEvent(), "-- Get Pressure --");
+  EXPECT_EQ(c.Lines(IDC_LIST_RAW).back(), "PC --> MODULE <3A><79><05><00><48>");
+  c.Click(IDC_AUTO_PRESSURE);
+  EXPECT_FALSE(c.C(IDC_PRESSURE)->isEnabled());
+  EXPECT_EQ(c.C<QLabel>(IDC_PRESSURE)->text(), "  0 mmHg");
+  EXPECT_FALSE(c.w->TimerRunning(TIMER_PRESSURE_POLL));
+}
+
+TEST_F(ConsoleWindow, TheMinimisedWindowPaintsItsIconCentredInTheClientArea) {
+  auto& c = *con;
+  c.d->showMinimized();
+  ASSERT_TRUE(c.w->IsIconic());
+  QImage drawn(c.d->size(), QImage::Format_ARGB32);
+  drawn.fill(Qt::magenta);
+  c.d->render(&drawn, QPoint(), QRegion(), QWidget::DrawWindowBackground);  // the window alone
+  c.d->showNormal();
+
+  const fw::IconImage& icon = fw::LoadIcon(IDR_MAINFRAME)->Best(32);
+  ASSERT_EQ(icon.size, 32);
+  const int x = (c.d->width() - 32 + 1) / 2, y = (c.d->height() - 32 + 1) / 2;
+  const QRgb background = c.d->palette().window().color().rgba();
+  int opaque = 0, wrong = 0;
+  for (int iy = 0; iy < 32; ++iy) {
+    for (int ix = 0; ix < 32; ++ix) {
+      const uint32_t want = icon.argb[static_cast<size_t>(iy) * 32 + ix];
+      const bool solid = qAlpha(want) == 255;
+      opaque += solid ? 1 : 0;
+      wrong += drawn.pixel(x + ix, y + iy) != (solid ? want : background) ? 1 : 0;
+    }
+  }
+  EXPECT_GT(opaque, 500);
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox) {
+  auto& c = *con;
+  QMenu* menu = c.w->SystemMenu();
+  ASSERT_NE(menu, nullptr);
+  const auto actions = menu->actions();
+  ASSERT_EQ(actions.size(), 2);
+  EXPECT_TRUE(actions[0]->isSeparator());
+  EXPECT_EQ(actions[1]->text(), "QUIRAB_NIBP 정보(&A)...");
+  EXPECT_EQ(actions[1]->data().toUInt(), IDM_ABOUTBOX);
+
+  // Right button on the background: choose the item, then close the box with Enter.
+  QString aboutTitle;
+  QString aboutText;
+  QTimer::singleShot(0, [&] {
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kWaitMs));
+    QMenu* popup = dynamic_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(popup, nullptr);
+    QTimer::singleShot(0, [&] {
+      QWidget* about = nullptr;
+      ASSERT_TRUE(QTest::qWaitFor(
+          [&] {
+            about = QApplication::activeModalWidget();
+            return about != nullptr && about != c.d && about->isVisible();
+          },
+          kWaitMs));
+      aboutTitle = about->windowTitle();
+      if (auto* label = about->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        aboutText = label->text();
+      }
+      QTest::keyClick(about, Qt::Key_Return);
+    });
+    QAction* item = popup->actions().last();
+    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, popup->actionGeometry(item).center());
+  });
+  QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), c.d->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(c.d, &right);
+  EXPECT_EQ(aboutTitle, "QUIRAB_NIBP 정보");
+  EXPECT_FALSE(c.w->Ended());
+
+  // Shift+F10 opens the same menu from the keyboard; Esc closes it and nothing runs.
+  bool shown = false;
+  QTimer::singleShot(0, [&] {
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kWaitMs));
+    shown = QApplication::activePopupWidget() == menu;
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+  });
+  c.C(IDC_GET_BP_DATA)->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(c.C(IDC_GET_BP_DATA), Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(c.w->Ended());
+  EXPECT_EQ(c.w->ListModel(IDC_LIST_EVENT)->Count(), 0);
+}
+
+TEST_F(ConsoleWindow, MessagesFromAnotherThreadArriveWhileAMessageBoxIsOpen) {
+  auto& c = *con;
+  c.C<QComboBox>(IDC_PORT_COMBO)->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(c.C(IDC_PORT_COMBO), Qt::Key_Up);  // "SELECT PORT"
+  ASSERT_EQ(c.dlg.m_nSelPort, 0);
+
+  std::atomic<bool> delivered{false};
+  QString text, title;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  bool ownerBlocked = false;
+  QTimer::singleShot(0, [&] {
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          box = dynamic_cast<QMessageBox*>(QApplication::activeModalWidget());
+          return box != nullptr;
+        },
+        kWaitMs));
+    text = box->text();
+    title = box->windowTitle();
+    icon = box->icon();
+    ownerBlocked = box->windowModality() != Qt::NonModal;
+    std::jthread sender([&](std::stop_token stop) {
+      delivered = c.dlg.SendMessageSync(WM_COMM_RECEIVE, 1, 0, stop);
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return delivered.load(); }, kWaitMs));
+    sender.request_stop();
+    sender.join();
+    box->button(QMessageBox::Ok)->click();
+  });
+  c.Click(IDC_PORT_OPEN);
+  EXPECT_TRUE(delivered);
+  EXPECT_EQ(text, "Select Comport");
+  EXPECT_EQ(title, QString::fromStdString(g_ui->AppName()));
+  EXPECT_EQ(icon, QMessageBox::Warning);
+  EXPECT_TRUE(ownerBlocked);
+  EXPECT_FALSE(c.w->Ended());
+}
+
+TEST(ModalDialogs, TheConsoleRunsUntilEscAndTheAboutBoxEndsWithOkFromItsButton) {
+  CNibpDlg dlg(*g_ui);
+  QTimer::singleShot(0, [] {
+    QWidget* w = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (w = QApplication::activeModalWidget()) && w->isVisible(); }, kWaitMs));
+    QTest::keyClick(w, Qt::Key_Escape);
+  });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  EXPECT_EQ(dlg.GetWindow(), nullptr);
+
+  CAboutDlg about(*g_ui);
+  bool hangul = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* w = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (w = QApplication::activeModalWidget()) && w->isVisible(); }, kWaitMs));
+    // The Korean captions are drawn with a face that has their glyphs.
+    const QFontMetrics fm(w->font());
+    hangul = fm.inFontUcs4(U'정') && fm.inFontUcs4(U'확');
+    auto* ok = w->findChild<QPushButton*>();
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->text(), "확인");
+    QTest::mouseClick(ok, Qt::LeftButton);
+  });
+  EXPECT_EQ(about.DoModal(), IDOK);
+  EXPECT_TRUE(hangul);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  fw::qt::QtBackend ui(argc, argv);
+  g_ui = &ui;
+  return RUN_ALL_TESTS();
+}
