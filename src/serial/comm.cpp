@@ -85,7 +85,6 @@ BOOL CComm::OpenPort() {
     return 0;
   }
   m_hComm = h;
-  (void)os.Purge(h);
 
   const auto fail = [&] {
     m_bConnected = 0;
@@ -94,6 +93,9 @@ BOOL CComm::OpenPort() {
     return 0;
   };
   if (!ConfigurePort()) return fail();
+  // Only after the line is raw: bytes that came in under the previous settings may have been
+  // edited by line processing (erase, kill, CR to NL) and are dropped with the rest.
+  (void)os.Purge(h);
   serial::Handle waker = serial::kInvalidHandle;
   if (os.OpenWaker(waker) != serial::Status::kOk) return fail();
   impl_->waker = waker;

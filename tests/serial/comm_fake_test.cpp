@@ -40,7 +40,7 @@ TEST_F(FakeCommTest, OpenAndCloseCallOrderWithLineAlways8N1) {
   EXPECT_EQ(comm.m_bConnected, 1);
   EXPECT_NE(comm.m_hComm, serial::kInvalidHandle);
   const std::string path = (dir.Ports() / "COM3").string();
-  EXPECT_THAT(os->Calls(), ElementsAre("Open " + path, "Purge", "Configure 9600 8N1", "OpenWaker"));
+  EXPECT_THAT(os->Calls(), ElementsAre("Open " + path, "Configure 9600 8N1", "Purge", "OpenWaker"));
 
   os->ClearCalls();
   EXPECT_TRUE(comm.ClosePort());
@@ -56,8 +56,8 @@ TEST_F(FakeCommTest, FailedOpenClosesWhatItOpenedAndStaysClosed) {
   };
   const std::vector<Case> cases = {
       {&FakePlatform::openResult, {"Open"}},
-      {&FakePlatform::configureResult, {"Open", "Purge", "Configure 9600 8N1", "Close"}},
-      {&FakePlatform::wakerResult, {"Open", "Purge", "Configure 9600 8N1", "OpenWaker", "Close"}},
+      {&FakePlatform::configureResult, {"Open", "Configure 9600 8N1", "Close"}},
+      {&FakePlatform::wakerResult, {"Open", "Configure 9600 8N1", "Purge", "OpenWaker", "Close"}},
   };
   for (const auto& c : cases) {
     (*os).*c.knob = Status::kFailed;

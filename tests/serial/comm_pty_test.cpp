@@ -198,14 +198,14 @@ TEST_F(PtyCommTest, RingWrapsAcrossCloseAndReopen) {
 // Closing while the module streams: the reader may be waiting, reading or in the hand-over.
 // Every byte it took from the device reaches the window once, in order.
 TEST_F(PtyCommTest, CloseWhileThePeerStreams) {
-  std::atomic<bool> stop{false};
-  std::thread peer([&] {
+  // Stopped and joined however the test body ends.
+  std::jthread peer([&](std::stop_token stop) {
     uint8_t next = 0;
-    while (!stop) {
+    while (!stop.stop_requested()) {
       uint8_t chunk[97];
       for (auto& b : chunk) b = next++;
       size_t off = 0;
-      while (off < sizeof chunk && !stop) {
+      while (off < sizeof chunk && !stop.stop_requested()) {
         const ssize_t n = ::write(pty->Master(), chunk + off, sizeof chunk - off);
         if (n > 0) {
           off += static_cast<size_t>(n);
@@ -242,11 +242,11 @@ TEST_F(PtyCommTest, CloseWhileThePeerStreams) {
     const auto& block = win.blocks[b];
     EXPECT_EQ(block.size(), win.notices[b].count);
     for (size_t i = 1; i < block.size(); ++i) {
-      ASSERT_EQ(static_cast<uint8_t>(block[i - 1] + 1), block[i]) << "block " << b;
+      ASSERT_EQ(static_cast<uint8_t>(block[i - 1] + 1), block[i])
+          << "block " << b << " of " << win.blocks.size() << " at " << i << " size " << block.size()
+          << " prev " << (b ? win.blocks[b - 1].size() : 0);
     }
   }
-  stop = true;
-  peer.join();
 }
 
 TEST_F(PtyCommTest, HangUpIdlesTheReaderAndANewDeviceOpens) {
