@@ -1,13 +1,60 @@
-// Placeholder until the reader and the OS layer land: every open fails.
 #include "serial/comm.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <utility>
+
+#include "serial/platform.h"
 
 const CRuntimeClass CComm::classCComm{"CComm", &CObject::classCObject};
 
-struct CComm::Impl {};
+namespace {
 
-CComm::CComm() = default;
-CComm::CComm(std::shared_ptr<serial::Platform> /*platform*/) {}
-CComm::~CComm() = default;
+constexpr uint32_t kRingMask = 0x3FF;
+constexpr uint32_t kBlockSize = 1024;
+constexpr uint8_t kLastComPort = 200;
+
+// Where the user maps port names to devices: $XDG_CONFIG_HOME/quirab_nibp/ports, the base
+// defaulting to ~/.config. Empty when neither variable gives an absolute path.
+std::filesystem::path PortsDir() {
+  std::filesystem::path base;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+    base = std::filesystem::path(home) / ".config";
+  } else {
+    return {};
+  }
+  return base / "quirab_nibp" / "ports";
+}
+
+}  // namespace
+
+struct CComm::Impl {
+  explicit Impl(std::shared_ptr<serial::Platform> p) : platform(std::move(p)) {}
+
+  std::shared_ptr<serial::Platform> platform;
+  // Ends the reader's wait; made by OpenPort, closed by ClosePort after the reader has ended.
+  serial::Handle waker = serial::kInvalidHandle;
+  std::atomic<uint64_t> wakeups{0};
+  std::atomic<uint64_t> reads{0};
+  std::atomic<bool> idle{false};
+};
+
+CComm::CComm() : CComm(serial::MakePosixPlatform()) {}
+
+CComm::CComm(std::shared_ptr<serial::Platform> platform)
+    : impl_(std::make_unique<Impl>(std::move(platform))) {}
+
+// The reader uses this object until it ends, so it must not outlive it.
+CComm::~CComm() {
+  ClosePort();
+}
+
 void CComm::SetPortSettings(uint8_t port, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
                             uint8_t stopBits) {
   m_nPort = port;
@@ -16,12 +63,191 @@ void CComm::SetPortSettings(uint8_t port, uint32_t baudRate, uint8_t byteSize, u
   m_nParity = parity;
   m_nStopBits = stopBits;
 }
-void CComm::SetNotifyWindow(serial::NotifyTarget* window) { m_hNotifyWnd = window; }
-BOOL CComm::CreateIoEvents() { return 1; }
-BOOL CComm::OpenPort() { return 0; }
-BOOL CComm::WritePort(const uint8_t*, uint32_t) { return 0; }
-BOOL CComm::ClosePort() { return 1; }
-BOOL CComm::HasRxData() const { return m_nRxWrite != m_nRxRead; }
-uint8_t CComm::GetRxByte() { return m_rxRing[m_nRxRead++ & 0x3FF]; }
-std::string CComm::DeviceName(uint8_t port) { return port > 200 ? "TELNET" : "COM" + std::to_string(port); }
-std::string CComm::DevicePath(uint8_t port) { return "/dev/ttyS" + std::to_string(port - 1); }
+
+void CComm::SetNotifyWindow(serial::NotifyTarget* window) {
+  m_hNotifyWnd = window;
+}
+
+// Reads and writes here need no completion events; only the contexts' positions are reset.
+BOOL CComm::CreateIoEvents() {
+  m_osWrite = {};
+  m_osRead = {};
+  return 1;
+}
+
+BOOL CComm::OpenPort() {
+  // A second open would orphan the running reader.
+  if (m_bConnected) return 0;
+  serial::Platform& os = *impl_->platform;
+  serial::Handle h = serial::kInvalidHandle;
+  if (os.Open(DevicePath(m_nPort), h) != serial::Status::kOk) {
+    m_hComm = serial::kInvalidHandle;
+    return 0;
+  }
+  m_hComm = h;
+
+  const auto fail = [&] {
+    m_bConnected = 0;
+    (void)os.Close(m_hComm);
+    m_hComm = serial::kInvalidHandle;
+    return 0;
+  };
+  if (!ConfigurePort()) return fail();
+  // Only after the line is raw: bytes that came in under the previous settings may have been
+  // edited by line processing (erase, kill, CR to NL) and are dropped with the rest.
+  (void)os.Purge(h);
+  serial::Handle waker = serial::kInvalidHandle;
+  if (os.OpenWaker(waker) != serial::Status::kOk) return fail();
+  impl_->waker = waker;
+  impl_->wakeups = 0;
+  impl_->reads = 0;
+  impl_->idle = false;
+
+  // Set before the reader starts, so that its first test finds it.
+  m_bConnected = 1;
+  try {
+    m_pReaderThread =
+        std::make_unique<std::jthread>(&CComm::CommReaderThread, static_cast<CObject*>(this));
+  } catch (const std::system_error&) {
+    (void)os.CloseWaker(impl_->waker);
+    impl_->waker = serial::kInvalidHandle;
+    return fail();
+  }
+  return 1;
+}
+
+// Always 8N1 without flow control, whatever was recorded; only the baud rate is taken.
+BOOL CComm::ConfigurePort() {
+  const serial::LineSettings line{m_dwBaudRate, 8, serial::Parity::kNone, serial::StopBits::kOne};
+  return impl_->platform->Configure(m_hComm, line) == serial::Status::kOk ? 1 : 0;
+}
+
+BOOL CComm::WritePort(const uint8_t* bytes, uint32_t count) {
+  if (m_hComm == serial::kInvalidHandle) return 0;
+  uint32_t written = 0;
+  const serial::Status s = impl_->platform->Write(m_hComm, bytes, count, written);
+  return (s == serial::Status::kOk && written == count) ? 1 : 0;
+}
+
+BOOL CComm::ClosePort() {
+  if (!m_bConnected) return 1;
+  ReleasePort();
+  return 1;
+}
+
+// The reader is stopped and joined before the device is touched, so nothing it holds is
+// closed under it. A hand-over the window has not taken yet is withdrawn from the reader's
+// side only: the message stays queued and its block stays in the ring.
+BOOL CComm::ReleasePort() {
+  serial::Platform& os = *impl_->platform;
+  m_bConnected = 0;
+  if (m_pReaderThread) {
+    m_pReaderThread->request_stop();
+    os.Wake(impl_->waker);
+    m_pReaderThread->join();
+    m_pReaderThread.reset();
+  }
+  (void)os.CloseWaker(impl_->waker);
+  impl_->waker = serial::kInvalidHandle;
+  (void)os.ClearDtr(m_hComm);
+  (void)os.Purge(m_hComm);
+  (void)os.Close(m_hComm);
+  m_hComm = serial::kInvalidHandle;
+  return 1;
+}
+
+BOOL CComm::HasRxData() const {
+  return m_nRxWrite.load(std::memory_order_acquire) != m_nRxRead.load(std::memory_order_relaxed)
+             ? 1
+             : 0;
+}
+
+uint8_t CComm::GetRxByte() {
+  const uint32_t r = m_nRxRead.load(std::memory_order_relaxed);
+  const uint8_t b = m_rxRing[r & kRingMask];
+  m_nRxRead.store(r + 1, std::memory_order_release);
+  return b;
+}
+
+int CComm::CommReaderThread(std::stop_token stop, CObject* param) {
+  if (param == nullptr || !param->IsKindOf(&classCComm)) return -1;
+  return static_cast<CComm*>(param)->ReaderLoop(std::move(stop));
+}
+
+int CComm::ReaderLoop(std::stop_token stop) {
+  serial::Platform& os = *impl_->platform;
+  uint8_t buffer[kBlockSize];
+  while (m_bConnected && !stop.stop_requested()) {
+    const serial::WaitResult r = os.Wait(m_hComm, impl_->waker);
+    ++impl_->wakeups;
+    if (r == serial::WaitResult::kWoken) continue;
+    if (r == serial::WaitResult::kReceived && ReadBlock(buffer, kBlockSize, stop)) continue;
+    if (r == serial::WaitResult::kHangUp) (void)ReadBlock(buffer, kBlockSize, stop);
+    // The device went away: it would report so forever. Stay idle until the port is closed;
+    // a fresh open finds the device again once it is back.
+    impl_->idle = true;
+    std::mutex mu;
+    std::condition_variable_any cv;
+    std::unique_lock lock(mu);
+    cv.wait(lock, stop, [] { return false; });
+    break;
+  }
+  return 1;
+}
+
+// Moves what is waiting, at most one block, into the ring and hands it to the window. False
+// when the device went away.
+bool CComm::ReadBlock(uint8_t* buffer, uint32_t maxCount, std::stop_token stop) {
+  serial::Platform& os = *impl_->platform;
+  serial::NotifyTarget* window = m_hNotifyWnd;
+  // A block the window has not taken yet (one from before a close and reopen) must not be
+  // overwritten while the user-interface thread reads it.
+  if (window != nullptr && !window->WaitIdle(stop) && stop.stop_requested()) return true;
+
+  uint32_t waiting = 0;
+  if (os.BytesWaiting(m_hComm, waiting) != serial::Status::kOk) {
+    m_dwLastRead = 0;
+    return false;
+  }
+  const uint32_t n = std::min(maxCount, waiting);
+  m_dwLastRead = n;
+  if (n == 0) return true;
+
+  uint32_t got = 0;
+  ++impl_->reads;
+  const serial::Status s = os.Read(m_hComm, buffer, n, got);
+  m_dwLastRead = got;
+  if (s != serial::Status::kOk) return false;  // the block is dropped
+  if (got == 0) return true;
+
+  for (uint32_t i = 0; i < got; ++i) {
+    const uint32_t w = m_nRxWrite.load(std::memory_order_relaxed);
+    m_rxRing[w & kRingMask] = buffer[i];
+    m_nRxWrite.store(w + 1, std::memory_order_release);
+  }
+  if (window != nullptr) {
+    // False when the close withdrew it or the window is gone; the block stays in the ring.
+    (void)window->SendMessageSync(WM_COMM_RECEIVE, m_nPort, 0, stop);
+  }
+  return true;
+}
+
+CommReaderStats CComm::ReaderStats() const {
+  return {impl_->wakeups.load(), impl_->reads.load(), impl_->idle.load()};
+}
+
+std::string CComm::DeviceName(uint8_t port) {
+  return port > kLastComPort ? "TELNET" : "COM" + std::to_string(port);
+}
+
+// A link under the ports folder wins, dangling or not: a mapped adapter that is unplugged must
+// fail to open rather than fall through to another port. Unmapped COMn is /dev/ttyS(n-1).
+std::string CComm::DevicePath(uint8_t port) {
+  const std::filesystem::path dir = PortsDir();
+  const std::filesystem::path link = dir.empty() ? dir : dir / DeviceName(port);
+  std::error_code ec;
+  const bool mapped =
+      !dir.empty() && std::filesystem::exists(std::filesystem::symlink_status(link, ec));
+  if (!mapped && port >= 1 && port <= kLastComPort) return "/dev/ttyS" + std::to_string(port - 1);
+  return link.string();  // empty without a ports folder: nothing opens
+}

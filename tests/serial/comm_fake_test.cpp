@@ -1,0 +1,174 @@
+// CComm over the in-memory OS layer: the order of platform calls, the cases that must make
+// none, device names, and the reader's behaviour at the edges.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "serial/comm.h"
+#include "serial/fake_platform.h"
+#include "test_support.h"
+
+namespace {
+
+using serial::FakePlatform;
+using serial::Status;
+using serial_test::PortsDir;
+using serial_test::TestWindow;
+using serial_test::WaitFor;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+struct FakeCommTest : ::testing::Test {
+  PortsDir dir;
+  std::shared_ptr<FakePlatform> os = std::make_shared<FakePlatform>();
+  TestWindow win;
+  CComm comm{os};
+
+  FakeCommTest() { win.Attach(&comm); }
+  ~FakeCommTest() override { EXPECT_EQ(os->BadHandleUses(), 0u); }
+
+  BOOL Open(uint8_t port = 3, uint8_t bits = 8, uint8_t parity = 0, uint8_t stop = 0) {
+    comm.SetPortSettings(port, 9600, bits, parity, stop);
+    comm.SetNotifyWindow(&win);
+    (void)comm.CreateIoEvents();
+    return comm.OpenPort();
+  }
+};
+
+TEST_F(FakeCommTest, OpenAndCloseCallOrderWithLineAlways8N1) {
+  dir.Link("COM3", "/dev/null");
+  ASSERT_TRUE(Open(3, 7, 2, 2));
+  EXPECT_EQ(comm.m_bConnected, 1);
+  EXPECT_NE(comm.m_hComm, serial::kInvalidHandle);
+  const std::string path = (dir.Ports() / "COM3").string();
+  EXPECT_THAT(os->Calls(), ElementsAre("Open " + path, "Configure 9600 8N1", "Purge", "OpenWaker"));
+
+  os->ClearCalls();
+  EXPECT_TRUE(comm.ClosePort());
+  EXPECT_EQ(comm.m_bConnected, 0);
+  EXPECT_EQ(comm.m_hComm, serial::kInvalidHandle);
+  EXPECT_THAT(os->Calls(), ElementsAre("Wake", "CloseWaker", "ClearDtr", "Purge", "Close"));
+}
+
+TEST_F(FakeCommTest, FailedOpenClosesWhatItOpenedAndStaysClosed) {
+  struct Case {
+    Status FakePlatform::*knob;
+    std::vector<std::string> calls;
+  };
+  const std::vector<Case> cases = {
+      {&FakePlatform::openResult, {"Open"}},
+      {&FakePlatform::configureResult, {"Open", "Configure 9600 8N1", "Close"}},
+      {&FakePlatform::wakerResult, {"Open", "Configure 9600 8N1", "Purge", "OpenWaker", "Close"}},
+  };
+  for (const auto& c : cases) {
+    (*os).*c.knob = Status::kFailed;
+    os->ClearCalls();
+    EXPECT_FALSE(Open());
+    std::vector<std::string> calls = os->Calls();
+    calls[0] = calls[0].substr(0, 4);  // the path is another test's concern
+    EXPECT_EQ(calls, c.calls);
+    EXPECT_EQ(comm.m_bConnected, 0);
+    EXPECT_EQ(comm.m_hComm, serial::kInvalidHandle);
+    (*os).*c.knob = Status::kOk;
+  }
+  // The object is reusable after any of them.
+  EXPECT_TRUE(Open());
+  EXPECT_TRUE(comm.ClosePort());
+}
+
+TEST_F(FakeCommTest, ClosedPortMakesNoPlatformCalls) {
+  const uint8_t frame[] = {0x3A, 0x79, 0x05, 0x00, 0x48};
+  EXPECT_TRUE(comm.ClosePort());
+  EXPECT_FALSE(comm.WritePort(frame, sizeof frame));
+  EXPECT_THAT(os->Calls(), IsEmpty());
+
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(comm.ClosePort());
+  os->ClearCalls();
+  EXPECT_TRUE(comm.ClosePort());
+  EXPECT_FALSE(comm.WritePort(frame, sizeof frame));
+  EXPECT_THAT(os->Calls(), IsEmpty());
+  EXPECT_THAT(os->Written(), IsEmpty());
+}
+
+TEST_F(FakeCommTest, WriteSucceedsOnlyWhenTheDeviceTookEverything) {
+  const uint8_t frame[] = {0x3A, 0x79, 0x05, 0x00, 0x48};
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(comm.WritePort(frame, sizeof frame));
+  os->writeLimit = 3;
+  EXPECT_FALSE(comm.WritePort(frame, sizeof frame));
+  os->writeLimit = UINT32_MAX;
+  os->writeResult = Status::kWouldBlock;
+  EXPECT_FALSE(comm.WritePort(frame, sizeof frame));
+  EXPECT_THAT(os->Written(), ElementsAre(0x3A, 0x79, 0x05, 0x00, 0x48, 0x3A, 0x79, 0x05));
+}
+
+TEST_F(FakeCommTest, DeviceNames) {
+  dir.Link("COM1", "/nonexistent/ttyUSB0");  // mapped, even while unplugged
+  const std::string ports = dir.Ports().string();
+  struct Case {
+    uint8_t port;
+    const char* name;
+    std::string path;
+  };
+  const Case cases[] = {
+      {1, "COM1", ports + "/COM1"},       {10, "COM10", "/dev/ttyS9"},
+      {200, "COM200", "/dev/ttyS199"},    {201, "TELNET", ports + "/TELNET"},
+      {255, "TELNET", ports + "/TELNET"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CComm::DeviceName(c.port), c.name);
+    EXPECT_EQ(CComm::DevicePath(c.port), c.path);
+    os->ClearCalls();
+    ASSERT_TRUE(Open(c.port)) << int(c.port);
+    EXPECT_EQ(os->Calls().front(), "Open " + c.path);
+    EXPECT_TRUE(comm.ClosePort());
+  }
+}
+
+TEST_F(FakeCommTest, ConfigHomeDefaultsToDotConfig) {
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::setenv("HOME", "/tmp/nibp-home", 1);
+  EXPECT_EQ(CComm::DevicePath(201), "/tmp/nibp-home/.config/quirab_nibp/ports/TELNET");
+  ::setenv("HOME", home.c_str(), 1);
+}
+
+TEST_F(FakeCommTest, ReaderRejectsAnythingButACComm) {
+  CObject other;
+  EXPECT_EQ(CComm::CommReaderThread({}, nullptr), -1);
+  EXPECT_EQ(CComm::CommReaderThread({}, &other), -1);
+}
+
+TEST_F(FakeCommTest, WakeupWithNothingWaitingSendsNothing) {
+  ASSERT_TRUE(Open(4));
+  os->Feed({1, 2, 3});
+  ASSERT_TRUE(win.PumpUntil(3));
+  os->SignalReadable();
+  ASSERT_TRUE(WaitFor([&] { return comm.m_dwLastRead == 0; }));
+  os->Feed({4, 5});
+  ASSERT_TRUE(win.PumpUntil(5));
+  ASSERT_EQ(win.notices.size(), 2u);
+  EXPECT_EQ(win.notices[0].count, 3u);
+  EXPECT_EQ(win.notices[1].count, 2u);
+  EXPECT_EQ(win.notices[1].wParam, 4u);
+  EXPECT_THAT(win.received, ElementsAre(1, 2, 3, 4, 5));
+}
+
+TEST_F(FakeCommTest, DeviceGoneLeavesReaderIdleUntilClosed) {
+  ASSERT_TRUE(Open());
+  os->HangUp();
+  ASSERT_TRUE(WaitFor([&] { return comm.ReaderStats().idle; }));
+  const size_t waits = os->WaitCount();
+  EXPECT_FALSE(win.Pump(std::chrono::milliseconds(50)));
+  EXPECT_EQ(os->WaitCount(), waits);
+  EXPECT_EQ(comm.m_bConnected, 1);  // the owner still sees it open and may close it
+  EXPECT_TRUE(comm.ClosePort());
+
+  os->Replug();
+  ASSERT_TRUE(Open());
+  os->Feed({9});
+  ASSERT_TRUE(win.PumpUntil(1));
+  EXPECT_FALSE(comm.ReaderStats().idle);
+}
+
+}  // namespace

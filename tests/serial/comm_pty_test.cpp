@@ -1,0 +1,300 @@
+// CComm over real pseudo-terminals, mapped to a port number through the ports folder.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "serial/comm.h"
+#include "serial/platform.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using serial_test::PortsDir;
+using serial_test::TestWindow;
+using serial_test::WaitFor;
+
+// The module's end is the master; the slave is what CComm opens. The slave descriptor from
+// openpty stays open so the test can read the line settings back.
+class Pty {
+ public:
+  Pty() {
+    if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+    path_ = ::ttyname(slave_);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  }
+  ~Pty() {
+    HangUp();
+    if (slave_ >= 0) ::close(slave_);
+  }
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  [[nodiscard]] const std::string& Path() const { return path_; }
+  [[nodiscard]] int Slave() const { return slave_; }
+  [[nodiscard]] int Master() const { return master_; }
+  void HangUp() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+  void Send(const std::vector<uint8_t>& bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+      const ssize_t n = ::write(master_, bytes.data() + off, bytes.size() - off);
+      if (n > 0) {
+        off += static_cast<size_t>(n);
+      } else {
+        pollfd p{master_, POLLOUT, 0};
+        ::poll(&p, 1, 100);
+      }
+    }
+  }
+
+  std::vector<uint8_t> Receive(size_t n) {
+    std::vector<uint8_t> out;
+    while (out.size() < n) {
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, 10000) <= 0) break;
+      uint8_t buf[256];
+      const ssize_t got = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
+      if (got <= 0) break;
+      out.insert(out.end(), buf, buf + got);
+    }
+    return out;
+  }
+
+  // Bytes waiting at the slave, as CComm's reader would see them.
+  [[nodiscard]] int SlaveWaiting() const {
+    int n = 0;
+    ::ioctl(slave_, FIONREAD, &n);
+    return n;
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string path_;
+};
+
+std::vector<uint8_t> Pattern(size_t n, size_t from = 0) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((from + i) * 7 + 1);
+  return v;
+}
+
+constexpr uint8_t kPort = 5;
+
+struct PtyCommTest : ::testing::Test {
+  PortsDir dir;
+  std::unique_ptr<Pty> pty = std::make_unique<Pty>();
+  TestWindow win;
+  CComm comm;
+
+  PtyCommTest() {
+    win.Attach(&comm);
+    dir.Link("COM5", pty->Path());
+  }
+
+  BOOL Open(CComm& c, uint32_t baud = 9600, uint8_t bits = 8, uint8_t parity = 0,
+            uint8_t stop = 0) {
+    c.SetPortSettings(kPort, baud, bits, parity, stop);
+    c.SetNotifyWindow(&win);
+    (void)c.CreateIoEvents();
+    return c.OpenPort();
+  }
+  BOOL Open() { return Open(comm); }
+};
+
+TEST_F(PtyCommTest, LineIsRaw8N1AtTheRecordedBaudRate) {
+  struct Case {
+    uint8_t bits, parity, stop;
+  };
+  for (const Case c : {Case{8, 0, 0}, Case{7, 2, 2}}) {
+    ASSERT_TRUE(Open(comm, 9600, c.bits, c.parity, c.stop));
+    termios t{};
+    ASSERT_EQ(::tcgetattr(pty->Slave(), &t), 0);
+    EXPECT_EQ(::cfgetispeed(&t), B9600);
+    EXPECT_EQ(::cfgetospeed(&t), B9600);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_TRUE(comm.ClosePort());
+    EXPECT_EQ(comm.m_hComm, -1);
+  }
+  // A rate the device cannot do refuses the open and leaves the device closed.
+  EXPECT_FALSE(Open(comm, 12345));
+  EXPECT_EQ(comm.m_bConnected, 0);
+  EXPECT_EQ(comm.m_hComm, -1);
+  EXPECT_TRUE(Open());
+  EXPECT_TRUE(comm.ClosePort());
+}
+
+TEST_F(PtyCommTest, BytesTravelBothWaysAndEachBlockIsAnnounced) {
+  ASSERT_TRUE(Open());
+  const uint8_t frame[] = {0x3A, 0x79, 0x05, 0x00, 0x48};
+  EXPECT_TRUE(comm.WritePort(frame, sizeof frame));
+  EXPECT_EQ(pty->Receive(5), std::vector<uint8_t>(frame, frame + 5));
+
+  pty->Send({0x3E, 0x05, 0x10, 0x00, 0xAD});
+  ASSERT_TRUE(win.PumpUntil(5));
+  EXPECT_EQ(win.received, (std::vector<uint8_t>{0x3E, 0x05, 0x10, 0x00, 0xAD}));
+  EXPECT_EQ(win.notices.front().wParam, kPort);
+  EXPECT_EQ(comm.HasRxData(), 0);
+
+  // The port number recorded while open is carried by the next notice.
+  comm.SetPortSettings(7, 9600, 8, 0, 0);
+  pty->Send({0x3E});
+  ASSERT_TRUE(win.PumpUntil(6));
+  EXPECT_EQ(win.notices.back().wParam, 7u);
+  EXPECT_EQ(win.notices.back().count, 1u);
+  EXPECT_TRUE(comm.ClosePort());
+}
+
+TEST_F(PtyCommTest, BurstOf1500IsAnnouncedAs1024Then476) {
+  ASSERT_TRUE(Open());
+  pty->Send({0xAA});
+  // The reader now waits in the hand-over of that byte; let the burst pile up behind it.
+  ASSERT_TRUE(WaitFor([&] { return win.Queued() == 1; }));
+  const auto burst = Pattern(1500);
+  pty->Send(burst);
+  ASSERT_TRUE(WaitFor([&] { return pty->SlaveWaiting() == 1500; }));
+  ASSERT_TRUE(win.PumpUntil(1 + 1500));
+  ASSERT_EQ(win.notices.size(), 3u);
+  EXPECT_EQ(win.notices[1].count, 1024u);
+  EXPECT_EQ(win.notices[2].count, 476u);
+  EXPECT_TRUE(std::equal(burst.begin(), burst.end(), win.received.begin() + 1));
+  EXPECT_TRUE(comm.ClosePort());
+}
+
+TEST_F(PtyCommTest, RingWrapsAcrossCloseAndReopen) {
+  ASSERT_TRUE(Open());
+  pty->Send(Pattern(1000));
+  ASSERT_TRUE(win.PumpUntil(1000));
+  EXPECT_TRUE(comm.ClosePort());
+  ASSERT_TRUE(Open());
+  pty->Send(Pattern(100, 1000));
+  ASSERT_TRUE(win.PumpUntil(1100));
+  EXPECT_TRUE(comm.ClosePort());
+
+  EXPECT_EQ(comm.m_nRxWrite, 1100u);
+  EXPECT_EQ(comm.m_nRxRead, 1100u);
+  EXPECT_EQ(win.received, Pattern(1100));
+  EXPECT_EQ(comm.m_rxRing[0], Pattern(1, 1024)[0]);
+  EXPECT_EQ(comm.m_rxRing[75], Pattern(1, 1099)[0]);
+}
+
+// Closing while the module streams: the reader may be waiting, reading or in the hand-over.
+// Every byte it took from the device reaches the window once, in order.
+TEST_F(PtyCommTest, CloseWhileThePeerStreams) {
+  // Stopped and joined however the test body ends.
+  std::jthread peer([&](std::stop_token stop) {
+    uint8_t next = 0;
+    while (!stop.stop_requested()) {
+      uint8_t chunk[97];
+      for (auto& b : chunk) b = next++;
+      size_t off = 0;
+      while (off < sizeof chunk && !stop.stop_requested()) {
+        const ssize_t n = ::write(pty->Master(), chunk + off, sizeof chunk - off);
+        if (n > 0) {
+          off += static_cast<size_t>(n);
+        } else {
+          pollfd p{pty->Master(), POLLOUT, 0};
+          ::poll(&p, 1, 10);
+        }
+      }
+    }
+  });
+
+  // Odd rounds close in the middle of a hand-over and reopen with it still untaken: the new
+  // reader must leave the device and the ring alone until the window has taken that block.
+  for (int round = 0; round < 40; ++round) {
+    ASSERT_TRUE(Open());
+    if (round % 2 == 0 && round > 0) {
+      ASSERT_EQ(win.Queued(), 1u);
+      ASSERT_TRUE(WaitFor([&] { return pty->SlaveWaiting() > 2048; }));
+      EXPECT_EQ(comm.ReaderStats().reads, 0u);
+      EXPECT_EQ(win.Queued(), 1u);
+    }
+    for (int i = 0; i < round % 4; ++i) ASSERT_TRUE(win.Pump());
+    if (round % 2 == 1) {
+      ASSERT_TRUE(WaitFor([&] { return win.Queued() == 1; }));
+    }
+    EXPECT_TRUE(comm.ClosePort());
+  }
+  while (win.Pump(0ms)) {
+  }
+  EXPECT_EQ(comm.HasRxData(), 0);
+  EXPECT_EQ(win.received.size(), comm.m_nRxWrite);
+  ASSERT_EQ(win.notices.size(), win.blocks.size());
+  for (size_t b = 0; b < win.blocks.size(); ++b) {
+    const auto& block = win.blocks[b];
+    EXPECT_EQ(block.size(), win.notices[b].count);
+    for (size_t i = 1; i < block.size(); ++i) {
+      ASSERT_EQ(static_cast<uint8_t>(block[i - 1] + 1), block[i]) << "block " << b << " at " << i;
+    }
+  }
+}
+
+TEST_F(PtyCommTest, HangUpIdlesTheReaderAndANewDeviceOpens) {
+  ASSERT_TRUE(Open());
+  pty->Send({1, 2});
+  ASSERT_TRUE(win.PumpUntil(2));
+  pty->HangUp();
+  ASSERT_TRUE(WaitFor([&] { return comm.ReaderStats().idle; }));
+  const CommReaderStats idle = comm.ReaderStats();
+  EXPECT_LE(idle.wakeups, 4u);
+  EXPECT_FALSE(win.Pump(50ms));
+  EXPECT_EQ(comm.ReaderStats().wakeups, idle.wakeups);
+  EXPECT_EQ(comm.ReaderStats().reads, idle.reads);
+  EXPECT_TRUE(comm.ClosePort());
+
+  // The device is back under a new node; the link follows it.
+  pty = std::make_unique<Pty>();
+  dir.Link("COM5", pty->Path());
+  ASSERT_TRUE(Open());
+  pty->Send({3});
+  ASSERT_TRUE(win.PumpUntil(3));
+  EXPECT_EQ(win.received.back(), 3);
+  EXPECT_TRUE(comm.ClosePort());
+}
+
+TEST_F(PtyCommTest, SecondOpenerIsRefused) {
+  ASSERT_TRUE(Open());
+  CComm other;
+  EXPECT_FALSE(Open(other));
+  EXPECT_EQ(other.m_hComm, -1);
+  serial::Handle h = serial::kInvalidHandle;
+  EXPECT_EQ(serial::MakePosixPlatform()->Open(pty->Path(), h), serial::Status::kBusy);
+  EXPECT_EQ(h, serial::kInvalidHandle);
+  EXPECT_TRUE(comm.ClosePort());
+  EXPECT_TRUE(Open(other));
+  EXPECT_TRUE(other.ClosePort());
+}
+
+TEST_F(PtyCommTest, DestroyingAnOpenPortClosesIt) {
+  {
+    CComm doomed;
+    ASSERT_TRUE(Open(doomed));
+    pty->Send({1});
+    // Its reader is blocked in a hand-over nobody will take.
+    ASSERT_TRUE(WaitFor([&] { return win.Queued() == 1; }));
+  }
+  win.Destroy();  // the window goes with it
+  CComm next;
+  EXPECT_TRUE(Open(next));
+  EXPECT_TRUE(next.ClosePort());
+}
+
+}  // namespace
