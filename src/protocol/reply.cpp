@@ -1,27 +1,182 @@
-// Placeholder until the assembler lands: nothing is assembled.
 #include "protocol/reply.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "protocol/frames.h"
 
 namespace protocol {
+namespace {
 
-void ReplyReceiver::ResetFrameState() {
-  m_nFrameLen = 0;
-  m_bFramePending = 0;
-  m_parkedLen[0] = m_parkedLen[1] = 0;
+constexpr char kHexLower[] = "0123456789abcdef";
+
+// Reply lengths with a layout of their own; every other length carries BP data.
+constexpr uint32_t kCharReplyLen = 4;
+constexpr uint32_t kCuffPressureLen = 5;
+
+void AppendHexByte(std::string& out, uint8_t b) {
+  const char text[3] = {kHexLower[b >> 4], kHexLower[b & 0xF], ' '};
+  out.append(text, sizeof text);
 }
-void ReplyReceiver::PushReplyByte(uint8_t) {}
-uint8_t ReplyReceiver::PopReplyByte() { return 0; }
-bool ReplyReceiver::Step(uint8_t) { return false; }
-TickOutput DispatchTick(ReplyReceiver&) {
-  TickOutput out;
-  out.stopTimer = true;
-  return out;
-}
-std::string FormatPressure(int mmHg) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%3d mmHg", mmHg);
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+template <typename... Args>
+std::string Format(const char* fmt, Args... args) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, fmt, args...);
   return buf;
 }
+
+void DecodeBpData(const uint8_t* slot, std::vector<std::string>& lines) {
+  lines.push_back(Format("BP Data: %d / %d mmHg Heart: %d  MAP: %d", Le16(slot + 2), Le16(slot + 4),
+                         Le16(slot + 16), Le16(slot + 18)));
+  std::string tc = "TC: ";
+  AppendHexSpaced(tc, std::span(slot + 8, 8));
+  lines.push_back(std::move(tc));
+  lines.push_back(Format("SQ: %d  Err: %d  Status: %d", slot[6], slot[20], slot[7]));
+}
+
+}  // namespace
+
+void ReplyReceiver::ResetFrameState() {
+  m_nReplyCount = 0;
+  m_nFramePos = 0;
+  m_nReplyWrite = 0;
+  m_nReplyRead = 0;
+  m_nFrameLen = 0;
+  m_bFramePending = 0;
+  std::memset(m_parkedFrame, 0, sizeof m_parkedFrame);
+  m_parkedLen[0] = m_parkedLen[1] = 0;
+  m_strRxHex.clear();
+  m_strRxCheck.clear();
+}
+
+void ReplyReceiver::PushReplyByte(uint8_t b) {
+  const uint32_t pos = m_nReplyWrite % kReplyRingSize;
+  m_replyRing[pos] = b;
+  m_nReplyWrite = pos + 1;
+  ++m_nReplyCount;
+}
+
+uint8_t ReplyReceiver::PopReplyByte() {
+  // An empty ring would wrap the count to 2^32 - 1 and keep a draining loop busy for hours.
+  if (m_nReplyCount == 0) return 0;
+  const uint32_t pos = m_nReplyRead % kReplyRingSize;
+  const uint8_t b = m_replyRing[pos];
+  m_nReplyRead = pos + 1;
+  --m_nReplyCount;
+  return b;
+}
+
+bool ReplyReceiver::Step(uint8_t b) {
+  bool parked = false;
+  const uint32_t p = m_nFramePos;
+  if (p == 0) {
+    if (b == kReplyStart) {
+      m_frameBuf[0] = b;
+      m_nFramePos = 1;
+      m_strRxHex.clear();
+    }
+  } else if (p == 1) {
+    m_frameBuf[1] = b;
+    m_nFramePos = 2;
+    m_nFrameLen = b;
+  } else {
+    m_frameBuf[p] = b;
+    // A length of 0 wraps to 2^32 - 1 here and never completes; 1 and 2 are abandoned below.
+    if (p == m_nFrameLen - 1u) {
+      parked = CheckFrame(p + 1);
+      m_nFramePos = 0;
+      m_nFrameLen = 0;
+    } else if (p + 1 > m_nFrameLen) {
+      m_nFramePos = 0;
+      m_nFrameLen = 0;
+    } else {
+      m_nFramePos = p + 1;
+    }
+  }
+  AppendRxHex(b);
+  return parked;
+}
+
+void ReplyReceiver::AppendRxHex(uint8_t b) {
+  if (m_strRxHex.size() + 3 > kRxHexMaxChars) {
+    // Drop the older half in one move, so a line without start bytes costs O(1) per byte.
+    m_strRxHex.erase(0, m_strRxHex.size() - kRxHexKeepBytes * 3);
+  }
+  AppendHexByte(m_strRxHex, b);
+}
+
+bool ReplyReceiver::CheckFrame(uint32_t n) {
+  uint8_t sum = 0;
+  for (uint32_t i = 0; i + 1 < n; ++i) sum = static_cast<uint8_t>(sum + m_frameBuf[i]);
+  const uint8_t expected = static_cast<uint8_t>(-sum);
+  const bool good = expected == m_frameBuf[n - 1];
+
+  m_strRxCheck.clear();
+  AppendHexSpaced(m_strRxCheck, std::span(m_frameBuf.data(), n));
+  if (good) {
+    Park(n);
+    m_strRxCheck += "checksum good ";
+    AppendHexByte(m_strRxCheck, expected);
+  } else {
+    // The received checksum already ends the byte text just before; the value it should have
+    // been is what the engineer cannot read off the line, so that is the second field.
+    m_strRxCheck += "checksum error sparesum=";
+    AppendHexByte(m_strRxCheck, sum);
+    m_strRxCheck += "checksum=";
+    AppendHexByte(m_strRxCheck, expected);
+  }
+  return good;
+}
+
+void ReplyReceiver::Park(uint32_t n) {
+  // A good frame longer than a slot is kept cut to the slot: it still reaches the raw log (the
+  // console's only record of traffic, its length byte telling the real size) and decodes the same,
+  // as no field lies past offset 20.
+  const auto len = static_cast<uint8_t>(std::min<uint32_t>(n, kSlotSize));
+  const int slot = m_bFramePending == 0 ? 0 : 1;
+  std::memcpy(m_parkedFrame[slot], m_frameBuf.data(), len);
+  m_parkedLen[slot] = len;
+  m_bFramePending = 1;
+}
+
+TickOutput DispatchTick(ReplyReceiver& rx) {
+  TickOutput out;
+  if (rx.m_bFramePending == 0) {
+    const size_t waiting = std::min<size_t>(rx.m_parkedLen[1], kSlotSize);
+    if (waiting == 0) {
+      out.stopTimer = true;
+      return out;
+    }
+    std::memcpy(rx.m_parkedFrame[0], rx.m_parkedFrame[1], waiting);
+    rx.m_parkedLen[0] = static_cast<uint8_t>(waiting);
+    rx.m_parkedLen[1] = 0;
+    rx.m_bFramePending = 1;
+  }
+  if (rx.m_bFramePending != 1) return out;
+
+  const uint8_t* slot = rx.m_parkedFrame[0];
+  const size_t len = std::min<size_t>(rx.m_parkedLen[0], kSlotSize);
+  out.shown = true;
+  out.rawLine = RenderRaw(kPrefixReceived, std::span(slot, len));
+  if (len == kCharReplyLen) {
+    // "%c" through a C string: a NUL character shows as nothing.
+    out.eventLines.push_back(Format("Reply: %c", slot[2]));
+  } else if (len == kCuffPressureLen) {
+    out.isCuffPressure = true;
+    out.cuffPressure = Le16(slot + 2);
+    out.eventLines.push_back(Format("Cuff pressure: %d", out.cuffPressure));
+  } else {
+    DecodeBpData(slot, out.eventLines);
+  }
+  rx.m_bFramePending = 0;
+  return out;
+}
+
+std::string FormatPressure(int mmHg) { return Format("%3d mmHg", mmHg); }
 
 }  // namespace protocol
