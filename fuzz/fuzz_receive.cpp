@@ -29,10 +29,12 @@ void CheckState(const protocol::ReplyReceiver& rx, bool timerRunning) {
   Require(rx.m_parkedLen[0] <= protocol::kSlotSize && rx.m_parkedLen[1] <= protocol::kSlotSize,
           "parked length within the slot");
   Require(rx.m_bFramePending == 0 || rx.m_parkedLen[0] >= 3, "a pending slot holds a frame");
-  Require(timerRunning || (rx.m_bFramePending == 0 && rx.m_parkedLen[1] == 0), "no frame waits without the timer");
+  Require(timerRunning || (rx.m_bFramePending == 0 && rx.m_parkedLen[1] == 0),
+          "no frame waits without the timer");
   Require(rx.m_nFrameLen <= 255, "length from one byte");
   // Position 2 may follow a length below 3: the third byte is then taken and the frame dropped.
-  Require(rx.m_nFramePos <= 2 || rx.m_nFramePos < rx.m_nFrameLen, "collecting only an incomplete frame");
+  Require(rx.m_nFramePos <= 2 || rx.m_nFramePos < rx.m_nFrameLen,
+          "collecting only an incomplete frame");
   Require(rx.m_strRxHex.size() <= protocol::kRxHexMaxChars, "hex text bounded");
   Require(rx.m_strRxHex.size() % 3 == 0, "hex text holds whole byte texts");
   Require(rx.m_strRxCheck.size() <= 255 * 3 + 64, "verdict text bounded");
@@ -58,14 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int slot = rx->m_bFramePending == 0 ? 0 : 1;
         const bool parked = rx->Step(rx->PopReplyByte());
         Require(!parked || completes, "only a complete frame is parked");
-        if (completes) Require(rx->m_nFramePos == 0 && rx->m_nFrameLen == 0, "back to waiting after a frame");
+        if (completes)
+          Require(rx->m_nFramePos == 0 && rx->m_nFrameLen == 0, "back to waiting after a frame");
         if (parked) {
           timerRunning = true;
           const size_t kept = std::min<size_t>(pos + 1, protocol::kSlotSize);
           Require(rx->m_bFramePending == 1, "a parked frame is pending");
           Require(rx->m_parkedLen[slot] == kept, "parked whole or cut to the slot");
-          Require(std::memcmp(rx->m_parkedFrame[slot], rx->m_frameBuf.data(), kept) == 0, "parked bytes");
-          Require(pos + 1 > protocol::kSlotSize || protocol::SumsToZero(std::span(rx->m_parkedFrame[slot], kept)),
+          Require(std::memcmp(rx->m_parkedFrame[slot], rx->m_frameBuf.data(), kept) == 0,
+                  "parked bytes");
+          Require(pos + 1 > protocol::kSlotSize ||
+                      protocol::SumsToZero(std::span(rx->m_parkedFrame[slot], kept)),
                   "a parked frame sums to zero");
         }
         CheckState(*rx, timerRunning);
@@ -78,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(out.stopTimer != out.shown, "a tick either shows a frame or stops the timer");
         if (out.stopTimer) timerRunning = false;
         if (out.shown) {
-          Require(out.rawLine.size() == protocol::kPrefixReceived.size() + 4u * len, "raw line of the slot");
+          Require(out.rawLine.size() == protocol::kPrefixReceived.size() + 4u * len,
+                  "raw line of the slot");
           Require(out.eventLines.size() == (len == 4 || len == 5 ? 1u : 3u), "lines by length");
           Require(out.isCuffPressure == (len == 5), "cuff pressure only for five bytes");
           Require(rx->m_bFramePending == 0, "shown frame is no longer pending");

@@ -11,7 +11,7 @@ target="$build/fuzz/fuzz_receive"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$root/fuzz/corpus/receive/." "$work/"
-artifacts="$build/fuzz-artifacts"
+artifacts="$root/fuzz/artifacts"
 mkdir -p "$artifacts"
 
 echo "fuzz_receive: ${seconds}s over $(ls "$work" | wc -l) seed files; findings go to $artifacts/"

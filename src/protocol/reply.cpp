@@ -1,9 +1,11 @@
 #include "protocol/reply.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <string_view>
 
 #include "protocol/frames.h"
 
@@ -16,27 +18,55 @@ constexpr char kHexLower[] = "0123456789abcdef";
 constexpr uint32_t kCharReplyLen = 4;
 constexpr uint32_t kCuffPressureLen = 5;
 
+// "%.2x " of every byte value, four characters apart.
+constexpr std::array<char, 256 * 4> kHexTexts = [] {
+  std::array<char, 256 * 4> t{};
+  for (size_t b = 0; b < 256; ++b) {
+    t[4 * b] = kHexLower[b >> 4];
+    t[4 * b + 1] = kHexLower[b & 0xF];
+    t[4 * b + 2] = ' ';
+  }
+  return t;
+}();
+
 void AppendHexByte(std::string& out, uint8_t b) {
-  const char text[3] = {kHexLower[b >> 4], kHexLower[b & 0xF], ' '};
-  out.append(text, sizeof text);
+  out.append(&kHexTexts[4 * size_t{b}], 3);
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
-template <typename... Args>
-std::string Format(const char* fmt, Args... args) {
-  char buf[128];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  return buf;
+// "%d" of an unsigned field, without the cost of a format parser on every reply.
+std::string& operator<<(std::string& out, unsigned value) {
+  char digits[10];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+  return out;
+}
+
+std::string& operator<<(std::string& out, std::string_view text) {
+  return out.append(text);
+}
+
+std::string Line(std::string_view head) {
+  std::string line;
+  line.reserve(48);
+  line.append(head);
+  return line;
 }
 
 void DecodeBpData(const uint8_t* slot, std::vector<std::string>& lines) {
-  lines.push_back(Format("BP Data: %d / %d mmHg Heart: %d  MAP: %d", Le16(slot + 2), Le16(slot + 4),
-                         Le16(slot + 16), Le16(slot + 18)));
-  std::string tc = "TC: ";
+  std::string bp = Line("BP Data: ");
+  bp << Le16(slot + 2) << " / " << Le16(slot + 4) << " mmHg Heart: " << Le16(slot + 16)
+     << "  MAP: " << Le16(slot + 18);
+  std::string tc = Line("TC: ");
   AppendHexSpaced(tc, std::span(slot + 8, 8));
+  std::string status = Line("SQ: ");
+  status << slot[6] << "  Err: " << slot[20] << "  Status: " << slot[7];
+  lines.push_back(std::move(bp));
   lines.push_back(std::move(tc));
-  lines.push_back(Format("SQ: %d  Err: %d  Status: %d", slot[6], slot[20], slot[7]));
+  lines.push_back(std::move(status));
 }
 
 }  // namespace
@@ -54,26 +84,17 @@ void ReplyReceiver::ResetFrameState() {
   m_strRxCheck.clear();
 }
 
-void ReplyReceiver::PushReplyByte(uint8_t b) {
-  const uint32_t pos = m_nReplyWrite % kReplyRingSize;
-  m_replyRing[pos] = b;
-  m_nReplyWrite = pos + 1;
-  ++m_nReplyCount;
-}
-
-uint8_t ReplyReceiver::PopReplyByte() {
-  // An empty ring would wrap the count to 2^32 - 1 and keep a draining loop busy for hours.
-  if (m_nReplyCount == 0) return 0;
-  const uint32_t pos = m_nReplyRead % kReplyRingSize;
-  const uint8_t b = m_replyRing[pos];
-  m_nReplyRead = pos + 1;
-  --m_nReplyCount;
-  return b;
+void ReplyReceiver::AppendRxHex(uint8_t b) {
+  if (m_strRxHex.size() + 3 > kRxHexMaxChars) {
+    // Drop the older half in one move, so a line without start bytes costs O(1) per byte.
+    m_strRxHex.erase(0, m_strRxHex.size() - kRxHexKeepBytes * 3);
+  }
+  AppendHexByte(m_strRxHex, b);
 }
 
 bool ReplyReceiver::Step(uint8_t b) {
-  bool parked = false;
   const uint32_t p = m_nFramePos;
+  uint32_t completed = 0;  // the frame's length once its last byte is in
   if (p == 0) {
     if (b == kReplyStart) {
       m_frameBuf[0] = b;
@@ -88,7 +109,7 @@ bool ReplyReceiver::Step(uint8_t b) {
     m_frameBuf[p] = b;
     // A length of 0 wraps to 2^32 - 1 here and never completes; 1 and 2 are abandoned below.
     if (p == m_nFrameLen - 1u) {
-      parked = CheckFrame(p + 1);
+      completed = p + 1;
       m_nFramePos = 0;
       m_nFrameLen = 0;
     } else if (p + 1 > m_nFrameLen) {
@@ -98,16 +119,9 @@ bool ReplyReceiver::Step(uint8_t b) {
       m_nFramePos = p + 1;
     }
   }
+  // Every byte shows, in or outside a frame; the verdict then copies the frame's text from here.
   AppendRxHex(b);
-  return parked;
-}
-
-void ReplyReceiver::AppendRxHex(uint8_t b) {
-  if (m_strRxHex.size() + 3 > kRxHexMaxChars) {
-    // Drop the older half in one move, so a line without start bytes costs O(1) per byte.
-    m_strRxHex.erase(0, m_strRxHex.size() - kRxHexKeepBytes * 3);
-  }
-  AppendHexByte(m_strRxHex, b);
+  return completed != 0 && CheckFrame(completed);
 }
 
 bool ReplyReceiver::CheckFrame(uint32_t n) {
@@ -116,8 +130,13 @@ bool ReplyReceiver::CheckFrame(uint32_t n) {
   const uint8_t expected = static_cast<uint8_t>(-sum);
   const bool good = expected == m_frameBuf[n - 1];
 
-  m_strRxCheck.clear();
-  AppendHexSpaced(m_strRxCheck, std::span(m_frameBuf.data(), n));
+  // The hex text began at this frame's start byte and holds its bytes unless it was cut.
+  if (m_strRxHex.size() == 3 * size_t{n}) {
+    m_strRxCheck.assign(m_strRxHex);
+  } else {
+    m_strRxCheck.clear();
+    AppendHexSpaced(m_strRxCheck, std::span(m_frameBuf.data(), n));
+  }
   if (good) {
     Park(n);
     m_strRxCheck += "checksum good ";
@@ -162,14 +181,19 @@ TickOutput DispatchTick(ReplyReceiver& rx) {
   const uint8_t* slot = rx.m_parkedFrame[0];
   const size_t len = std::min<size_t>(rx.m_parkedLen[0], kSlotSize);
   out.shown = true;
+  out.eventLines.reserve(3);
   out.rawLine = RenderRaw(kPrefixReceived, std::span(slot, len));
   if (len == kCharReplyLen) {
-    // "%c" through a C string: a NUL character shows as nothing.
-    out.eventLines.push_back(Format("Reply: %c", slot[2]));
+    std::string reply = Line("Reply: ");
+    // "%c" into a C string: a NUL character shows as nothing.
+    if (slot[2] != 0) reply.push_back(static_cast<char>(slot[2]));
+    out.eventLines.push_back(std::move(reply));
   } else if (len == kCuffPressureLen) {
     out.isCuffPressure = true;
     out.cuffPressure = Le16(slot + 2);
-    out.eventLines.push_back(Format("Cuff pressure: %d", out.cuffPressure));
+    std::string cuff = Line("Cuff pressure: ");
+    cuff << out.cuffPressure;
+    out.eventLines.push_back(std::move(cuff));
   } else {
     DecodeBpData(slot, out.eventLines);
   }
@@ -177,6 +201,10 @@ TickOutput DispatchTick(ReplyReceiver& rx) {
   return out;
 }
 
-std::string FormatPressure(int mmHg) { return Format("%3d mmHg", mmHg); }
+std::string FormatPressure(int mmHg) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%3d mmHg", mmHg);
+  return buf;
+}
 
 }  // namespace protocol

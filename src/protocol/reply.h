@@ -36,15 +36,33 @@ class ReplyReceiver {
 
   // The console's start-up reset: counters, assembler, parked store and both texts.
   void ResetFrameState();
-  // Stores one byte taken from the serial ring in the reply ring.
-  void PushReplyByte(uint8_t b);
-  // Takes the next unread byte; 0 and no change when the ring is empty.
-  [[nodiscard]] uint8_t PopReplyByte();
+  // Stores one byte taken from the serial ring in the reply ring. Positions are reduced modulo
+  // the ring size before use and stored unreduced after the increment (39999 is followed by 40000).
+  void PushReplyByte(uint8_t b) {
+    const uint32_t pos = RingIndex(m_nReplyWrite);
+    m_replyRing[pos] = b;
+    m_nReplyWrite = pos + 1;
+    ++m_nReplyCount;
+  }
+  // Takes the next unread byte; 0 and no change when the ring is empty, where the count would
+  // otherwise wrap to 2^32 - 1 and keep a draining loop busy for hours.
+  [[nodiscard]] uint8_t PopReplyByte() {
+    if (m_nReplyCount == 0) return 0;
+    const uint32_t pos = RingIndex(m_nReplyRead);
+    const uint8_t b = m_replyRing[pos];
+    m_nReplyRead = pos + 1;
+    --m_nReplyCount;
+    return b;
+  }
   // One assembler step. True when `b` completed a good frame that is now parked: the caller
   // then (re)starts the 20 ms dispatch timer.
   [[nodiscard]] bool Step(uint8_t b);
 
  private:
+  // Stored positions never exceed the ring size, so the division is almost never needed.
+  static uint32_t RingIndex(uint32_t pos) {
+    return pos < kReplyRingSize ? pos : pos % kReplyRingSize;
+  }
   // Checks the complete frame of n bytes in m_frameBuf; true when it was good and is parked.
   bool CheckFrame(uint32_t n);
   void Park(uint32_t n);

@@ -38,7 +38,8 @@ struct Receive : ::testing::Test {
       dlg.m_comm.m_rxRing[dlg.m_comm.m_nRxWrite & 0x3FF] = b;
       ++dlg.m_comm.m_nRxWrite;
     }
-    dlg.m_comm.m_dwLastRead = announced < 0 ? static_cast<uint32_t>(bytes.size()) : static_cast<uint32_t>(announced);
+    dlg.m_comm.m_dwLastRead =
+        announced < 0 ? static_cast<uint32_t>(bytes.size()) : static_cast<uint32_t>(announced);
     EXPECT_EQ(dlg.OnCommReceive(1, 0), 1);
   }
   bool DispatchRuns() const { return w->TimerRunning(TIMER_REPLY_DISPATCH); }
@@ -92,7 +93,8 @@ TEST_F(Receive, PressureLineFollowsTheCuffPressureOnlyWhileAutoDisplayIsChecked)
     EXPECT_EQ(w->TimerRunning(TIMER_PRESSURE_POLL), c.autoDisplay);
   }
   // Raw and event lines are the same whichever state the box is in.
-  EXPECT_EQ(Events(), (Lines{"Cuff pressure: 160", "Cuff pressure: 5", "Cuff pressure: 65535", "Cuff pressure: 5"}));
+  EXPECT_EQ(Events(), (Lines{"Cuff pressure: 160", "Cuff pressure: 5", "Cuff pressure: 65535",
+                             "Cuff pressure: 5"}));
   EXPECT_EQ(Raw().back(), "PC <-- MODULE <3E><05><05><00><B8>");
 }
 
@@ -104,9 +106,10 @@ TEST_F(Receive, FramesOfEachLengthDecodeIntoTheEventLog) {
   while (DispatchRuns()) ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
   EXPECT_EQ(Raw(), (Lines{"PC <-- MODULE <3E><04><4B><73>",
                           "PC <-- MODULE "
-                          "<3E><16><78><00><50><00><05><02><01><02><03><04><05><06><07><08><48><00><5D><00><01><13>"}));
-  EXPECT_EQ(Events(), (Lines{"Reply: K", "BP Data: 120 / 80 mmHg Heart: 72  MAP: 93", "TC: 01 02 03 04 05 06 07 08 ",
-                             "SQ: 5  Err: 1  Status: 2"}));
+                          "<3E><16><78><00><50><00><05><02><01><02><03><04><05><06><07><08><48><00>"
+                          "<5D><00><01><13>"}));
+  EXPECT_EQ(Events(), (Lines{"Reply: K", "BP Data: 120 / 80 mmHg Heart: 72  MAP: 93",
+                             "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2"}));
   EXPECT_EQ(w->CurSel(IDC_LIST_EVENT), 3);
 }
 

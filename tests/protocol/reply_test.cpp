@@ -70,44 +70,124 @@ TEST(ReplyAssembler, BatchesGiveTextsParkedFramesAndTimerStarts) {
   protocol::AppendHexSpaced(longestHex, longest);
 
   const std::vector<AssemblyCase> cases = {
-      {"cuff pressure in one message", {kCuff160}, {1}, "3e 05 a0 00 1d ", "3e 05 a0 00 1d checksum good 1d ",
-       kCuff160, {}},
-      {"cuff pressure split across messages", {{0x3E, 0x05}, {0xA0, 0x00, 0x1D}}, {0, 1}, "3e 05 a0 00 1d ",
-       "3e 05 a0 00 1d checksum good 1d ", kCuff160, {}},
-      {"one byte per message", {{0x3E}, {0x05}, {0xA0}, {0x00}, {0x1D}}, {0, 0, 0, 0, 1}, "3e 05 a0 00 1d ",
-       "3e 05 a0 00 1d checksum good 1d ", kCuff160, {}},
-      {"noise before the start byte is cleared by it", {{0x01, 0x02}, {0xFF, 0x3E, 0x05, 0xA0, 0x00, 0x1D}},
-       {0, 1}, "3e 05 a0 00 1d ", "3e 05 a0 00 1d checksum good 1d ", kCuff160, {}},
+      {"cuff pressure in one message",
+       {kCuff160},
+       {1},
+       "3e 05 a0 00 1d ",
+       "3e 05 a0 00 1d checksum good 1d ",
+       kCuff160,
+       {}},
+      {"cuff pressure split across messages",
+       {{0x3E, 0x05}, {0xA0, 0x00, 0x1D}},
+       {0, 1},
+       "3e 05 a0 00 1d ",
+       "3e 05 a0 00 1d checksum good 1d ",
+       kCuff160,
+       {}},
+      {"one byte per message",
+       {{0x3E}, {0x05}, {0xA0}, {0x00}, {0x1D}},
+       {0, 0, 0, 0, 1},
+       "3e 05 a0 00 1d ",
+       "3e 05 a0 00 1d checksum good 1d ",
+       kCuff160,
+       {}},
+      {"noise before the start byte is cleared by it",
+       {{0x01, 0x02}, {0xFF, 0x3E, 0x05, 0xA0, 0x00, 0x1D}},
+       {0, 1},
+       "3e 05 a0 00 1d ",
+       "3e 05 a0 00 1d checksum good 1d ",
+       kCuff160,
+       {}},
       {"noise alone shows but parks nothing", {{0x01, 0x02, 0x3F}}, {0}, "01 02 3f ", "", {}, {}},
-      {"trailing bytes after a frame stay in the hex text", {Concat({kCuff160, {0x07, 0x08}})}, {1},
-       "3e 05 a0 00 1d 07 08 ", "3e 05 a0 00 1d checksum good 1d ", kCuff160, {}},
+      {"trailing bytes after a frame stay in the hex text",
+       {Concat({kCuff160, {0x07, 0x08}})},
+       {1},
+       "3e 05 a0 00 1d 07 08 ",
+       "3e 05 a0 00 1d checksum good 1d ",
+       kCuff160,
+       {}},
       {"three-byte frame", {kEmpty}, {1}, "3e 03 bf ", "3e 03 bf checksum good bf ", kEmpty, {}},
-      {"start byte inside a frame is data", {{0x3E, 0x05, 0x3E, 0x00, 0x7F}}, {1}, "3e 05 3e 00 7f ",
-       "3e 05 3e 00 7f checksum good 7f ", {0x3E, 0x05, 0x3E, 0x00, 0x7F}, {}},
-      {"length 0 abandoned after its third byte", {{0x3E, 0x00, 0x41}}, {0}, "3e 00 41 ", "", {}, {}},
-      {"length 0 then a good frame", {{0x3E, 0x00, 0x41}, kCuff160}, {0, 1}, "3e 05 a0 00 1d ",
-       "3e 05 a0 00 1d checksum good 1d ", kCuff160, {}},
+      {"start byte inside a frame is data",
+       {{0x3E, 0x05, 0x3E, 0x00, 0x7F}},
+       {1},
+       "3e 05 3e 00 7f ",
+       "3e 05 3e 00 7f checksum good 7f ",
+       {0x3E, 0x05, 0x3E, 0x00, 0x7F},
+       {}},
+      {"length 0 abandoned after its third byte",
+       {{0x3E, 0x00, 0x41}},
+       {0},
+       "3e 00 41 ",
+       "",
+       {},
+       {}},
+      {"length 0 then a good frame",
+       {{0x3E, 0x00, 0x41}, kCuff160},
+       {0, 1},
+       "3e 05 a0 00 1d ",
+       "3e 05 a0 00 1d checksum good 1d ",
+       kCuff160,
+       {}},
       // The third byte belongs to the abandoned frame even when it is 3E; the fourth starts anew.
-      {"length 1, a start byte as third byte", {{0x3E, 0x01, 0x3E, 0x3E, 0x03, 0xBF}}, {1}, "3e 03 bf ",
-       "3e 03 bf checksum good bf ", kEmpty, {}},
+      {"length 1, a start byte as third byte",
+       {{0x3E, 0x01, 0x3E, 0x3E, 0x03, 0xBF}},
+       {1},
+       "3e 03 bf ",
+       "3e 03 bf checksum good bf ",
+       kEmpty,
+       {}},
       {"length 2 abandoned", {{0x3E, 0x02, 0x00, 0x10}}, {0}, "3e 02 00 10 ", "", {}, {}},
-      {"bad checksum", {{0x3E, 0x05, 0xA0, 0x00, 0x1E}}, {0}, "3e 05 a0 00 1e ",
-       "3e 05 a0 00 1e checksum error sparesum=e3 checksum=1d ", {}, {}},
-      {"bad checksum keeps what was parked", {kCuff160, kReplyK, {0x3E, 0x04, 0x00, 0x00}}, {1, 1, 0},
-       "3e 04 00 00 ", "3e 04 00 00 checksum error sparesum=42 checksum=be ", kCuff160, kReplyK},
+      {"bad checksum",
+       {{0x3E, 0x05, 0xA0, 0x00, 0x1E}},
+       {0},
+       "3e 05 a0 00 1e ",
+       "3e 05 a0 00 1e checksum error sparesum=e3 checksum=1d ",
+       {},
+       {}},
+      {"bad checksum keeps what was parked",
+       {kCuff160, kReplyK, {0x3E, 0x04, 0x00, 0x00}},
+       {1, 1, 0},
+       "3e 04 00 00 ",
+       "3e 04 00 00 checksum error sparesum=42 checksum=be ",
+       kCuff160,
+       kReplyK},
       // A lost byte: the next frame's start byte completes this one, the rest waits for a 3E.
-      {"lost byte swallows the next start byte", {{0x3E, 0x05, 0xA0, 0x1D}, kCuff160}, {0, 0},
-       "3e 05 a0 1d 3e 05 a0 00 1d ", "3e 05 a0 1d 3e checksum error sparesum=00 checksum=00 ", {}, {}},
+      {"lost byte swallows the next start byte",
+       {{0x3E, 0x05, 0xA0, 0x1D}, kCuff160},
+       {0, 0},
+       "3e 05 a0 1d 3e 05 a0 00 1d ",
+       "3e 05 a0 1d 3e checksum error sparesum=00 checksum=00 ",
+       {},
+       {}},
       {"half a frame waits", {{0x3E, 0x05, 0xA0}}, {0}, "3e 05 a0 ", "", {}, {}, 3},
-      {"three frames before a tick: the second is lost", {kCuff160, kReplyK, kBpData}, {1, 1, 1}, "", "",
-       kCuff160, kBpData},
-      {"three frames in one message", {Concat({kCuff160, kReplyK, kEmpty})}, {3}, "3e 03 bf ",
-       "3e 03 bf checksum good bf ", kCuff160, kEmpty},
-      {"oversize frame is parked cut to the slot", {oversize}, {1}, oversizeHex,
+      {"three frames before a tick: the second is lost",
+       {kCuff160, kReplyK, kBpData},
+       {1, 1, 1},
+       "",
+       "",
+       kCuff160,
+       kBpData},
+      {"three frames in one message",
+       {Concat({kCuff160, kReplyK, kEmpty})},
+       {3},
+       "3e 03 bf ",
+       "3e 03 bf checksum good bf ",
+       kCuff160,
+       kEmpty},
+      {"oversize frame is parked cut to the slot",
+       {oversize},
+       {1},
+       oversizeHex,
        oversizeHex + "checksum good " + oversizeHex.substr(oversizeHex.size() - 3),
-       Bytes(oversize.begin(), oversize.begin() + protocol::kSlotSize), {}},
-      {"longest frame", {longest}, {1}, longestHex, longestHex + "checksum good " + longestHex.substr(longestHex.size() - 3),
-       Bytes(longest.begin(), longest.begin() + protocol::kSlotSize), {}},
+       Bytes(oversize.begin(), oversize.begin() + protocol::kSlotSize),
+       {}},
+      {"longest frame",
+       {longest},
+       {1},
+       longestHex,
+       longestHex + "checksum good " + longestHex.substr(longestHex.size() - 3),
+       Bytes(longest.begin(), longest.begin() + protocol::kSlotSize),
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -136,11 +216,9 @@ TEST(ReplyRing, PositionsAreReducedBeforeUseAndStoredUnreduced) {
     uint32_t firstSlot;
   };
   const std::vector<Case> cases = {
-      {0, {1, 2, 3}, 0},
-      {39998, {39999, 40000, 1}, 39998},
-      {39999, {40000, 1, 2}, 39999},
-      {40000, {1, 2, 3}, 0},       // a stored 40000 serves index 0
-      {80005, {6, 7, 8}, 5},       // any value is reduced first
+      {0, {1, 2, 3}, 0},     {39998, {39999, 40000, 1}, 39998}, {39999, {40000, 1, 2}, 39999},
+      {40000, {1, 2, 3}, 0},  // a stored 40000 serves index 0
+      {80005, {6, 7, 8}, 5},  // any value is reduced first
   };
   const Bytes bytes = {0x11, 0x22, 0x33};
   for (const auto& c : cases) {
@@ -214,7 +292,8 @@ struct Step {
   Bytes bytes = {};
 };
 
-Lines Record(ReplyReceiver& rx, const std::vector<Step>& steps, std::vector<uint16_t>* cuff = nullptr) {
+Lines Record(ReplyReceiver& rx, const std::vector<Step>& steps,
+             std::vector<uint16_t>* cuff = nullptr) {
   Lines out;
   for (const auto& s : steps) {
     if (s.op == Op::Feed) {
@@ -240,24 +319,29 @@ TEST(ReplyDispatch, DecodesByLength) {
   const std::vector<Case> cases = {
       {"cuff pressure", kCuff160, {"PC <-- MODULE <3E><05><A0><00><1D>", "Cuff pressure: 160"}},
       {"small cuff pressure", kCuff5, {"PC <-- MODULE <3E><05><05><00><B8>", "Cuff pressure: 5"}},
-      {"cuff pressure FF FF", kCuffMax, {"PC <-- MODULE <3E><05><FF><FF><BF>", "Cuff pressure: 65535"}},
+      {"cuff pressure FF FF",
+       kCuffMax,
+       {"PC <-- MODULE <3E><05><FF><FF><BF>", "Cuff pressure: 65535"}},
       {"one character", kReplyK, {"PC <-- MODULE <3E><04><4B><73>", "Reply: K"}},
       {"NUL character", {0x3E, 0x04, 0x00, 0xBE}, {"PC <-- MODULE <3E><04><00><BE>", "Reply: "}},
       {"BP data",
        kBpData,
-       {"PC <-- MODULE <3E><16><78><00><50><00><05><02><01><02><03><04><05><06><07><08><48><00><5D><00><01><13>",
-        "BP Data: 120 / 80 mmHg Heart: 72  MAP: 93", "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2"}},
+       {"PC <-- MODULE "
+        "<3E><16><78><00><50><00><05><02><01><02><03><04><05><06><07><08><48><00><5D><00><01><13>",
+        "BP Data: 120 / 80 mmHg Heart: 72  MAP: 93", "TC: 01 02 03 04 05 06 07 08 ",
+        "SQ: 5  Err: 1  Status: 2"}},
       {"BP data fields of FF",
-       Sealed({0x3E, 0x16, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xAB, 0xCD, 0xEF, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF,
-               0xFF, 0xFF}),
-       {"PC <-- MODULE <3E><16><FF><FF><FF><FF><FF><FF><AB><CD><EF><00><00><00><00><00><FF><FF><FF><FF><FF><50>",
+       Sealed({0x3E, 0x16, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xAB, 0xCD, 0xEF,
+               0,    0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
+       {"PC <-- MODULE "
+        "<3E><16><FF><FF><FF><FF><FF><FF><AB><CD><EF><00><00><00><00><00><FF><FF><FF><FF><FF><50>",
         "BP Data: 65535 / 65535 mmHg Heart: 65535  MAP: 65535", "TC: ab cd ef 00 00 00 00 00 ",
         "SQ: 255  Err: 255  Status: 255"}},
       // Past the frame's end the slot still holds zeros before the first longer frame.
       {"three-byte frame first",
        kEmpty,
-       {"PC <-- MODULE <3E><03><BF>", "BP Data: 191 / 0 mmHg Heart: 0  MAP: 0", "TC: 00 00 00 00 00 00 00 00 ",
-        "SQ: 0  Err: 0  Status: 0"}},
+       {"PC <-- MODULE <3E><03><BF>", "BP Data: 191 / 0 mmHg Heart: 0  MAP: 0",
+        "TC: 00 00 00 00 00 00 00 00 ", "SQ: 0  Err: 0  Status: 0"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -293,11 +377,21 @@ TEST(ReplyDispatch, ShowsOneFramePerTickInTheOrderTheyReachSlotOne) {
        {{Op::Feed, Concat({kCuff160, kReplyK})}, {Op::Tick}, {Op::Tick}, {Op::Tick}},
        {"+2", a, "Cuff pressure: 160", b, "Reply: K", "stop"}},
       {"three frames: the second is lost",
-       {{Op::Feed, kCuff160}, {Op::Feed, kBpData}, {Op::Feed, kReplyK}, {Op::Tick}, {Op::Tick}, {Op::Tick}},
+       {{Op::Feed, kCuff160},
+        {Op::Feed, kBpData},
+        {Op::Feed, kReplyK},
+        {Op::Tick},
+        {Op::Tick},
+        {Op::Tick}},
        {"+1", "+1", "+1", a, "Cuff pressure: 160", b, "Reply: K", "stop"}},
       // B waits in slot 2 while slot 1 is shown; C then takes slot 1 and is shown first.
       {"C before B",
-       {{Op::Feed, kCuff160}, {Op::Feed, kReplyK}, {Op::Tick}, {Op::Feed, kCuff5}, {Op::Tick}, {Op::Tick},
+       {{Op::Feed, kCuff160},
+        {Op::Feed, kReplyK},
+        {Op::Tick},
+        {Op::Feed, kCuff5},
+        {Op::Tick},
+        {Op::Tick},
         {Op::Tick}},
        {"+1", "+1", a, "Cuff pressure: 160", "+1", c, "Cuff pressure: 5", b, "Reply: K", "stop"}},
       {"bad frame between ticks shows nothing",
@@ -316,15 +410,22 @@ TEST(ReplyDispatch, OversizeFrameIsShownCutToTheSlot) {
   const Bytes frame = GoodFrame(60);
   const Lines got = Record(rx, {{Op::Feed, frame}, {Op::Tick}});
   ASSERT_EQ(got.size(), 5u);
-  EXPECT_EQ(got[1], protocol::RenderRaw(protocol::kPrefixReceived, Bytes(frame.begin(), frame.begin() + 50)));
+  EXPECT_EQ(got[1], protocol::RenderRaw(protocol::kPrefixReceived,
+                                        Bytes(frame.begin(), frame.begin() + 50)));
   EXPECT_EQ(got[2], "BP Data: 513 / 1027 mmHg Heart: 4111  MAP: 4625");
 }
 
 TEST(ReplyDispatch, CuffPressureValueAndPressureText) {
   ReplyReceiver rx;
   std::vector<uint16_t> cuff;
-  (void)Record(rx, {{Op::Feed, kCuff160}, {Op::Tick}, {Op::Feed, kCuff5}, {Op::Tick}, {Op::Feed, kCuffMax}, {Op::Tick}},
-            &cuff);
+  (void)Record(rx,
+               {{Op::Feed, kCuff160},
+                {Op::Tick},
+                {Op::Feed, kCuff5},
+                {Op::Tick},
+                {Op::Feed, kCuffMax},
+                {Op::Tick}},
+               &cuff);
   EXPECT_EQ(cuff, (std::vector<uint16_t>{160, 5, 65535}));
   EXPECT_EQ(protocol::FormatPressure(160), "160 mmHg");
   EXPECT_EQ(protocol::FormatPressure(5), "  5 mmHg");
