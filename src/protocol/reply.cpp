@@ -49,20 +49,22 @@ std::string& operator<<(std::string& out, std::string_view text) {
   return out.append(text);
 }
 
-std::string Line(std::string_view head) {
+// A line that grows to its final length without moving.
+std::string Line(std::string_view head, size_t room) {
   std::string line;
-  line.reserve(48);
+  line.reserve(head.size() + room);
   line.append(head);
   return line;
 }
 
 void DecodeBpData(const uint8_t* slot, std::vector<std::string>& lines) {
-  std::string bp = Line("BP Data: ");
+  lines.reserve(3);
+  std::string bp = Line("BP Data: ", 48);
   bp << Le16(slot + 2) << " / " << Le16(slot + 4) << " mmHg Heart: " << Le16(slot + 16)
      << "  MAP: " << Le16(slot + 18);
-  std::string tc = Line("TC: ");
+  std::string tc = Line("TC: ", 24);
   AppendHexSpaced(tc, std::span(slot + 8, 8));
-  std::string status = Line("SQ: ");
+  std::string status = Line("SQ: ", 32);
   status << slot[6] << "  Err: " << slot[20] << "  Status: " << slot[7];
   lines.push_back(std::move(bp));
   lines.push_back(std::move(tc));
@@ -181,17 +183,16 @@ TickOutput DispatchTick(ReplyReceiver& rx) {
   const uint8_t* slot = rx.m_parkedFrame[0];
   const size_t len = std::min<size_t>(rx.m_parkedLen[0], kSlotSize);
   out.shown = true;
-  out.eventLines.reserve(3);
   out.rawLine = RenderRaw(kPrefixReceived, std::span(slot, len));
   if (len == kCharReplyLen) {
-    std::string reply = Line("Reply: ");
+    std::string reply = Line("Reply: ", 1);
     // "%c" into a C string: a NUL character shows as nothing.
     if (slot[2] != 0) reply.push_back(static_cast<char>(slot[2]));
     out.eventLines.push_back(std::move(reply));
   } else if (len == kCuffPressureLen) {
     out.isCuffPressure = true;
     out.cuffPressure = Le16(slot + 2);
-    std::string cuff = Line("Cuff pressure: ");
+    std::string cuff = Line("Cuff pressure: ", 5);
     cuff << out.cuffPressure;
     out.eventLines.push_back(std::move(cuff));
   } else {

@@ -433,20 +433,4 @@ TEST(ReplyDispatch, CuffPressureValueAndPressureText) {
   EXPECT_EQ(protocol::FormatPressure(65535), "65535 mmHg");
 }
 
-TEST(ReplyReceiver, ResetClearsCountersStoreAndTexts) {
-  ReplyReceiver rx;
-  (void)Feed(rx, Concat({kCuff160, kReplyK, {0x3E, 0x05, 0x01}}));
-  rx.ResetFrameState();
-  EXPECT_EQ(rx.m_nFramePos, 0u);
-  EXPECT_EQ(rx.m_nFrameLen, 0u);
-  EXPECT_EQ(rx.m_nReplyWrite, 0u);
-  EXPECT_EQ(rx.m_nReplyRead, 0u);
-  EXPECT_EQ(rx.m_bFramePending, 0);
-  EXPECT_TRUE(Slot(rx, 0).empty());
-  EXPECT_TRUE(Slot(rx, 1).empty());
-  EXPECT_EQ(rx.m_parkedFrame[0][2], 0);
-  EXPECT_EQ(rx.m_strRxHex, "");
-  EXPECT_EQ(rx.m_strRxCheck, "");
-}
-
 }  // namespace
