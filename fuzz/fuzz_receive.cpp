@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "protocol/frames.h"
 #include "protocol/reply.h"
@@ -60,8 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int slot = rx->m_bFramePending == 0 ? 0 : 1;
         const bool parked = rx->Step(rx->PopReplyByte());
         Require(!parked || completes, "only a complete frame is parked");
-        if (completes)
+        if (completes) {
           Require(rx->m_nFramePos == 0 && rx->m_nFrameLen == 0, "back to waiting after a frame");
+          std::string hex;
+          protocol::AppendHexSpaced(hex, std::span(rx->m_frameBuf.data(), pos + 1));
+          Require(rx->m_strRxCheck.compare(0, hex.size(), hex) == 0, "verdict shows the frame");
+        }
         if (parked) {
           timerRunning = true;
           const size_t kept = std::min<size_t>(pos + 1, protocol::kSlotSize);
