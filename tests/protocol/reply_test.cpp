@@ -84,13 +84,6 @@ TEST(ReplyAssembler, BatchesGiveTextsParkedFramesAndTimerStarts) {
        "3e 05 a0 00 1d checksum good 1d ",
        kCuff160,
        {}},
-      {"one byte per message",
-       {{0x3E}, {0x05}, {0xA0}, {0x00}, {0x1D}},
-       {0, 0, 0, 0, 1},
-       "3e 05 a0 00 1d ",
-       "3e 05 a0 00 1d checksum good 1d ",
-       kCuff160,
-       {}},
       {"noise before the start byte is cleared by it",
        {{0x01, 0x02}, {0xFF, 0x3E, 0x05, 0xA0, 0x00, 0x1D}},
        {0, 1},
@@ -160,13 +153,6 @@ TEST(ReplyAssembler, BatchesGiveTextsParkedFramesAndTimerStarts) {
        {},
        {}},
       {"half a frame waits", {{0x3E, 0x05, 0xA0}}, {0}, "3e 05 a0 ", "", {}, {}, 3},
-      {"three frames before a tick: the second is lost",
-       {kCuff160, kReplyK, kBpData},
-       {1, 1, 1},
-       "",
-       "",
-       kCuff160,
-       kBpData},
       {"three frames in one message",
        {Concat({kCuff160, kReplyK, kEmpty})},
        {3},
@@ -292,8 +278,7 @@ struct Step {
   Bytes bytes = {};
 };
 
-Lines Record(ReplyReceiver& rx, const std::vector<Step>& steps,
-             std::vector<uint16_t>* cuff = nullptr) {
+Lines Record(ReplyReceiver& rx, const std::vector<Step>& steps) {
   Lines out;
   for (const auto& s : steps) {
     if (s.op == Op::Feed) {
@@ -305,7 +290,6 @@ Lines Record(ReplyReceiver& rx, const std::vector<Step>& steps,
     if (!t.shown) continue;
     out.push_back(t.rawLine);
     out.insert(out.end(), t.eventLines.begin(), t.eventLines.end());
-    if (t.isCuffPressure && cuff) cuff->push_back(t.cuffPressure);
   }
   return out;
 }
@@ -415,22 +399,10 @@ TEST(ReplyDispatch, OversizeFrameIsShownCutToTheSlot) {
   EXPECT_EQ(got[2], "BP Data: 513 / 1027 mmHg Heart: 4111  MAP: 4625");
 }
 
-TEST(ReplyDispatch, CuffPressureValueAndPressureText) {
-  ReplyReceiver rx;
-  std::vector<uint16_t> cuff;
-  (void)Record(rx,
-               {{Op::Feed, kCuff160},
-                {Op::Tick},
-                {Op::Feed, kCuff5},
-                {Op::Tick},
-                {Op::Feed, kCuffMax},
-                {Op::Tick}},
-               &cuff);
-  EXPECT_EQ(cuff, (std::vector<uint16_t>{160, 5, 65535}));
-  EXPECT_EQ(protocol::FormatPressure(160), "160 mmHg");
-  EXPECT_EQ(protocol::FormatPressure(5), "  5 mmHg");
-  EXPECT_EQ(protocol::FormatPressure(0), "  0 mmHg");
-  EXPECT_EQ(protocol::FormatPressure(65535), "65535 mmHg");
+TEST(PressureText, IsPaddedToThreeColumns) {
+  const std::pair<int, const char*> cases[] = {
+      {160, "160 mmHg"}, {5, "  5 mmHg"}, {0, "  0 mmHg"}, {65535, "65535 mmHg"}};
+  for (const auto& [mmHg, text] : cases) EXPECT_EQ(protocol::FormatPressure(mmHg), text);
 }
 
 }  // namespace
