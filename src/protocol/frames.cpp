@@ -1,13 +1,13 @@
 #include "protocol/frames.h"
 
 #include <algorithm>
-#include <cctype>
 #include <initializer_list>
 
 namespace protocol {
 namespace {
 
 constexpr char kHexLower[] = "0123456789abcdef";
+constexpr char kHexUpper[] = "0123456789ABCDEF";
 
 size_t Put(TxBuf& tx, std::initializer_list<uint8_t> bytes) {
   std::copy(bytes.begin(), bytes.end(), tx.begin());
@@ -53,16 +53,18 @@ size_t BuildPneumatics(TxBuf& tx, bool pump, bool controlValveClosed, bool dumpV
 }
 
 std::string RenderRaw(std::string_view prefix, std::span<const uint8_t> frame) {
-  std::string line;
-  line.reserve(prefix.size() + frame.size() * 4);
-  line.append(prefix);
+  // The whole line upper-cased: the prefix by ASCII rules, never by the process locale (which the
+  // window system sets from the environment), and the digits written upper case at once, as this
+  // runs for every frame shown.
+  std::string line(prefix.size() + frame.size() * 4, '\0');
+  char* out = line.data();
+  for (char c : prefix) *out++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   for (uint8_t b : frame) {
-    line.push_back('<');
-    line.push_back(kHexLower[b >> 4]);
-    line.push_back(kHexLower[b & 0xF]);
-    line.push_back('>');
+    *out++ = '<';
+    *out++ = kHexUpper[b >> 4];
+    *out++ = kHexUpper[b & 0xF];
+    *out++ = '>';
   }
-  for (char& c : line) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return line;
 }
 

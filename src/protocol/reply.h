@@ -13,6 +13,10 @@ namespace protocol {
 inline constexpr uint8_t kReplyStart = 0x3E;
 inline constexpr size_t kReplyRingSize = 40000;
 inline constexpr size_t kSlotSize = 50;
+// m_strRxHex keeps at least the texts of this many most recent bytes and at most twice as many,
+// so a line that never sends a start byte costs bounded memory.
+inline constexpr size_t kRxHexKeepBytes = 256;
+inline constexpr size_t kRxHexMaxChars = 2 * kRxHexKeepBytes * 3;
 
 class ReplyReceiver {
  public:
@@ -30,14 +34,39 @@ class ReplyReceiver {
   std::string m_strRxHex;    // shown in hidden static 1026
   std::string m_strRxCheck;  // shown in hidden static 1027
 
-  // The console's start-up reset of the frame state and the parked store.
+  // The console's start-up reset: counters, assembler, parked store and both texts.
   void ResetFrameState();
-  // Stores one byte taken from the serial ring in the reply ring.
-  void PushReplyByte(uint8_t b);
-  [[nodiscard]] uint8_t PopReplyByte();
+  // Stores one byte taken from the serial ring in the reply ring. Positions are reduced modulo
+  // the ring size before use and stored unreduced after the increment (39999 is followed by 40000).
+  void PushReplyByte(uint8_t b) {
+    const uint32_t pos = RingIndex(m_nReplyWrite);
+    m_replyRing[pos] = b;
+    m_nReplyWrite = pos + 1;
+    ++m_nReplyCount;
+  }
+  // Takes the next unread byte; 0 and no change when the ring is empty, where the count would
+  // otherwise wrap to 2^32 - 1 and keep a draining loop busy for hours.
+  [[nodiscard]] uint8_t PopReplyByte() {
+    if (m_nReplyCount == 0) return 0;
+    const uint32_t pos = RingIndex(m_nReplyRead);
+    const uint8_t b = m_replyRing[pos];
+    m_nReplyRead = pos + 1;
+    --m_nReplyCount;
+    return b;
+  }
   // One assembler step. True when `b` completed a good frame that is now parked: the caller
   // then (re)starts the 20 ms dispatch timer.
   [[nodiscard]] bool Step(uint8_t b);
+
+ private:
+  // Stored positions never exceed the ring size, so the division is almost never needed.
+  static uint32_t RingIndex(uint32_t pos) {
+    return pos < kReplyRingSize ? pos : pos % kReplyRingSize;
+  }
+  // Checks the complete frame of n bytes in m_frameBuf; true when it was good and is parked.
+  bool CheckFrame(uint32_t n);
+  void Park(uint32_t n);
+  void AppendRxHex(uint8_t b);
 };
 
 // What one tick of the dispatch timer produced.

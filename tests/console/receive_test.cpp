@@ -1,0 +1,155 @@
+// Replies from the module as the console shows them: bytes handed over by the reader, the two
+// hidden diagnostic lines, the dispatch timer and the decoded log lines.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "console/nibp_dlg.h"
+#include "framework/headless/headless.h"
+#include "res/resource.h"
+
+namespace {
+
+using fw::headless::HeadlessBackend;
+using fw::headless::HeadlessWindow;
+using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
+
+const Bytes kCuff160 = {0x3E, 0x05, 0xA0, 0x00, 0x1D};
+const Bytes kReplyK = {0x3E, 0x04, 0x4B, 0x73};
+const Bytes kBpData = {0x3E, 0x16, 0x78, 0x00, 0x50, 0x00, 0x05, 0x02, 0x01, 0x02, 0x03,
+                       0x04, 0x05, 0x06, 0x07, 0x08, 0x48, 0x00, 0x5D, 0x00, 0x01, 0x13};
+
+struct Receive : ::testing::Test {
+  HeadlessBackend ui;
+  CNibpDlg dlg{ui};
+  HeadlessWindow* w = nullptr;
+  void SetUp() override {
+    ASSERT_TRUE(dlg.Create());
+    w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
+    ASSERT_NE(w, nullptr);
+  }
+  // What the reader thread does for one read block, then the message it sends. `announced`
+  // differs from the bytes stored when a test wants the two to disagree.
+  void Deliver(const Bytes& bytes, int announced = -1) {
+    for (uint8_t b : bytes) {
+      dlg.m_comm.m_rxRing[dlg.m_comm.m_nRxWrite & 0x3FF] = b;
+      ++dlg.m_comm.m_nRxWrite;
+    }
+    dlg.m_comm.m_dwLastRead =
+        announced < 0 ? static_cast<uint32_t>(bytes.size()) : static_cast<uint32_t>(announced);
+    EXPECT_EQ(dlg.OnCommReceive(1, 0), 1);
+  }
+  bool DispatchRuns() const { return w->TimerRunning(TIMER_REPLY_DISPATCH); }
+  const Lines& Raw() const { return w->Lines(IDC_LIST_RAW); }
+  const Lines& Events() const { return w->Lines(IDC_LIST_EVENT); }
+};
+
+TEST_F(Receive, SplitCuffPressureIsShownAtTheNextTickAndTheTimerStopsAfter) {
+  Deliver({0x3E, 0x05});
+  EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 05 ");
+  EXPECT_EQ(w->GetText(IDC_RX_CHECK), "");
+  EXPECT_FALSE(DispatchRuns());
+
+  Deliver({0xA0, 0x00, 0x1D});
+  EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 05 a0 00 1d ");
+  EXPECT_EQ(w->GetText(IDC_RX_CHECK), "3e 05 a0 00 1d checksum good 1d ");
+  ASSERT_TRUE(DispatchRuns());
+  EXPECT_EQ(w->Timers().at(TIMER_REPLY_DISPATCH), 20u);
+  EXPECT_TRUE(Raw().empty());  // nothing is logged before the tick
+
+  ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+  EXPECT_EQ(Raw(), Lines{"PC <-- MODULE <3E><05><A0><00><1D>"});
+  EXPECT_EQ(Events(), Lines{"Cuff pressure: 160"});
+  EXPECT_EQ(w->CurSel(IDC_LIST_RAW), 0);
+  EXPECT_EQ(w->CurSel(IDC_LIST_EVENT), 0);
+  EXPECT_EQ(w->GetText(IDC_PRESSURE), "  0  mmHg");  // not checked: the start-up text stays
+  EXPECT_TRUE(DispatchRuns());
+
+  ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+  EXPECT_FALSE(DispatchRuns());
+  EXPECT_EQ(Raw().size(), 1u);
+  EXPECT_EQ(Events().size(), 1u);
+}
+
+TEST_F(Receive, PressureLineFollowsTheCuffPressureOnlyWhileAutoDisplayIsChecked) {
+  const struct {
+    bool autoDisplay;
+    Bytes frame;
+    std::string pressure;
+  } cases[] = {
+      {true, kCuff160, "160 mmHg"},
+      {true, {0x3E, 0x05, 0x05, 0x00, 0xB8}, "  5 mmHg"},
+      {true, {0x3E, 0x05, 0xFF, 0xFF, 0xBF}, "65535 mmHg"},
+      {false, {0x3E, 0x05, 0x05, 0x00, 0xB8}, "  0 mmHg"},  // the text of the switch-off
+  };
+  for (const auto& c : cases) {
+    if ((w->GetCheck(IDC_AUTO_PRESSURE) == 1) != c.autoDisplay) w->Click(IDC_AUTO_PRESSURE);
+    Deliver(c.frame);
+    ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+    EXPECT_EQ(w->GetText(IDC_PRESSURE), c.pressure);
+    EXPECT_EQ(w->TimerRunning(TIMER_PRESSURE_POLL), c.autoDisplay);
+  }
+  // Raw and event lines are the same whichever state the box is in.
+  EXPECT_EQ(Events(), (Lines{"Cuff pressure: 160", "Cuff pressure: 5", "Cuff pressure: 65535",
+                             "Cuff pressure: 5"}));
+  EXPECT_EQ(Raw().back(), "PC <-- MODULE <3E><05><05><00><B8>");
+}
+
+TEST_F(Receive, FramesOfEachLengthDecodeIntoTheEventLog) {
+  Deliver(kReplyK);
+  Deliver(kBpData);
+  EXPECT_EQ(w->GetText(IDC_RX_CHECK),
+            "3e 16 78 00 50 00 05 02 01 02 03 04 05 06 07 08 48 00 5d 00 01 13 checksum good 13 ");
+  while (DispatchRuns()) ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+  EXPECT_EQ(Raw(), (Lines{"PC <-- MODULE <3E><04><4B><73>",
+                          "PC <-- MODULE "
+                          "<3E><16><78><00><50><00><05><02><01><02><03><04><05><06><07><08><48><00>"
+                          "<5D><00><01><13>"}));
+  EXPECT_EQ(Events(), (Lines{"Reply: K", "BP Data: 120 / 80 mmHg Heart: 72  MAP: 93",
+                             "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2"}));
+  EXPECT_EQ(w->CurSel(IDC_LIST_EVENT), 3);
+}
+
+TEST_F(Receive, BadChecksumShowsTheVerdictAndLeavesTheTimerAlone) {
+  Deliver({0x3E, 0x05, 0xA0, 0x00, 0x1E});
+  EXPECT_EQ(w->GetText(IDC_RX_CHECK), "3e 05 a0 00 1e checksum error sparesum=e3 checksum=1d ");
+  EXPECT_FALSE(DispatchRuns());
+  EXPECT_TRUE(Raw().empty());
+  EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(Receive, OnlyBytesTheRingHoldsAreMovedAndTheCountBoundsTheTransfer) {
+  // Announcing more than the ring holds moves what is there; announcing fewer leaves the rest.
+  Deliver(kCuff160, 9);
+  EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 05 a0 00 1d ");
+  Deliver({0x3E, 0x04, 0x4B, 0x73}, 2);
+  EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 04 ");
+  Deliver({}, 2);
+  EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 04 4b 73 ");
+  EXPECT_EQ(dlg.m_rx.m_nReplyCount, 0u);
+}
+
+TEST_F(Receive, TypedButUntakenInflateTextIsReplacedWhenAMessageArrives) {
+  for (const Bytes& batch : {Bytes{0x01}, Bytes{}}) {  // an empty message refreshes too
+    w->Type(IDC_INFLATE, "77");
+    ASSERT_EQ(w->GetText(IDC_INFLATE), "77");
+    Deliver(batch);
+    EXPECT_EQ(w->GetText(IDC_INFLATE), "160");
+    EXPECT_EQ(dlg.m_nInflate, 160u);
+  }
+}
+
+TEST_F(Receive, ClearDisplayKeepsAHalfFrameAndTheParkedOnes) {
+  Deliver(kCuff160);
+  Deliver({0x3E, 0x04});
+  w->Click(IDC_CLEAR_DISPLAY);
+  Deliver({0x4B, 0x73});
+  ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+  ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+  EXPECT_EQ(Events(), (Lines{"Cuff pressure: 160", "Reply: K"}));
+}
+
+}  // namespace
