@@ -24,7 +24,8 @@ using testsupport::TempConfigHome;
 // "PC <-- MODULE <3E><05>..." as the simulator logs it: "3e 05 ...".
 std::string RawToSent(const std::string& raw) {
   std::string out;
-  for (size_t i = raw.find('<'); i != std::string::npos; i = raw.find('<', i + 1)) {
+  // The bytes follow the direction prefix, which has a "<" of its own.
+  for (size_t i = raw.find('<', 14); i != std::string::npos; i = raw.find('<', i + 1)) {
     if (!out.empty()) out.push_back(' ');
     out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 1]))));
     out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 2]))));

@@ -54,7 +54,8 @@ long RssKb() {
 
 std::string RawToHex(const std::string& raw) {
   std::string out;
-  for (size_t i = raw.find('<'); i != std::string::npos; i = raw.find('<', i + 1)) {
+  // The bytes follow the direction prefix, which has a "<" of its own.
+  for (size_t i = raw.find('<', 14); i != std::string::npos; i = raw.find('<', i + 1)) {
     if (!out.empty()) out.push_back(' ');
     out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 1]))));
     out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 2]))));
