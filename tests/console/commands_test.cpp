@@ -7,6 +7,7 @@
 
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
+#include "support/console_fixture.h"
 #include "res/resource.h"
 
 namespace {
@@ -14,15 +15,7 @@ namespace {
 using fw::headless::HeadlessBackend;
 using fw::headless::HeadlessWindow;
 
-struct Commands : ::testing::Test {
-  HeadlessBackend ui;
-  CNibpDlg dlg{ui};
-  HeadlessWindow* w = nullptr;
-  void SetUp() override {
-    ASSERT_TRUE(dlg.Create());
-    w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
-    ASSERT_NE(w, nullptr);
-  }
+struct Commands : testsupport::HeadlessConsole {
   [[nodiscard]] std::string LastRaw() const { return Last(IDC_LIST_RAW); }
   [[nodiscard]] std::string LastEvent() const { return Last(IDC_LIST_EVENT); }
   [[nodiscard]] std::string Last(int id) const {

@@ -8,6 +8,7 @@
 
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
+#include "support/console_fixture.h"
 #include "res/resource.h"
 
 namespace {
@@ -22,15 +23,7 @@ const Bytes kReplyK = {0x3E, 0x04, 0x4B, 0x73};
 const Bytes kBpData = {0x3E, 0x16, 0x78, 0x00, 0x50, 0x00, 0x05, 0x02, 0x01, 0x02, 0x03,
                        0x04, 0x05, 0x06, 0x07, 0x08, 0x48, 0x00, 0x5D, 0x00, 0x01, 0x13};
 
-struct Receive : ::testing::Test {
-  HeadlessBackend ui;
-  CNibpDlg dlg{ui};
-  HeadlessWindow* w = nullptr;
-  void SetUp() override {
-    ASSERT_TRUE(dlg.Create());
-    w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
-    ASSERT_NE(w, nullptr);
-  }
+struct Receive : testsupport::HeadlessConsole {
   // What the reader thread does for one read block, then the message it sends. `announced`
   // differs from the bytes stored when a test wants the two to disagree.
   void Deliver(const Bytes& bytes, int announced = -1) {

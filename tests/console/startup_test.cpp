@@ -5,6 +5,7 @@
 #include "app/nibp_app.h"
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
+#include "support/console_fixture.h"
 #include "framework/icon.h"
 #include "res/resource.h"
 
@@ -13,16 +14,7 @@ namespace {
 using fw::headless::HeadlessBackend;
 using fw::headless::HeadlessWindow;
 
-struct Console : ::testing::Test {
-  HeadlessBackend ui;
-  CNibpDlg dlg{ui};
-  HeadlessWindow* w = nullptr;
-  void SetUp() override {
-    ASSERT_TRUE(dlg.Create());
-    w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
-    ASSERT_NE(w, nullptr);
-  }
-};
+using Console = testsupport::HeadlessConsole;
 
 TEST_F(Console, StartsWithComOneSelectedAndTheDefaultsShown) {
   EXPECT_EQ(w->GetText(IDC_PORT_COMBO), "COM1");

@@ -11,6 +11,7 @@
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
 #include "res/resource.h"
+#include "support/console_fixture.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -20,18 +21,6 @@ using fw::headless::HeadlessBackend;
 using fw::headless::HeadlessWindow;
 using testsupport::SimProcess;
 using testsupport::TempConfigHome;
-
-// "PC <-- MODULE <3E><05>..." as the simulator logs it: "3e 05 ...".
-std::string RawToSent(const std::string& raw) {
-  std::string out;
-  // The bytes follow the direction prefix, which has a "<" of its own.
-  for (size_t i = raw.find('<', 14); i != std::string::npos; i = raw.find('<', i + 1)) {
-    if (!out.empty()) out.push_back(' ');
-    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 1]))));
-    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 2]))));
-  }
-  return out;
-}
 
 struct EndToEnd : ::testing::Test {
   TempConfigHome home;
@@ -63,7 +52,7 @@ struct EndToEnd : ::testing::Test {
   [[nodiscard]] std::vector<std::string> Received() const {
     std::vector<std::string> out;
     for (const auto& l : w->Lines(IDC_LIST_RAW)) {
-      if (l.rfind("PC <-- MODULE ", 0) == 0) out.push_back(RawToSent(l));
+      if (l.rfind("PC <-- MODULE ", 0) == 0) out.push_back(testsupport::RawLineToHex(l));
     }
     return out;
   }

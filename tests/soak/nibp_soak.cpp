@@ -22,6 +22,7 @@
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
 #include "res/resource.h"
+#include "support/console_fixture.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -50,17 +51,6 @@ long RssKb() {
     if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
   }
   return 0;
-}
-
-std::string RawToHex(const std::string& raw) {
-  std::string out;
-  // The bytes follow the direction prefix, which has a "<" of its own.
-  for (size_t i = raw.find('<', 14); i != std::string::npos; i = raw.find('<', i + 1)) {
-    if (!out.empty()) out.push_back(' ');
-    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 1]))));
-    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(raw[i + 2]))));
-  }
-  return out;
 }
 
 struct Sent {
@@ -164,7 +154,7 @@ int main(int argc, char** argv) {
   // The logs are kept for the whole run, as on a working day.
   for (const auto& l : w->Lines(IDC_LIST_RAW)) {
     logBytes += l.size();
-    if (l.rfind("PC <-- MODULE ", 0) == 0) shown.push_back(RawToHex(l));
+    if (l.rfind("PC <-- MODULE ", 0) == 0) shown.push_back(testsupport::RawLineToHex(l));
   }
   for (const auto& l : w->Lines(IDC_LIST_EVENT)) logBytes += l.size();
   logLines = w->Lines(IDC_LIST_RAW).size() + w->Lines(IDC_LIST_EVENT).size();
