@@ -22,7 +22,7 @@
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
 #include "res/resource.h"
-#include "support/console_fixture.h"
+#include "support/raw_line.h"
 #include "support/sim_process.h"
 
 namespace {
