@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Starts the console; when the module simulator has been built, it answers on COM1 for as long
-# as the console runs.
+# Starts the console; when the module simulator has been built, it answers on the first port
+# the user has not mapped (COM1 normally) for as long as the console runs.
 set -euo pipefail
 build="${1:-build}"
 app="$build/src/app/QUIRAB_NIBP"
@@ -15,6 +15,27 @@ if [ ! -x "$app" ]; then
   exit 1
 fi
 
+# The folder the console and the simulator both read: $XDG_CONFIG_HOME only when absolute.
+config="${XDG_CONFIG_HOME:-}"
+[[ "$config" == /* ]] || config="$HOME/.config"
+ports="$config/quirab_nibp/ports"
+
+# The simulator replaces the link of its port and removes it when it ends, so it must not get a
+# port the user has mapped to a device. Only a link to a vanished pty (a simulator that was
+# killed) is free to take; a link to a missing adapter is still the user's.
+free_port() {
+  local n entry
+  for n in $(seq 1 10); do
+    entry="$ports/COM$n"
+    if [ ! -e "$entry" ] && [ ! -L "$entry" ]; then echo "COM$n"; return 0; fi
+    if [ -L "$entry" ] && [ ! -e "$entry" ] && [[ "$(readlink "$entry")" == /dev/pts/* ]]; then
+      echo "COM$n"
+      return 0
+    fi
+  done
+  return 1
+}
+
 sim_pid=""
 stop_sim() {
   if [ -n "$sim_pid" ]; then
@@ -25,11 +46,30 @@ stop_sim() {
 trap stop_sim EXIT
 
 if [ -x "$sim" ]; then
-  "$sim" --port COM1 &
-  sim_pid=$!
-  link="${XDG_CONFIG_HOME:-$HOME/.config}/quirab_nibp/ports/COM1"
-  for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
-  echo "run: the simulated module answers on COM1: press OPEN, then any command"
+  if ! port="$(free_port)"; then
+    echo "run: COM1 to COM10 are all mapped in $ports; the console starts without the simulated module" >&2
+  else
+    "$sim" --port "$port" &
+    sim_pid=$!
+    link="$ports/$port"
+    for _ in $(seq 100); do
+      [ -e "$link" ] && break
+      kill -0 "$sim_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -e "$link" ]; then
+      if [ "$port" = COM1 ]; then
+        echo "run: the simulated module answers on COM1: press OPEN, then any command"
+      else
+        echo "run: COM1 is mapped in $ports, so the simulated module answers on $port:" \
+          "choose $port, press OPEN, then any command"
+      fi
+    else
+      echo "run: the simulated module did not start; the console starts without it" >&2
+      stop_sim
+      sim_pid=""
+    fi
+  fi
 fi
 
 "$app"
