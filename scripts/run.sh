@@ -49,7 +49,9 @@ if [ -x "$sim" ]; then
   if ! port="$(free_port)"; then
     echo "run: COM1 to COM10 are all mapped in $ports; the console starts without the simulated module" >&2
   else
-    "$sim" --port "$port" &
+    # Its running commentary would flood the terminal while the poll runs: it goes to a file.
+    sim_log="$build/nibp-sim.log"
+    "$sim" --port "$port" >"$sim_log" 2>&1 &
     sim_pid=$!
     link="$ports/$port"
     for _ in $(seq 100); do
@@ -59,13 +61,13 @@ if [ -x "$sim" ]; then
     done
     if [ -e "$link" ]; then
       if [ "$port" = COM1 ]; then
-        echo "run: the simulated module answers on COM1: press OPEN, then any command"
+        echo "run: the simulated module answers on COM1: press OPEN, then any command (its log: $sim_log)"
       else
         echo "run: COM1 is mapped in $ports, so the simulated module answers on $port:" \
           "choose $port, press OPEN, then any command"
       fi
     else
-      echo "run: the simulated module did not start; the console starts without it" >&2
+      echo "run: the simulated module did not start (see $sim_log); the console starts without it" >&2
       stop_sim
       sim_pid=""
     fi
