@@ -153,8 +153,8 @@ int Startup() {
   if (ms.empty()) return 1;
   std::sort(ms.begin(), ms.end());
   std::printf(
-      "| start-up: exec to the console window shown and painted (offscreen) | %.0f ms | - | median "
-      "of %zu runs (%.0f..%.0f ms) |\n",
+      "| start-up: exec to the console window shown and painted | %.0f ms | - | median of %zu "
+      "runs (%.0f..%.0f ms), offscreen |\n",
       ms[ms.size() / 2], ms.size(), ms.front(), ms.back());
   return 0;
 }
@@ -254,24 +254,24 @@ int Measure(bool polling, const std::string& sim, int seconds, int argc, char** 
                 static_cast<double>(t.voluntary - was) / wall);
   }
 
+  // The run's own end timer is one of the wake-ups.
   if (!polling) {
     std::printf(
-        "| idle, port open on the simulator, no traffic: CPU of the console process | %.3f %% of a "
-        "core | < 0.1 %% | %.0f s, getrusage user+sys, all threads |\n",
-        cpuPercent, wall);
+        "| idle console, port open, no traffic: CPU | %.3f %% of a core | < 0.1 %% | %.0f s after "
+        "%d s settling; getrusage user+sys, all threads |\n",
+        cpuPercent, wall, kSettleMs / 1000);
     std::printf(
-        "| idle: wake-ups of the console process | %.2f /s | 0 (no timer runs) | %.0f s, voluntary "
-        "context switches, all threads |\n",
+        "| idle console: wake-ups | %.2f /s | none but its own timers (none runs) | %.0f s; "
+        "voluntary context switches, all threads |\n",
         wakeups, wall);
   } else {
     std::printf(
-        "| polling the cuff pressure every 250 ms: CPU of the console process | %.3f %% of a core "
-        "| "
-        "< 1 %% | %.0f s, %d polls, %d replies shown, getrusage user+sys |\n",
+        "| polling every 250 ms (Auto Pressure Display): CPU | %.3f %% of a core | < 1 %% | %.0f "
+        "s; %d polls, %d replies shown; getrusage user+sys |\n",
         cpuPercent, wall, polls, replies);
     std::printf(
-        "| polling: wake-ups of the console process | %.1f /s | poll timer, reader, dispatch ticks "
-        "only | %.0f s, voluntary context switches, all threads |\n",
+        "| polling: wake-ups | %.1f /s | poll timer, reader, dispatch ticks (about 20 /s) | %.0f "
+        "s; voluntary context switches, all threads |\n",
         wakeups, wall);
   }
   return 0;

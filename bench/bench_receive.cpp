@@ -118,11 +118,11 @@ class TableReporter : public benchmark::ConsoleReporter {
 
   void PrintRows() const {
     static const std::pair<const char*, const char*> kNames[] = {
-        {"BM_CleanFrames/1024", "clean frames, 1024-byte messages"},
-        {"BM_CleanFrames/16", "clean frames, 16-byte messages"},
-        {"BM_Noise/1024", "random bytes, 1024-byte messages"},
-        {"BM_Noise/16", "random bytes, 16-byte messages"},
-        {"BM_NoiseWithoutStartBytes/1024", "random bytes without 0x3E, 1024-byte messages"},
+        {"BM_CleanFrames/1024", "clean frames in 1024-byte messages"},
+        {"BM_CleanFrames/16", "clean frames in 16-byte messages"},
+        {"BM_Noise/1024", "random bytes in 1024-byte messages"},
+        {"BM_Noise/16", "random bytes in 16-byte messages"},
+        {"BM_NoiseWithoutStartBytes/1024", "random bytes without 0x3E in 1024-byte messages"},
     };
     for (const auto& [key, name] : kNames) {
       const auto it = cases_.find(key);
@@ -130,8 +130,8 @@ class TableReporter : public benchmark::ConsoleReporter {
       auto v = it->second.mbPerSecond;
       std::sort(v.begin(), v.end());
       std::printf(
-          "| receive path, %s (bytes -> ring -> assembler -> dispatch ticks) | %.1f MB/s | >= 50 "
-          "MB/s | median of %zu runs, %lld passes over 1 MiB, CPU time |\n",
+          "| receive path, %s | %.1f MB/s | >= 50 MB/s | median of %zu runs; %lld passes over 1 "
+          "MiB; CPU time |\n",
           name, v[v.size() / 2], v.size(), static_cast<long long>(it->second.iterations));
     }
   }
