@@ -270,8 +270,8 @@ int Measure(bool polling, const std::string& sim, int seconds, int argc, char** 
         "s; %d polls, %d replies shown; getrusage user+sys |\n",
         cpuPercent, wall, polls, replies);
     std::printf(
-        "| polling: wake-ups | %.1f /s | poll timer, reader, dispatch ticks (about 20 /s) | %.0f "
-        "s; voluntary context switches, all threads |\n",
+        "| polling: wake-ups | %.1f /s | poll timer, reader, dispatch ticks (about 20 /s), "
+        "repaints | %.0f s; voluntary context switches, all threads |\n",
         wakeups, wall);
   }
   return 0;
