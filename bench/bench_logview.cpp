@@ -1,6 +1,6 @@
 // The logs over a working day and more: a million raw-log lines appended one at a time to the
 // real list view, and the time a button click takes with a million lines in each log.
-// Prints its figures; offscreen unless a platform is chosen.
+// Prints its figures as table rows; offscreen unless a platform is chosen.
 
 #include <unistd.h>
 
@@ -90,18 +90,22 @@ int main(int argc, char** argv) {
   const double firstNs = static_cast<double>(first) / kWindow;
   const double lastNs = static_cast<double>(last) / kWindow;
   const double perLine = static_cast<double>(rss1 - rss0) / kLines;
-  std::printf("append %d lines of %zu characters, event loop every %d lines\n", kLines, raw.size(),
-              kPass);
-  std::printf("  first %d lines: %.0f ns/line\n", kWindow, firstNs);
-  std::printf("  last  %d lines: %.0f ns/line  (%.2fx the first; target <= 1.5x)\n", kWindow,
-              lastNs, lastNs / firstNs);
-  std::printf("  memory: %.1f bytes/line (RSS +%.1f MB; target <= 64)\n", perLine,
-              (rss1 - rss0) / 1e6);
+  std::printf(
+      "| log view: append a line, first %d of %d (%zu characters) | %.0f ns/line | - | event loop "
+      "every %d lines |\n",
+      kWindow, kLines, raw.size(), firstNs, kPass);
+  std::printf(
+      "| log view: append a line, last %d of %d | %.0f ns/line (%.2fx the first) | <= 1.5x the "
+      "first | event loop every %d lines |\n",
+      kWindow, kLines, lastNs, lastNs / firstNs, kPass);
+  std::printf(
+      "| log view: memory per line | %.1f bytes | <= 64 | RSS growth over %d lines (+%.1f MB) |\n",
+      perLine, kLines, (rss1 - rss0) / 1e6);
 
   const double fullPassNs = PassPerLine(window, IDC_LIST_RAW, raw);
   std::printf(
-      "append with a pass of the event loop after every line: %.1f us/line in an empty log, "
-      "%.1f us/line at %d lines (%.2fx)\n",
+      "| log view: append with an event-loop pass and repaint per line | %.1f us/line empty, %.1f "
+      "us/line at %d lines (%.2fx) | - | 1000 lines each |\n",
       emptyPassNs / 1e3, fullPassNs / 1e3, kLines, fullPassNs / emptyPassNs);
 
   Fill(window, IDC_LIST_EVENT, "-- Get Pressure --", kLines);
@@ -120,16 +124,14 @@ int main(int argc, char** argv) {
     ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
   }
   std::sort(ms.begin(), ms.end());
-  std::printf(
-      "click \"Get Pressure\" with %d lines in each log: median %.2f ms, worst %.2f ms (target < "
-      "20)\n",
-      window.ListCount(IDC_LIST_RAW), ms[ms.size() / 2], ms.back());
   const auto* view = window.ListView(IDC_LIST_RAW);
-  std::printf("  newest raw line in view: %s\n",
-              view->viewport()->rect().contains(view->visualRect(
-                  window.ListModel(IDC_LIST_RAW)->index(window.ListCount(IDC_LIST_RAW) - 1)))
-                  ? "yes"
-                  : "no");
+  const bool newestInView = view->viewport()->rect().contains(
+      view->visualRect(window.ListModel(IDC_LIST_RAW)->index(window.ListCount(IDC_LIST_RAW) - 1)));
+  std::printf(
+      "| click \"Get Pressure\" with %d lines in each log, full repaint included | "
+      "median %.2f ms, worst %.2f ms | < 20 ms | %d clicks; newest raw line in view: %s |\n",
+      window.ListCount(IDC_LIST_RAW), ms[ms.size() / 2], ms.back(), kClicks,
+      newestInView ? "yes" : "no");
   dlg.EndDialog(IDCANCEL);
   return 0;
 }

@@ -46,6 +46,7 @@ void CheckState(const protocol::ReplyReceiver& rx, bool timerRunning) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // 80 KB of rings: on the heap, as one run's state.
   auto rx = std::make_unique<protocol::ReplyReceiver>();
+  protocol::TickOutput out;  // reused across ticks, as the console does
   bool timerRunning = false;
   size_t i = 0;
   while (i < size) {
@@ -84,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       for (int t = 0; t <= (control & 7) && timerRunning; ++t) {
         const uint8_t len = rx->m_bFramePending ? rx->m_parkedLen[0] : rx->m_parkedLen[1];
-        const protocol::TickOutput out = protocol::DispatchTick(*rx);
+        protocol::DispatchTick(*rx, out);
         Require(out.stopTimer != out.shown, "a tick either shows a frame or stops the timer");
         if (out.stopTimer) timerRunning = false;
         if (out.shown) {

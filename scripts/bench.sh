@@ -1,19 +1,41 @@
 #!/usr/bin/env bash
 # Runs every benchmark and prints one table of figures. Each program prints its own rows
 # ("| figure | value | target | measured over |"); full outputs go to BUILD/bench-logs/.
+# A program that fails, hangs or is not built gets a row saying so; the others still run.
 set -uo pipefail
 build=${1:-build}
 logs="$build/bench-logs"
+limit=${BENCH_TIMEOUT:-1200}  # seconds per program
 mkdir -p "$logs"
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 rows=()
 run() {  # name, command...
   local name=$1; shift
-  [ -x "$1" ] || { echo "bench: $name not built, skipped" >&2; return; }
-  echo "bench: running $name ..." >&2
-  if "$@" >"$logs/$name.log" 2>&1; then :; else echo "bench: $name failed (see $logs/$name.log)" >&2; fi
-  while IFS= read -r line; do rows+=("$line"); done < <(grep '^| ' "$logs/$name.log")
+  local log="$logs/$name.log"
+  if [ ! -x "$1" ]; then
+    echo "bench: $name not built, skipped" >&2
+    rows+=("| $name | not built | | |")
+    return
+  fi
+  echo "bench: $name ..." >&2
+  local start=$SECONDS status=0
+  timeout --kill-after=10 "$limit" "$@" >"$log" 2>&1 || status=$?
+  local found=0
+  while IFS= read -r line; do rows+=("$line"); found=$((found + 1)); done < <(grep '^| ' "$log")
+  local took=$((SECONDS - start))
+  if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+    echo "bench: $name timed out after ${limit}s (see $log)" >&2
+    rows+=("| $name | timed out | | after ${limit} s, see $log |")
+  elif [ "$status" -ne 0 ]; then
+    echo "bench: $name failed with status $status after ${took}s (see $log)" >&2
+    rows+=("| $name | failed (status $status) | | see $log |")
+  elif [ "$found" -eq 0 ]; then
+    echo "bench: $name printed no figures (see $log)" >&2
+    rows+=("| $name | no figures | | see $log |")
+  else
+    echo "bench: $name done in ${took}s" >&2
+  fi
 }
 
 run receive "$build/bench/bench_receive" --table
@@ -23,7 +45,29 @@ run startup "$build/bench/bench_cpu" startup
 run idle "$build/bench/bench_cpu" idle "$build/sim/nibp-sim" 30
 run polling "$build/bench/bench_cpu" polling "$build/sim/nibp-sim" 30
 
+# One table, its columns padded to a common width so that it reads in a terminal too.
 echo
-echo "| figure | value | target | measured over |"
-echo "|---|---|---|---|"
-printf '%s\n' "${rows[@]}"
+{
+  echo "| figure | value | target | measured over |"
+  echo "|---|---|---|---|"
+  printf '%s\n' "${rows[@]}"
+} | awk -F'|' '
+  {
+    n[NR] = NF - 2
+    for (i = 2; i < NF; i++) {
+      c = $i; gsub(/^ +| +$/, "", c); cell[NR, i] = c
+      if (w[i] < 3) w[i] = 3
+      if (NR != 2 && length(c) > w[i]) w[i] = length(c)
+    }
+  }
+  END {
+    for (r = 1; r <= NR; r++) {
+      line = "|"
+      for (i = 2; i < n[r] + 2; i++) {
+        c = cell[r, i]
+        if (r == 2) { c = ""; while (length(c) < w[i]) c = c "-" }
+        line = line sprintf(" %-" w[i] "s |", c)
+      }
+      print line
+    }
+  }'

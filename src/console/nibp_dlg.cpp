@@ -295,7 +295,8 @@ LRESULT CNibpDlg::OnCommReceive(WPARAM /*wParam*/, LPARAM /*lParam*/) {
 }
 
 void CNibpDlg::OnReplyDispatchTick() {
-  protocol::TickOutput out = protocol::DispatchTick(m_rx);
+  protocol::TickOutput& out = m_tick;
+  protocol::DispatchTick(m_rx, out);
   if (out.stopTimer) KillTimer(TIMER_REPLY_DISPATCH);
   if (!out.shown) return;
   Log(m_listRaw, out.rawLine);

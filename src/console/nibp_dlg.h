@@ -78,4 +78,7 @@ class CNibpDlg : public CDialog {
   void SendPneumatics(const std::string& eventText);
   void OnReplyDispatchTick();
   static void Log(CListBox& list, const std::string& line);
+
+  // Filled by every dispatch tick; its strings keep their storage between ticks.
+  protocol::TickOutput m_tick;
 };

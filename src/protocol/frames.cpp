@@ -1,6 +1,8 @@
 #include "protocol/frames.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <initializer_list>
 
 namespace protocol {
@@ -8,6 +10,33 @@ namespace {
 
 constexpr char kHexLower[] = "0123456789abcdef";
 constexpr char kHexUpper[] = "0123456789ABCDEF";
+
+// "<%.2X>" and "%.2x " of every byte value, four characters each, so that a frame renders with
+// one move per byte.
+constexpr auto kRawTexts = [] {
+  std::array<char, 256 * 4> t{};
+  for (size_t b = 0; b < 256; ++b) {
+    t[4 * b] = '<';
+    t[4 * b + 1] = kHexUpper[b >> 4];
+    t[4 * b + 2] = kHexUpper[b & 0xF];
+    t[4 * b + 3] = '>';
+  }
+  return t;
+}();
+constexpr auto kSpacedTexts = [] {
+  std::array<char, 256 * 4> t{};
+  for (size_t b = 0; b < 256; ++b) {
+    t[4 * b] = kHexLower[b >> 4];
+    t[4 * b + 1] = kHexLower[b & 0xF];
+    t[4 * b + 2] = ' ';
+  }
+  return t;
+}();
+
+// ASCII rules, never the process locale (which the window system sets from the environment).
+char AsciiUpper(char c) {
+  return static_cast<char>(static_cast<unsigned char>(c - 'a') < 26 ? c - ('a' - 'A') : c);
+}
 
 size_t Put(TxBuf& tx, std::initializer_list<uint8_t> bytes) {
   std::copy(bytes.begin(), bytes.end(), tx.begin());
@@ -53,26 +82,30 @@ size_t BuildPneumatics(TxBuf& tx, bool pump, bool controlValveClosed, bool dumpV
 }
 
 std::string RenderRaw(std::string_view prefix, std::span<const uint8_t> frame) {
-  // The whole line upper-cased: the prefix by ASCII rules, never by the process locale (which the
-  // window system sets from the environment), and the digits written upper case at once, as this
-  // runs for every frame shown.
-  std::string line(prefix.size() + frame.size() * 4, '\0');
-  char* out = line.data();
-  for (char c : prefix) *out++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  for (uint8_t b : frame) {
-    *out++ = '<';
-    *out++ = kHexUpper[b >> 4];
-    *out++ = kHexUpper[b & 0xF];
-    *out++ = '>';
-  }
+  std::string line;
+  RenderRawTo(line, prefix, frame);
   return line;
 }
 
+void RenderRawTo(std::string& line, std::string_view prefix, std::span<const uint8_t> frame) {
+  // The whole line upper-cased: the digits are written upper case at once, as this runs for
+  // every frame shown.
+  line.resize(prefix.size() + frame.size() * 4);
+  char* out = line.data();
+  for (char c : prefix) *out++ = AsciiUpper(c);
+  for (uint8_t b : frame) {
+    std::memcpy(out, &kRawTexts[4 * size_t{b}], 4);
+    out += 4;
+  }
+}
+
 void AppendHexSpaced(std::string& out, std::span<const uint8_t> bytes) {
+  const size_t at = out.size();
+  out.resize(at + 3 * bytes.size());
+  char* p = out.data() + at;
   for (uint8_t b : bytes) {
-    out.push_back(kHexLower[b >> 4]);
-    out.push_back(kHexLower[b & 0xF]);
-    out.push_back(' ');
+    std::memcpy(p, &kSpacedTexts[4 * size_t{b}], 3);
+    p += 3;
   }
 }
 

@@ -34,6 +34,8 @@ inline constexpr std::string_view kPrefixReceived = "PC <-- MODULE ";
 
 // "<%.2x>" per byte after the prefix, the whole line upper-cased.
 [[nodiscard]] std::string RenderRaw(std::string_view prefix, std::span<const uint8_t> frame);
+// The same into `line`, replacing its text but keeping its storage.
+void RenderRawTo(std::string& line, std::string_view prefix, std::span<const uint8_t> frame);
 // Appends "%.2x " per byte (lower case, one blank after each).
 void AppendHexSpaced(std::string& out, std::span<const uint8_t> bytes);
 

@@ -49,26 +49,13 @@ std::string& operator<<(std::string& out, std::string_view text) {
   return out.append(text);
 }
 
-// A line that grows to its final length without moving.
-std::string Line(std::string_view head, size_t room) {
-  std::string line;
-  line.reserve(head.size() + room);
-  line.append(head);
-  return line;
-}
-
-void DecodeBpData(const uint8_t* slot, std::vector<std::string>& lines) {
-  lines.reserve(3);
-  std::string bp = Line("BP Data: ", 48);
-  bp << Le16(slot + 2) << " / " << Le16(slot + 4) << " mmHg Heart: " << Le16(slot + 16)
-     << "  MAP: " << Le16(slot + 18);
-  std::string tc = Line("TC: ", 24);
+void DecodeBpData(const uint8_t* slot, EventLines& lines) {
+  lines.Add() << "BP Data: " << Le16(slot + 2) << " / " << Le16(slot + 4)
+              << " mmHg Heart: " << Le16(slot + 16) << "  MAP: " << Le16(slot + 18);
+  std::string& tc = lines.Add();
+  tc += "TC: ";
   AppendHexSpaced(tc, std::span(slot + 8, 8));
-  std::string status = Line("SQ: ", 32);
-  status << slot[6] << "  Err: " << slot[20] << "  Status: " << slot[7];
-  lines.push_back(std::move(bp));
-  lines.push_back(std::move(tc));
-  lines.push_back(std::move(status));
+  lines.Add() << "SQ: " << slot[6] << "  Err: " << slot[20] << "  Status: " << slot[7];
 }
 
 }  // namespace
@@ -86,8 +73,9 @@ void ReplyReceiver::ResetFrameState() {
   m_strRxCheck.clear();
 }
 
-void ReplyReceiver::AppendRxHex(uint8_t b) {
-  if (m_strRxHex.size() + 3 > kRxHexMaxChars) {
+// Inline: it runs for every byte received.
+inline void ReplyReceiver::AppendRxHex(uint8_t b) {
+  if (m_strRxHex.size() + 3 > kRxHexMaxChars) [[unlikely]] {
     // Drop the older half in one move, so a line without start bytes costs O(1) per byte.
     m_strRxHex.erase(0, m_strRxHex.size() - kRxHexKeepBytes * 3);
   }
@@ -165,40 +153,48 @@ void ReplyReceiver::Park(uint32_t n) {
   m_bFramePending = 1;
 }
 
-TickOutput DispatchTick(ReplyReceiver& rx) {
-  TickOutput out;
+void DispatchTick(ReplyReceiver& rx, TickOutput& out) {
+  out.stopTimer = false;
+  out.shown = false;
+  out.rawLine.clear();
+  out.eventLines.clear();
+  out.isCuffPressure = false;
+  out.cuffPressure = 0;
   if (rx.m_bFramePending == 0) {
     const size_t waiting = std::min<size_t>(rx.m_parkedLen[1], kSlotSize);
     if (waiting == 0) {
       out.stopTimer = true;
-      return out;
+      return;
     }
     std::memcpy(rx.m_parkedFrame[0], rx.m_parkedFrame[1], waiting);
     rx.m_parkedLen[0] = static_cast<uint8_t>(waiting);
     rx.m_parkedLen[1] = 0;
     rx.m_bFramePending = 1;
   }
-  if (rx.m_bFramePending != 1) return out;
+  if (rx.m_bFramePending != 1) return;
 
   const uint8_t* slot = rx.m_parkedFrame[0];
   const size_t len = std::min<size_t>(rx.m_parkedLen[0], kSlotSize);
   out.shown = true;
-  out.rawLine = RenderRaw(kPrefixReceived, std::span(slot, len));
+  RenderRawTo(out.rawLine, kPrefixReceived, std::span(slot, len));
   if (len == kCharReplyLen) {
-    std::string reply = Line("Reply: ", 1);
+    std::string& reply = out.eventLines.Add();
+    reply += "Reply: ";
     // "%c" into a C string: a NUL character shows as nothing.
     if (slot[2] != 0) reply.push_back(static_cast<char>(slot[2]));
-    out.eventLines.push_back(std::move(reply));
   } else if (len == kCuffPressureLen) {
     out.isCuffPressure = true;
     out.cuffPressure = Le16(slot + 2);
-    std::string cuff = Line("Cuff pressure: ", 5);
-    cuff << out.cuffPressure;
-    out.eventLines.push_back(std::move(cuff));
+    out.eventLines.Add() << "Cuff pressure: " << out.cuffPressure;
   } else {
     DecodeBpData(slot, out.eventLines);
   }
   rx.m_bFramePending = 0;
+}
+
+TickOutput DispatchTick(ReplyReceiver& rx) {
+  TickOutput out;
+  DispatchTick(rx, out);
   return out;
 }
 

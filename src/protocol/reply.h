@@ -69,17 +69,42 @@ class ReplyReceiver {
   void AppendRxHex(uint8_t b);
 };
 
+// The event lines of one tick, at most three. Their strings keep their storage from one tick to
+// the next, so a caller that reuses its TickOutput shows frames without allocating.
+class EventLines {
+ public:
+  static constexpr size_t kMax = 3;
+  [[nodiscard]] size_t size() const { return count_; }
+  [[nodiscard]] bool empty() const { return count_ == 0; }
+  [[nodiscard]] const std::string* begin() const { return lines_.data(); }
+  [[nodiscard]] const std::string* end() const { return lines_.data() + count_; }
+  [[nodiscard]] const std::string& operator[](size_t i) const { return lines_[i]; }
+  void clear() { count_ = 0; }
+  // The next line, empty.
+  [[nodiscard]] std::string& Add() {
+    std::string& line = lines_[count_++];
+    line.clear();
+    return line;
+  }
+
+ private:
+  std::array<std::string, kMax> lines_;
+  size_t count_ = 0;
+};
+
 // What one tick of the dispatch timer produced.
 struct TickOutput {
   bool stopTimer = false;  // nothing was parked: the caller kills the timer
   bool shown = false;      // a frame was shown: rawLine and eventLines are set
   std::string rawLine;
-  std::vector<std::string> eventLines;
+  EventLines eventLines;
   bool isCuffPressure = false;  // a 5-byte frame: the caller updates the pressure line first
   uint16_t cuffPressure = 0;
 };
 
-// Promotes slot 2 when slot 1 is idle, then shows slot 1 if it is pending.
+// Promotes slot 2 when slot 1 is idle, then shows slot 1 if it is pending. Every field of `out`
+// is set; its strings' storage is reused.
+void DispatchTick(ReplyReceiver& rx, TickOutput& out);
 [[nodiscard]] TickOutput DispatchTick(ReplyReceiver& rx);
 
 // "%3d mmHg".

@@ -280,12 +280,13 @@ struct Step {
 
 Lines Record(ReplyReceiver& rx, const std::vector<Step>& steps) {
   Lines out;
+  protocol::TickOutput t;  // reused, as the console does
   for (const auto& s : steps) {
     if (s.op == Op::Feed) {
       out.push_back("+" + std::to_string(Feed(rx, s.bytes)));
       continue;
     }
-    protocol::TickOutput t = protocol::DispatchTick(rx);
+    protocol::DispatchTick(rx, t);
     if (t.stopTimer) out.push_back("stop");
     if (!t.shown) continue;
     out.push_back(t.rawLine);

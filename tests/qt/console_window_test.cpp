@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
@@ -351,6 +352,43 @@ TEST_F(ConsoleWindow, TheLogsShowTheirLinesAndKeepTheNewestInView) {
   c.Click(IDC_CLEAR_DISPLAY);
   EXPECT_EQ(model->Count(), 0);
   EXPECT_EQ(c.w->ListModel(IDC_LIST_EVENT)->Count(), 0);
+}
+
+// The logs scroll by moving the pixels already drawn and paint only the rows that change: what
+// the window shows must be what a full paint draws, before the first scroll and after many.
+TEST_F(ConsoleWindow, AGrowingLogOnScreenMatchesAFullPaint) {
+  auto& c = *con;
+  fw::Window& win = *c.w;
+  // Paints are flushed a pass or two after the lines are added: wait for them to agree.
+  const auto shownMatchesFullPaint = [&](int id) {
+    QWidget* port = c.w->ListView(id)->viewport();
+    const auto agree = [&] {
+      const QPoint at = port->mapTo(c.d, QPoint(0, 0));
+      const QImage shown =
+          QGuiApplication::primaryScreen()
+              ->grabWindow(c.d->winId(), at.x(), at.y(), port->width(), port->height())
+              .toImage()
+              .convertToFormat(QImage::Format_RGB32);
+      return shown == port->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    return QTest::qWaitFor(agree, kWaitMs);
+  };
+  for (const int id : {IDC_LIST_EVENT, IDC_LIST_RAW}) {
+    SCOPED_TRACE(id);
+    // One line per pass of the event loop, as replies arrive, and now and then three at once.
+    for (int i = 0; i < 80; ++i) {
+      for (int k = 0; k < (i % 10 == 9 ? 3 : 1); ++k) {
+        win.ListAdd(id, "line " + std::to_string(i) + "." + std::to_string(k));
+        win.ListSetCurSel(id, win.ListCount(id) - 1);
+      }
+      QCoreApplication::processEvents();
+      if (i == 4) {
+        EXPECT_TRUE(shownMatchesFullPaint(id)) << "before scrolling";
+      }
+    }
+    ASSERT_GT(c.w->ListView(id)->FirstVisibleRow(), 0);
+    EXPECT_TRUE(shownMatchesFullPaint(id)) << "scrolled";
+  }
 }
 
 TEST_F(ConsoleWindow, AutoPressureDisplayPollsOnTheTimerUntilUnchecked) {

@@ -4,11 +4,70 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace fw::qt {
+
+namespace {
+
+// Repaints only when what it shows changes. A log that grows by a line per reply changes the
+// range every time, but the thumb moves by whole pixels only now and then and, after a few hundred
+// lines, stays at its smallest at the bottom. Each repaint is costly beyond its size: the styles
+// fill the bar's full height, and Qt spreads fills that tall over its worker threads.
+class LogScrollBar final : public QScrollBar {
+ public:
+  using QScrollBar::QScrollBar;
+
+ protected:
+  // The view sets steps, range and value one after the other, and the steps even unchanged;
+  // the look is compared once they are all set, in the same pass of the event loop.
+  void sliderChange(SliderChange change) override {
+    if (change == SliderOrientationChange || !shown_) {
+      QScrollBar::sliderChange(change);
+      return;
+    }
+    if (checkQueued_) return;
+    checkQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          checkQueued_ = false;
+          if (!shown_ || *shown_ != Current()) update();
+        },
+        Qt::QueuedConnection);
+  }
+
+  void paintEvent(QPaintEvent* e) override {
+    shown_ = Current();
+    QScrollBar::paintEvent(e);
+  }
+
+ private:
+  struct Look {
+    QRect slider;
+    bool atMinimum = false;  // a style may draw the arrow buttons disabled at either end
+    bool atMaximum = false;
+    bool operator==(const Look&) const = default;
+  };
+
+  [[nodiscard]] Look Current() const {
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    return {style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
+            value() == minimum(), value() == maximum()};
+  }
+
+  std::optional<Look> shown_;  // as last painted
+  bool checkQueued_ = false;
+};
+
+}  // namespace
 
 // ---- model ----
 
@@ -55,6 +114,7 @@ Qt::ItemFlags LogModel::flags(const QModelIndex& index) const {
 // ---- view ----
 
 LogView::LogView(QWidget* parent) : QListView(parent) {
+  setVerticalScrollBar(new LogScrollBar(Qt::Vertical, this));  // owned by the view
   setUniformItemSizes(true);
   setSelectionMode(QAbstractItemView::NoSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -112,7 +172,14 @@ void LogView::Sync() {
   if (currentChanged && selectionModel() && currentIndex() != current) {
     selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
   }
-  viewport()->update();
+  // Only the rows from the first new one down change; the scroll has moved the others already.
+  const int from = std::exchange(dirtyFrom_, -1);
+  if (from >= 0) {
+    const int y = std::max(0, (from - FirstVisibleRow()) * rowHeight_);
+    if (y < viewport()->height()) {
+      viewport()->update(0, y, viewport()->width(), viewport()->height() - y);
+    }
+  }
 }
 
 QRect LogView::visualRect(const QModelIndex& index) const {
@@ -168,8 +235,15 @@ bool LogView::event(QEvent* e) {
   return QAbstractItemView::event(e);
 }
 
-void LogView::scrollContentsBy(int /*dx*/, int /*dy*/) {
-  viewport()->update();
+void LogView::scrollContentsBy(int /*dx*/, int dy) {
+  // dy counts rows. Moving the pixels already drawn leaves only the uncovered rows to paint: a
+  // log that scrolls by a line per reply repaints that line, not the whole list.
+  const int pixels = dy * rowHeight_;
+  if (std::abs(pixels) < viewport()->height()) {
+    viewport()->scroll(0, pixels);
+  } else {
+    viewport()->update();
+  }
 }
 
 void LogView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
@@ -179,11 +253,19 @@ void LogView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomR
 
 void LogView::rowsInserted(const QModelIndex& parent, int start, int end) {
   QAbstractItemView::rowsInserted(parent, start, end);
+  dirtyFrom_ = dirtyFrom_ < 0 ? start : std::min(dirtyFrom_, start);
   RequestSync();
 }
 
 void LogView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
   QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
+  dirtyFrom_ = 0;
+  RequestSync();
+}
+
+void LogView::reset() {
+  QListView::reset();
+  dirtyFrom_ = 0;
   RequestSync();
 }
 

@@ -57,6 +57,7 @@ class LogView final : public QListView {
                    const QList<int>& roles = QList<int>()) override;
   void rowsInserted(const QModelIndex& parent, int start, int end) override;
   void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+  void reset() override;
   void resizeEvent(QResizeEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
   int horizontalOffset() const override;
@@ -79,6 +80,7 @@ class LogView final : public QListView {
   int rowHeight_ = 1;
   int current_ = -1;
   int scrollTarget_ = -1;  // row to bring into view at the next sync
+  int dirtyFrom_ = -1;     // first row added or moved since the last sync; -1: none
   bool currentChanged_ = false;
   bool syncQueued_ = false;
 };

@@ -1,7 +1,10 @@
 #include "framework/qt/qt_backend.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QStyleFactory>
+#include <QStyleHints>
+#include <QTimer>
 #include <filesystem>
 
 #include "framework/qt/message_box.h"
@@ -18,6 +21,47 @@ std::string BaseName(int argc, char** argv) {
 
 }  // namespace
 
+// Stops the text cursor's blinking after kCaretBlinkTimeout without input and restarts it with
+// the next key, click, wheel turn, focus change or window activation. Text widgets follow the
+// application's flash time as it changes.
+class CaretBlinkTimeout final : public QObject {
+ public:
+  CaretBlinkTimeout() : flashMs_(QGuiApplication::styleHints()->cursorFlashTime()) {
+    timer_.setSingleShot(true);
+    timer_.setInterval(kCaretBlinkTimeout);
+    QObject::connect(&timer_, &QTimer::timeout, this,
+                     [] { QGuiApplication::styleHints()->setCursorFlashTime(0); });
+    QCoreApplication::instance()->installEventFilter(this);
+    timer_.start();
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::KeyPress:
+      case QEvent::MouseButtonPress:
+      case QEvent::Wheel:
+      case QEvent::FocusIn:
+      case QEvent::WindowActivate:
+        Restart();
+        break;
+      default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  void Restart() {
+    if (QGuiApplication::styleHints()->cursorFlashTime() != flashMs_) {
+      QGuiApplication::styleHints()->setCursorFlashTime(flashMs_);
+    }
+    timer_.start();
+  }
+
+  const int flashMs_;  // the platform's
+  QTimer timer_;
+};
+
 QtBackend::QtBackend(int& argc, char** argv) : appName_(BaseName(argc, argv)) {
   app_ = std::make_unique<QApplication>(argc, argv);
   // One look on every desktop.
@@ -25,6 +69,7 @@ QtBackend::QtBackend(int& argc, char** argv) : appName_(BaseName(argc, argv)) {
   QApplication::setApplicationName(QString::fromStdString(appName_));
   // The program ends with its dialog, never because a window happened to close.
   QApplication::setQuitOnLastWindowClosed(false);
+  caretBlink_ = std::make_unique<CaretBlinkTimeout>();
 }
 
 QtBackend::~QtBackend() = default;

@@ -1,6 +1,7 @@
 #pragma once
 // The real window: Qt Widgets.
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -9,6 +10,12 @@
 class QApplication;
 
 namespace fw::qt {
+
+// Without keyboard or mouse input for this long, the text cursor stops blinking (it stays shown),
+// as desktop toolkits do: an idle console then does not wake twice a second to repaint it.
+inline constexpr std::chrono::milliseconds kCaretBlinkTimeout{10'000};
+
+class CaretBlinkTimeout;
 
 class QtBackend final : public Backend {
  public:
@@ -24,6 +31,7 @@ class QtBackend final : public Backend {
 
  private:
   std::unique_ptr<QApplication> app_;
+  std::unique_ptr<CaretBlinkTimeout> caretBlink_;  // made after the application, gone before it
   std::string appName_;
 };
 

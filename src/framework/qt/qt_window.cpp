@@ -605,9 +605,11 @@ void QtWindow::SetCheck(int id, int state) {
   Ctl* c = Find(id);
   if (!c || !c->check) return;
   if (state == 2) c->check->setTristate(true);
-  c->check->setCheckState(state == 1   ? Qt::Checked
-                          : state == 2 ? Qt::PartiallyChecked
-                                       : Qt::Unchecked);
+  const Qt::CheckState next = state == 1   ? Qt::Checked
+                              : state == 2 ? Qt::PartiallyChecked
+                                           : Qt::Unchecked;
+  // Qt repaints a check box on every set, changed or not; data exchange sets them all each time.
+  if (c->check->checkState() != next) c->check->setCheckState(next);
 }
 
 void QtWindow::Enable(int id, bool enable) {

@@ -1,0 +1,299 @@
+// What the console costs the machine, with the real Qt window (offscreen unless a platform is
+// chosen):
+//   bench_cpu startup              time from exec to the console shown and painted, median of 7
+//   bench_cpu idle SIM SECONDS     CPU and wake-ups with the port open on the simulator, no traffic
+//   bench_cpu polling SIM SECONDS  the same with "Auto Pressure Display" checked
+// Prints table rows; the per-thread wake-ups go to the output above them.
+
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/nibp_dlg.h"
+#include "framework/qt/log_view.h"
+#include "framework/qt/qt_backend.h"
+#include "framework/qt/qt_window.h"
+#include "res/resource.h"
+#include "support/sim_process.h"
+
+namespace {
+
+constexpr int kStartupRuns = 7;
+constexpr int kWaitMs = 10'000;
+// Left to the console after the port opens, so that the measurement starts from a settled window
+// whose text cursor no longer blinks: the state it stays in while nobody uses it.
+constexpr int kSettleMs = static_cast<int>(fw::qt::kCaretBlinkTimeout.count()) + 1'000;
+
+int64_t MonotonicNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+
+std::string SelfPath() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// Runs the event loop until `done` or the timeout; false on timeout.
+template <typename Done>
+bool RunUntil(Done done, int timeoutMs) {
+  const int64_t deadline = MonotonicNs() + int64_t{timeoutMs} * 1'000'000;
+  while (!done()) {
+    if (MonotonicNs() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  }
+  return true;
+}
+
+void RunFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// ---- start-up ----
+
+// Notes the first paint of the dialog; the pass that paints its controls ends before the
+// zero-timer queued then fires.
+class FirstPaint : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && !queued_) {
+      queued_ = true;
+      QTimer::singleShot(0, this, [this] { shownNs_ = MonotonicNs(); });
+    }
+    return QObject::eventFilter(watched, event);
+  }
+  [[nodiscard]] int64_t ShownNs() const { return shownNs_; }
+
+ private:
+  bool queued_ = false;
+  int64_t shownNs_ = 0;
+};
+
+// The child: the console as the application starts it, up to its first painted frame.
+int ChildStartup(int argc, char** argv) {
+  fw::qt::QtBackend ui(argc, argv);
+  CNibpDlg dlg(ui);
+  if (!dlg.Create()) return 1;
+  QDialog* d = dynamic_cast<fw::qt::QtWindow&>(*dlg.GetWindow()).Dialog();
+  FirstPaint paint;
+  d->installEventFilter(&paint);
+  d->show();
+  if (!RunUntil([&] { return paint.ShownNs() != 0; }, kWaitMs)) return 1;
+  std::printf("%lld\n", static_cast<long long>(paint.ShownNs()));
+  std::fflush(stdout);
+  dlg.EndDialog(IDCANCEL);
+  return 0;
+}
+
+// Spawns this program as the child; the start-up time in ms, or a negative number.
+double OneStartup(const std::string& self) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  std::string arg0 = self, arg1 = "--child-startup";
+  char* argv[] = {arg0.data(), arg1.data(), nullptr};
+  pid_t pid = -1;
+  const int64_t start = MonotonicNs();
+  const int rc = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  std::string out;
+  if (rc == 0) {
+    char buf[256];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+      out.append(buf, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  if (rc != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || out.empty()) return -1;
+  return static_cast<double>(std::atoll(out.c_str()) - start) / 1e6;
+}
+
+int Startup() {
+  const std::string self = SelfPath();
+  std::vector<double> ms;
+  for (int i = 0; i < kStartupRuns; ++i) {
+    const double t = OneStartup(self);
+    if (t < 0) {
+      std::fprintf(stderr, "start-up run %d failed\n", i + 1);
+      continue;
+    }
+    std::printf("start-up run %d: %.1f ms\n", i + 1, t);
+    ms.push_back(t);
+  }
+  if (ms.empty()) return 1;
+  std::sort(ms.begin(), ms.end());
+  std::printf(
+      "| start-up: exec to the console window shown and painted | %.0f ms | - | median of %zu "
+      "runs (%.0f..%.0f ms), offscreen |\n",
+      ms[ms.size() / 2], ms.size(), ms.front(), ms.back());
+  return 0;
+}
+
+// ---- CPU and wake-ups ----
+
+struct Usage {
+  int64_t wallNs = 0;
+  double cpuSeconds = 0;  // user + system, every thread
+  long voluntary = 0;     // context switches by blocking: each is followed by a wake-up
+  long involuntary = 0;
+};
+
+Usage Now() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  const auto seconds = [](const timeval& tv) {
+    return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6;
+  };
+  return {MonotonicNs(), seconds(ru.ru_utime) + seconds(ru.ru_stime), ru.ru_nvcsw, ru.ru_nivcsw};
+}
+
+struct ThreadCount {
+  std::string name;
+  long voluntary = 0;
+};
+
+// Voluntary context switches of every thread, by thread id.
+std::map<int, ThreadCount> Threads() {
+  std::map<int, ThreadCount> out;
+  DIR* dir = opendir("/proc/self/task");
+  if (dir == nullptr) return out;
+  while (const dirent* e = readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    const std::string base = std::string("/proc/self/task/") + e->d_name;
+    ThreadCount t;
+    std::ifstream(base + "/comm") >> t.name;
+    std::ifstream status(base + "/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+        t.voluntary = std::atol(line.c_str() + 24);
+    }
+    out[std::atoi(e->d_name)] = t;
+  }
+  closedir(dir);
+  return out;
+}
+
+int Measure(bool polling, const std::string& sim, int seconds, int argc, char** argv) {
+  testsupport::TempConfigHome home;
+  testsupport::SimProcess simulator(sim, {"--port", "COM1", "--quiet"});
+  if (!simulator.Running() || !testsupport::SimProcess::WaitForPath(
+                                  home.PortLink("COM1"), std::chrono::milliseconds(kWaitMs))) {
+    std::fprintf(stderr, "the simulator did not start: %s\n", sim.c_str());
+    return 1;
+  }
+
+  fw::qt::QtBackend ui(argc, argv);
+  CNibpDlg dlg(ui);
+  if (!dlg.Create()) return 1;
+  auto& window = dynamic_cast<fw::qt::QtWindow&>(*dlg.GetWindow());
+  QDialog* d = window.Dialog();
+  d->show();
+  const auto click = [&](int id) { dynamic_cast<QAbstractButton&>(*window.Control(id)).click(); };
+  click(IDC_PORT_OPEN);
+  if (window.GetText(IDC_PORT_STATUS) != "COM1 OPEN") {
+    std::fprintf(stderr, "the port did not open\n");
+    return 1;
+  }
+  if (polling) click(IDC_AUTO_PRESSURE);
+  RunFor(kSettleMs);
+
+  const int firstLine = window.ListCount(IDC_LIST_EVENT);
+  const auto threadsBefore = Threads();
+  const Usage before = Now();
+  RunFor(seconds * 1000);
+  const Usage after = Now();
+  const auto threadsAfter = Threads();
+  int polls = 0, replies = 0;
+  const auto* log = window.ListModel(IDC_LIST_EVENT);
+  for (int i = firstLine; i < log->Count(); ++i) {
+    polls += log->Line(i) == "-- Get Pressure --" ? 1 : 0;
+    replies += log->Line(i).starts_with("Cuff pressure: ") ? 1 : 0;
+  }
+  click(IDC_PORT_CLOSE);
+
+  const double wall = static_cast<double>(after.wallNs - before.wallNs) / 1e9;
+  const double cpuPercent = (after.cpuSeconds - before.cpuSeconds) / wall * 100;
+  const double wakeups = static_cast<double>(after.voluntary - before.voluntary) / wall;
+  std::printf("over %.1f s: cpu %.3f s, voluntary switches %ld, involuntary %ld\n", wall,
+              after.cpuSeconds - before.cpuSeconds, after.voluntary - before.voluntary,
+              after.involuntary - before.involuntary);
+  for (const auto& [tid, t] : threadsAfter) {
+    const auto it = threadsBefore.find(tid);
+    const long was = it == threadsBefore.end() ? 0 : it->second.voluntary;
+    std::printf("  thread %d %-16s %.2f wake-ups/s\n", tid, t.name.c_str(),
+                static_cast<double>(t.voluntary - was) / wall);
+  }
+
+  // The run's own end timer is one of the wake-ups.
+  if (!polling) {
+    std::printf(
+        "| idle console, port open, no traffic: CPU | %.3f %% of a core | < 0.1 %% | %.0f s after "
+        "%d s settling; getrusage user+sys, all threads |\n",
+        cpuPercent, wall, kSettleMs / 1000);
+    std::printf(
+        "| idle console: wake-ups | %.2f /s | none but its own timers (none runs) | %.0f s; "
+        "voluntary context switches, all threads |\n",
+        wakeups, wall);
+  } else {
+    std::printf(
+        "| polling every 250 ms (Auto Pressure Display): CPU | %.3f %% of a core | < 1 %% | %.0f "
+        "s; %d polls, %d replies shown; getrusage user+sys |\n",
+        cpuPercent, wall, polls, replies);
+    std::printf(
+        "| polling: wake-ups | %.1f /s | poll timer, reader, dispatch ticks (about 20 /s), "
+        "repaints | %.0f s; voluntary context switches, all threads |\n",
+        wakeups, wall);
+  }
+  return 0;
+}
+
+int PrintUsage(const char* argv0) {
+  std::fprintf(stderr, "usage: %s startup | idle SIM SECONDS | polling SIM SECONDS\n", argv0);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  const std::string_view mode = argc > 1 ? argv[1] : "";
+  if (mode == "--child-startup") return ChildStartup(argc, argv);
+  if (mode == "startup") return Startup();
+  if ((mode == "idle" || mode == "polling") && argc == 4) {
+    const int seconds = std::atoi(argv[3]);
+    if (seconds <= 0) return PrintUsage(argv[0]);
+    int qtArgc = 1;
+    return Measure(mode == "polling", argv[2], seconds, qtArgc, argv);
+  }
+  return PrintUsage(argv[0]);
+}
