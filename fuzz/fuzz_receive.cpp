@@ -8,10 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <deque>
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "protocol/frames.h"
 #include "protocol/reply.h"
@@ -25,13 +26,20 @@ void Require(bool ok, const char* what) {
   }
 }
 
-void CheckState(const protocol::ReplyReceiver& rx, bool timerRunning) {
+using Frame = std::vector<uint8_t>;
+
+void CheckState(const protocol::ReplyReceiver& rx, bool timerRunning,
+                const std::deque<Frame>& parked) {
   Require(rx.m_bFramePending <= 1, "pending flag is 0 or 1");
   Require(rx.m_parkedLen[0] <= protocol::kSlotSize && rx.m_parkedLen[1] <= protocol::kSlotSize,
           "parked length within the slot");
   Require(rx.m_bFramePending == 0 || rx.m_parkedLen[0] >= 3, "a pending slot holds a frame");
-  Require(timerRunning || (rx.m_bFramePending == 0 && rx.m_parkedLen[1] == 0),
-          "no frame waits without the timer");
+  Require(rx.m_nWaitingCount <= protocol::kWaitingFrames, "waiting frames bounded");
+  Require(rx.m_parkedLen[1] != 0 || rx.m_nWaitingCount == 0, "slot 2 is taken before the queue");
+  Require(
+      parked.size() == rx.m_bFramePending + (rx.m_parkedLen[1] != 0 ? 1u : 0u) + rx.m_nWaitingCount,
+      "every parked frame waits exactly once");
+  Require(timerRunning || parked.empty(), "no frame waits without the timer");
   Require(rx.m_nFrameLen <= 255, "length from one byte");
   // Position 2 may follow a length below 3: the third byte is then taken and the frame dropped.
   Require(rx.m_nFramePos <= 2 || rx.m_nFramePos < rx.m_nFrameLen,
@@ -44,10 +52,12 @@ void CheckState(const protocol::ReplyReceiver& rx, bool timerRunning) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // 80 KB of rings: on the heap, as one run's state.
+  // About 100 KB of rings and slots: on the heap, as one run's state.
   auto rx = std::make_unique<protocol::ReplyReceiver>();
   protocol::TickOutput out;  // reused across ticks, as the console does
   bool timerRunning = false;
+  // What the store must show, in this order: every good frame that was not dropped.
+  std::deque<Frame> parked;
   size_t i = 0;
   while (i < size) {
     const uint8_t control = data[i++];
@@ -59,43 +69,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       while (rx->m_nReplyCount > 0) {
         const uint32_t pos = rx->m_nFramePos;
         const bool completes = pos >= 2 && pos == rx->m_nFrameLen - 1u;
-        const int slot = rx->m_bFramePending == 0 ? 0 : 1;
-        const bool parked = rx->Step(rx->PopReplyByte());
-        Require(!parked || completes, "only a complete frame is parked");
+        const uint32_t dropped = rx->m_nDroppedFrames;
+        const bool full = rx->m_nWaitingCount == protocol::kWaitingFrames;
+        const bool good = rx->Step(rx->PopReplyByte());
+        Require(!good || completes, "only a complete frame is parked");
         if (completes) {
           Require(rx->m_nFramePos == 0 && rx->m_nFrameLen == 0, "back to waiting after a frame");
           std::string hex;
           protocol::AppendHexSpaced(hex, std::span(rx->m_frameBuf.data(), pos + 1));
           Require(rx->m_strRxCheck.compare(0, hex.size(), hex) == 0, "verdict shows the frame");
         }
-        if (parked) {
+        if (good) {
           timerRunning = true;
-          const size_t kept = std::min<size_t>(pos + 1, protocol::kSlotSize);
-          Require(rx->m_bFramePending == 1, "a parked frame is pending");
-          Require(rx->m_parkedLen[slot] == kept, "parked whole or cut to the slot");
-          Require(std::memcmp(rx->m_parkedFrame[slot], rx->m_frameBuf.data(), kept) == 0,
-                  "parked bytes");
-          Require(pos + 1 > protocol::kSlotSize ||
-                      protocol::SumsToZero(std::span(rx->m_parkedFrame[slot], kept)),
+          const std::span frame(rx->m_frameBuf.data(),
+                                std::min<size_t>(pos + 1, protocol::kSlotSize));
+          Require(pos + 1 > protocol::kSlotSize || protocol::SumsToZero(frame),
                   "a parked frame sums to zero");
+          Require(rx->m_nDroppedFrames == dropped + (full ? 1u : 0u),
+                  "dropped only when the queue is full");
+          if (!full) parked.emplace_back(frame.begin(), frame.end());
         }
-        CheckState(*rx, timerRunning);
+        CheckState(*rx, timerRunning, parked);
       }
       Require(rx->m_nReplyCount == 0, "drained");
     } else {
       for (int t = 0; t <= (control & 7) && timerRunning; ++t) {
-        const uint8_t len = rx->m_bFramePending ? rx->m_parkedLen[0] : rx->m_parkedLen[1];
         protocol::DispatchTick(*rx, out);
         Require(out.stopTimer != out.shown, "a tick either shows a frame or stops the timer");
+        Require(out.shown == !parked.empty(), "a tick shows a frame while one waits");
         if (out.stopTimer) timerRunning = false;
         if (out.shown) {
-          Require(out.rawLine.size() == protocol::kPrefixReceived.size() + 4u * len,
-                  "raw line of the slot");
+          const Frame expected = std::move(parked.front());
+          parked.pop_front();
+          const size_t len = expected.size();
+          Require(out.rawLine == protocol::RenderRaw(protocol::kPrefixReceived, expected),
+                  "frames shown once each, in the order they arrived, cut to the slot");
           Require(out.eventLines.size() == (len == 4 || len == 5 ? 1u : 3u), "lines by length");
           Require(out.isCuffPressure == (len == 5), "cuff pressure only for five bytes");
           Require(rx->m_bFramePending == 0, "shown frame is no longer pending");
         }
-        CheckState(*rx, timerRunning);
+        CheckState(*rx, timerRunning, parked);
       }
     }
   }

@@ -229,6 +229,13 @@ void CNibpDlg::OnPortOpen() {
 void CNibpDlg::OnPortClose() {
   if (m_comm.m_bConnected != 1) return;
   m_comm.ClosePort();
+  // The close purged the line, so a frame begun before it can never be completed. Take what the
+  // reader had handed over (also a hand-over the close withdrew: its message then finds the
+  // ring empty), then let go of an unfinished frame, or the first frame after the next open
+  // would be taken for its rest and lost.
+  while (m_comm.HasRxData()) m_rx.PushReplyByte(m_comm.GetRxByte());
+  AssembleReplies();
+  m_rx.AbandonFrame();
   m_strStatus = "CLOSE";
   UpdateData(FALSE);
 }
@@ -287,11 +294,15 @@ LRESULT CNibpDlg::OnCommReceive(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   for (uint32_t i = 0; i < count; ++i) {
     if (m_comm.HasRxData()) m_rx.PushReplyByte(m_comm.GetRxByte());
   }
+  AssembleReplies();
+  UpdateData(FALSE);
+  return 1;
+}
+
+void CNibpDlg::AssembleReplies() {
   while (m_rx.m_nReplyCount > 0) {
     if (m_rx.Step(m_rx.PopReplyByte())) SetTimer(TIMER_REPLY_DISPATCH, kReplyDispatchMs, nullptr);
   }
-  UpdateData(FALSE);
-  return 1;
 }
 
 void CNibpDlg::OnReplyDispatchTick() {

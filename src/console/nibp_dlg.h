@@ -76,6 +76,8 @@ class CNibpDlg : public CDialog {
   // The send-and-log sequence every command shares; `n` bytes of m_txBuf are sent.
   void SendAndLog(size_t n, const std::string& eventText);
   void SendPneumatics(const std::string& eventText);
+  // Feeds the reply ring to the assembler; every good frame (re)starts the dispatch timer.
+  void AssembleReplies();
   void OnReplyDispatchTick();
   static void Log(CListBox& list, const std::string& line);
 

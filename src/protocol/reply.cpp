@@ -69,6 +69,9 @@ void ReplyReceiver::ResetFrameState() {
   m_bFramePending = 0;
   std::memset(m_parkedFrame, 0, sizeof m_parkedFrame);
   m_parkedLen[0] = m_parkedLen[1] = 0;
+  m_nWaitingFirst = 0;
+  m_nWaitingCount = 0;
+  m_nDroppedFrames = 0;
   m_strRxHex.clear();
   m_strRxCheck.clear();
 }
@@ -147,10 +150,32 @@ void ReplyReceiver::Park(uint32_t n) {
   // console's only record of traffic, its length byte telling the real size) and decodes the same,
   // as no field lies past offset 20.
   const auto len = static_cast<uint8_t>(std::min<uint32_t>(n, kSlotSize));
-  const int slot = m_bFramePending == 0 ? 0 : 1;
-  std::memcpy(m_parkedFrame[slot], m_frameBuf.data(), len);
-  m_parkedLen[slot] = len;
-  m_bFramePending = 1;
+  // A frame never overtakes one that waits: slot 1 takes it only when nothing else is queued.
+  if (m_bFramePending == 0 && m_parkedLen[1] == 0) {
+    std::memcpy(m_parkedFrame[0], m_frameBuf.data(), len);
+    m_parkedLen[0] = len;
+    m_bFramePending = 1;
+  } else if (m_parkedLen[1] == 0) {
+    std::memcpy(m_parkedFrame[1], m_frameBuf.data(), len);
+    m_parkedLen[1] = len;
+  } else if (m_nWaitingCount < kWaitingFrames) {
+    const uint32_t at = (m_nWaitingFirst + m_nWaitingCount) % kWaitingFrames;
+    std::memcpy(m_waitingFrame[at], m_frameBuf.data(), len);
+    m_waitingLen[at] = len;
+    ++m_nWaitingCount;
+  } else {
+    ++m_nDroppedFrames;
+  }
+}
+
+void ReplyReceiver::RefillSlotTwo() {
+  m_parkedLen[1] = 0;
+  if (m_nWaitingCount == 0) return;
+  const uint8_t len = m_waitingLen[m_nWaitingFirst];
+  std::memcpy(m_parkedFrame[1], m_waitingFrame[m_nWaitingFirst], len);
+  m_parkedLen[1] = len;
+  m_nWaitingFirst = (m_nWaitingFirst + 1) % kWaitingFrames;
+  --m_nWaitingCount;
 }
 
 void DispatchTick(ReplyReceiver& rx, TickOutput& out) {
@@ -168,7 +193,7 @@ void DispatchTick(ReplyReceiver& rx, TickOutput& out) {
     }
     std::memcpy(rx.m_parkedFrame[0], rx.m_parkedFrame[1], waiting);
     rx.m_parkedLen[0] = static_cast<uint8_t>(waiting);
-    rx.m_parkedLen[1] = 0;
+    rx.RefillSlotTwo();
     rx.m_bFramePending = 1;
   }
   if (rx.m_bFramePending != 1) return;

@@ -13,10 +13,15 @@ namespace protocol {
 inline constexpr uint8_t kReplyStart = 0x3E;
 inline constexpr size_t kReplyRingSize = 40000;
 inline constexpr size_t kSlotSize = 50;
+// Good frames that wait behind slot 2. A whole 1024-byte block of the shortest frames fits;
+// only a line that floods faster than the ticks show frames, for seconds, fills it.
+inline constexpr size_t kWaitingFrames = 512;
 // m_strRxHex keeps at least the texts of this many most recent bytes and at most twice as many,
 // so a line that never sends a start byte costs bounded memory.
 inline constexpr size_t kRxHexKeepBytes = 256;
 inline constexpr size_t kRxHexMaxChars = 2 * kRxHexKeepBytes * 3;
+
+struct TickOutput;
 
 class ReplyReceiver {
  public:
@@ -31,11 +36,24 @@ class ReplyReceiver {
   uint8_t m_bFramePending = 0;
   uint8_t m_parkedFrame[2][kSlotSize] = {};
   uint8_t m_parkedLen[2] = {};
+  // Frames that came while slot 2 was taken, oldest first: slot 2 is refilled from here, so
+  // frames are shown in the order they arrived and none is overwritten. When it is full, a
+  // further frame is dropped and counted.
+  uint8_t m_waitingFrame[kWaitingFrames][kSlotSize] = {};
+  uint8_t m_waitingLen[kWaitingFrames] = {};
+  uint32_t m_nWaitingFirst = 0;
+  uint32_t m_nWaitingCount = 0;
+  uint32_t m_nDroppedFrames = 0;
   std::string m_strRxHex;    // shown in hidden static 1026
   std::string m_strRxCheck;  // shown in hidden static 1027
 
   // The console's start-up reset: counters, assembler, parked store and both texts.
   void ResetFrameState();
+  // Forgets a frame still being collected; what was parked stays.
+  void AbandonFrame() {
+    m_nFramePos = 0;
+    m_nFrameLen = 0;
+  }
   // Stores one byte taken from the serial ring in the reply ring. Positions are reduced modulo
   // the ring size before use and stored unreduced after the increment (39999 is followed by 40000).
   void PushReplyByte(uint8_t b) {
@@ -66,6 +84,9 @@ class ReplyReceiver {
   // Checks the complete frame of n bytes in m_frameBuf; true when it was good and is parked.
   bool CheckFrame(uint32_t n);
   void Park(uint32_t n);
+  friend void DispatchTick(ReplyReceiver& rx, TickOutput& out);
+  // Moves the oldest waiting frame into slot 2.
+  void RefillSlotTwo();
   void AppendRxHex(uint8_t b);
 };
 
@@ -102,8 +123,8 @@ struct TickOutput {
   uint16_t cuffPressure = 0;
 };
 
-// Promotes slot 2 when slot 1 is idle, then shows slot 1 if it is pending. Every field of `out`
-// is set; its strings' storage is reused.
+// Promotes slot 2 when slot 1 is idle (refilling slot 2 from the waiting frames), then shows
+// slot 1 if it is pending. Every field of `out` is set; its strings' storage is reused.
 void DispatchTick(ReplyReceiver& rx, TickOutput& out);
 [[nodiscard]] TickOutput DispatchTick(ReplyReceiver& rx);
 

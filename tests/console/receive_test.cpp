@@ -3,13 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
 #include "support/console_fixture.h"
 #include "res/resource.h"
+#include "serial/fake_platform.h"
 
 namespace {
 
@@ -143,6 +147,43 @@ TEST_F(Receive, ClearDisplayKeepsAHalfFrameAndTheParkedOnes) {
   ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
   ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
   EXPECT_EQ(Events(), (Lines{"Cuff pressure: 160", "Reply: K"}));
+}
+
+// The close purges the rest of a frame the reader had begun: the first frame after the reopen
+// must not be taken for that rest. The head was either taken by the window before the close, or
+// still waited in a hand-over that the close withdrew.
+TEST(ReceiveAcrossReopen, FrameCutShortByTheCloseDoesNotSwallowTheNextOne) {
+  using namespace std::chrono_literals;
+  for (const bool takenBeforeClose : {true, false}) {
+    SCOPED_TRACE(takenBeforeClose ? "head taken" : "head withdrawn");
+    auto os = std::make_shared<serial::FakePlatform>();
+    HeadlessBackend ui;
+    CNibpDlg dlg(ui, os);
+    ASSERT_TRUE(dlg.Create());
+    HeadlessWindow* w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
+    w->SelectItem(IDC_PORT_COMBO, 1);
+    w->Click(IDC_PORT_OPEN);
+    ASSERT_TRUE(dlg.m_comm.m_bConnected);
+
+    os->Feed({0x3E, 0x05, 0xA0});
+    if (takenBeforeClose) {
+      ASSERT_TRUE(w->RunUntil([&] { return dlg.m_rx.m_nFramePos == 3; }, 10s));
+    } else {
+      // No pumping: the reader stores the head and waits in the hand-over.
+      const auto end = std::chrono::steady_clock::now() + 10s;
+      while (dlg.m_comm.m_nRxWrite != 3 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(1ms);
+      }
+      ASSERT_EQ(dlg.m_comm.m_nRxWrite, 3u);
+    }
+    w->Click(IDC_PORT_CLOSE);
+    w->Click(IDC_PORT_OPEN);
+    ASSERT_TRUE(dlg.m_comm.m_bConnected);
+    os->Feed(kCuff160);
+    ASSERT_TRUE(w->RunUntil([&] { return !w->Lines(IDC_LIST_EVENT).empty(); }, 10s));
+    EXPECT_EQ(w->Lines(IDC_LIST_EVENT), Lines{"Cuff pressure: 160"});
+    dlg.OnPortClose();
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -153,13 +154,14 @@ TEST(ReplyAssembler, BatchesGiveTextsParkedFramesAndTimerStarts) {
        {},
        {}},
       {"half a frame waits", {{0x3E, 0x05, 0xA0}}, {0}, "3e 05 a0 ", "", {}, {}, 3},
+      // The third waits behind slot 2.
       {"three frames in one message",
        {Concat({kCuff160, kReplyK, kEmpty})},
        {3},
        "3e 03 bf ",
        "3e 03 bf checksum good bf ",
        kCuff160,
-       kEmpty},
+       kReplyK},
       {"oversize frame is parked cut to the slot",
        {oversize},
        {1},
@@ -347,10 +349,13 @@ TEST(ReplyDispatch, ShortFrameDecodesStaleBytesOfEarlierFrames) {
                          "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2"}));
 }
 
-TEST(ReplyDispatch, ShowsOneFramePerTickInTheOrderTheyReachSlotOne) {
+TEST(ReplyDispatch, ShowsOneFramePerTickInTheOrderTheyArrived) {
   const std::string a = "PC <-- MODULE <3E><05><A0><00><1D>";
   const std::string b = "PC <-- MODULE <3E><04><4B><73>";
   const std::string c = "PC <-- MODULE <3E><05><05><00><B8>";
+  const std::string bp =
+      "PC <-- MODULE "
+      "<3E><16><78><00><50><00><05><02><01><02><03><04><05><06><07><08><48><00><5D><00><01><13>";
   struct Case {
     const char* name;
     std::vector<Step> steps;
@@ -361,16 +366,18 @@ TEST(ReplyDispatch, ShowsOneFramePerTickInTheOrderTheyReachSlotOne) {
       {"two frames",
        {{Op::Feed, Concat({kCuff160, kReplyK})}, {Op::Tick}, {Op::Tick}, {Op::Tick}},
        {"+2", a, "Cuff pressure: 160", b, "Reply: K", "stop"}},
-      {"three frames: the second is lost",
+      {"three frames before a tick: none is lost",
        {{Op::Feed, kCuff160},
         {Op::Feed, kBpData},
         {Op::Feed, kReplyK},
         {Op::Tick},
         {Op::Tick},
+        {Op::Tick},
         {Op::Tick}},
-       {"+1", "+1", "+1", a, "Cuff pressure: 160", b, "Reply: K", "stop"}},
-      // B waits in slot 2 while slot 1 is shown; C then takes slot 1 and is shown first.
-      {"C before B",
+       {"+1", "+1", "+1", a, "Cuff pressure: 160", bp, "BP Data: 120 / 80 mmHg Heart: 72  MAP: 93",
+        "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2", b, "Reply: K", "stop"}},
+      // B waits in slot 2 while slot 1 is shown; C, coming later, waits behind B.
+      {"C after B",
        {{Op::Feed, kCuff160},
         {Op::Feed, kReplyK},
         {Op::Tick},
@@ -378,7 +385,7 @@ TEST(ReplyDispatch, ShowsOneFramePerTickInTheOrderTheyReachSlotOne) {
         {Op::Tick},
         {Op::Tick},
         {Op::Tick}},
-       {"+1", "+1", a, "Cuff pressure: 160", "+1", c, "Cuff pressure: 5", b, "Reply: K", "stop"}},
+       {"+1", "+1", a, "Cuff pressure: 160", "+1", b, "Reply: K", c, "Cuff pressure: 5", "stop"}},
       {"bad frame between ticks shows nothing",
        {{Op::Feed, kCuff160}, {Op::Tick}, {Op::Feed, {0x3E, 0x03, 0x00}}, {Op::Tick}},
        {"+1", a, "Cuff pressure: 160", "+0", "stop"}},
@@ -388,6 +395,27 @@ TEST(ReplyDispatch, ShowsOneFramePerTickInTheOrderTheyReachSlotOne) {
     ReplyReceiver rx;
     EXPECT_EQ(Record(rx, cs.steps), cs.record);
   }
+}
+
+// More frames than can wait before a tick: the newest are dropped and counted, the rest are
+// shown in order.
+TEST(ReplyDispatch, FloodKeepsTheOldestFramesInOrder) {
+  auto rx = std::make_unique<ReplyReceiver>();
+  const size_t held = 2 + protocol::kWaitingFrames;
+  for (size_t i = 0; i < held + 3; ++i) {
+    const auto p = static_cast<uint8_t>(i);
+    const auto hi = static_cast<uint8_t>(i >> 8);
+    ASSERT_EQ(Feed(*rx, Sealed({0x3E, 0x05, p, hi})), 1);
+  }
+  EXPECT_EQ(rx->m_nDroppedFrames, 3u);
+  std::vector<uint16_t> shown;
+  for (protocol::TickOutput t = protocol::DispatchTick(*rx); !t.stopTimer;
+       t = protocol::DispatchTick(*rx)) {
+    ASSERT_TRUE(t.isCuffPressure);
+    shown.push_back(t.cuffPressure);
+  }
+  ASSERT_EQ(shown.size(), held);
+  for (size_t i = 0; i < held; ++i) ASSERT_EQ(shown[i], i);
 }
 
 TEST(ReplyDispatch, OversizeFrameIsShownCutToTheSlot) {
