@@ -109,4 +109,6 @@ void AppendHexSpaced(std::string& out, std::span<const uint8_t> bytes) {
   }
 }
 
+void AppendHexSpaced(std::string& out, uint8_t b) { out.append(&kSpacedTexts[4 * size_t{b}], 3); }
+
 }  // namespace protocol

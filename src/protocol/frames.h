@@ -38,5 +38,7 @@ inline constexpr std::string_view kPrefixReceived = "PC <-- MODULE ";
 void RenderRawTo(std::string& line, std::string_view prefix, std::span<const uint8_t> frame);
 // Appends "%.2x " per byte (lower case, one blank after each).
 void AppendHexSpaced(std::string& out, std::span<const uint8_t> bytes);
+// The same for one byte.
+void AppendHexSpaced(std::string& out, uint8_t b);
 
 }  // namespace protocol

@@ -12,26 +12,10 @@
 namespace protocol {
 namespace {
 
-constexpr char kHexLower[] = "0123456789abcdef";
 
 // Reply lengths with a layout of their own; every other length carries BP data.
 constexpr uint32_t kCharReplyLen = 4;
 constexpr uint32_t kCuffPressureLen = 5;
-
-// "%.2x " of every byte value, four characters apart.
-constexpr std::array<char, 256 * 4> kHexTexts = [] {
-  std::array<char, 256 * 4> t{};
-  for (size_t b = 0; b < 256; ++b) {
-    t[4 * b] = kHexLower[b >> 4];
-    t[4 * b + 1] = kHexLower[b & 0xF];
-    t[4 * b + 2] = ' ';
-  }
-  return t;
-}();
-
-void AppendHexByte(std::string& out, uint8_t b) {
-  out.append(&kHexTexts[4 * size_t{b}], 3);
-}
 
 uint16_t Le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -82,7 +66,7 @@ inline void ReplyReceiver::AppendRxHex(uint8_t b) {
     // Drop the older half in one move, so a line without start bytes costs O(1) per byte.
     m_strRxHex.erase(0, m_strRxHex.size() - kRxHexKeepBytes * 3);
   }
-  AppendHexByte(m_strRxHex, b);
+  AppendHexSpaced(m_strRxHex, b);
 }
 
 bool ReplyReceiver::Step(uint8_t b) {
@@ -133,14 +117,14 @@ bool ReplyReceiver::CheckFrame(uint32_t n) {
   if (good) {
     Park(n);
     m_strRxCheck += "checksum good ";
-    AppendHexByte(m_strRxCheck, expected);
+    AppendHexSpaced(m_strRxCheck, expected);
   } else {
     // The received checksum already ends the byte text just before; the value it should have
     // been is what the engineer cannot read off the line, so that is the second field.
     m_strRxCheck += "checksum error sparesum=";
-    AppendHexByte(m_strRxCheck, sum);
+    AppendHexSpaced(m_strRxCheck, sum);
     m_strRxCheck += "checksum=";
-    AppendHexByte(m_strRxCheck, expected);
+    AppendHexSpaced(m_strRxCheck, expected);
   }
   return good;
 }
