@@ -64,19 +64,33 @@ bool SumsToZero(std::span<const uint8_t> frame) {
 }
 
 size_t BuildSetPressure(TxBuf& tx, uint32_t inflate) {
-  Put(tx, {kCommandStart, 0x17, static_cast<uint8_t>(inflate & 0xFF), static_cast<uint8_t>((inflate >> 8) & 0xFF), 0});
+  Put(tx, {kCommandStart, 0x17, static_cast<uint8_t>(inflate & 0xFF),
+           static_cast<uint8_t>((inflate >> 8) & 0xFF), 0});
   return Seal(tx, 5);
 }
 
-size_t BuildStartAdult(TxBuf& tx) { return Put(tx, {kCommandStart, 0x20, 0xA6}); }
-size_t BuildStartNeonate(TxBuf& tx) { return Put(tx, {kCommandStart, 0x28, 0x9E}); }
-size_t BuildStartPediatric(TxBuf& tx) { return Put(tx, {kCommandStart, 0x87, 0x3F}); }
-size_t BuildAbortBp(TxBuf& tx) { return Put(tx, {kCommandStart, 0x79, 0x01, 0x00, 0x4C}); }
-size_t BuildGetPressure(TxBuf& tx) { return Put(tx, {kCommandStart, 0x79, 0x05, 0x00, 0x48}); }
-size_t BuildGetBpData(TxBuf& tx) { return Put(tx, {kCommandStart, 0x79, 0x03, 0x00, 0x4A}); }
+size_t BuildStartAdult(TxBuf& tx) {
+  return Put(tx, {kCommandStart, 0x20, 0xA6});
+}
+size_t BuildStartNeonate(TxBuf& tx) {
+  return Put(tx, {kCommandStart, 0x28, 0x9E});
+}
+size_t BuildStartPediatric(TxBuf& tx) {
+  return Put(tx, {kCommandStart, 0x87, 0x3F});
+}
+size_t BuildAbortBp(TxBuf& tx) {
+  return Put(tx, {kCommandStart, 0x79, 0x01, 0x00, 0x4C});
+}
+size_t BuildGetPressure(TxBuf& tx) {
+  return Put(tx, {kCommandStart, 0x79, 0x05, 0x00, 0x48});
+}
+size_t BuildGetBpData(TxBuf& tx) {
+  return Put(tx, {kCommandStart, 0x79, 0x03, 0x00, 0x4A});
+}
 
 size_t BuildPneumatics(TxBuf& tx, bool pump, bool controlValveClosed, bool dumpValveClosed) {
-  Put(tx, {kCommandStart, 0x0C, static_cast<uint8_t>(pump ? 1 : 0), static_cast<uint8_t>(controlValveClosed ? 1 : 0),
+  Put(tx, {kCommandStart, 0x0C, static_cast<uint8_t>(pump ? 1 : 0),
+           static_cast<uint8_t>(controlValveClosed ? 1 : 0),
            static_cast<uint8_t>(dumpValveClosed ? 1 : 0), 0});
   return Seal(tx, 6);
 }
@@ -109,6 +123,8 @@ void AppendHexSpaced(std::string& out, std::span<const uint8_t> bytes) {
   }
 }
 
-void AppendHexSpaced(std::string& out, uint8_t b) { out.append(&kSpacedTexts[4 * size_t{b}], 3); }
+void AppendHexSpaced(std::string& out, uint8_t b) {
+  out.append(&kSpacedTexts[4 * size_t{b}], 3);
+}
 
 }  // namespace protocol

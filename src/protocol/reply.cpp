@@ -12,7 +12,6 @@
 namespace protocol {
 namespace {
 
-
 // Reply lengths with a layout of their own; every other length carries BP data.
 constexpr uint32_t kCharReplyLen = 4;
 constexpr uint32_t kCuffPressureLen = 5;
