@@ -138,6 +138,8 @@ void CNibpDlg::Log(CListBox& list, const std::string& line) {
   list.SetCurSel(list.GetCount() - 1);
 }
 
+void CNibpDlg::SetStatus(const std::string& text) { m_strStatus = text; }
+
 void CNibpDlg::SendAndLog(size_t n, const std::string& eventText) {
   // The frame is already in m_txBuf: builders run after UpdateData(TRUE) in the callers.
   m_strTxLine = protocol::RenderRaw(protocol::kPrefixSent, std::span(m_txBuf.data(), n));
@@ -219,7 +221,7 @@ void CNibpDlg::OnPortOpen() {
   m_comm.SetNotifyWindow(this);
   (void)m_comm.CreateIoEvents();
   if (m_comm.OpenPort()) {
-    m_strStatus = Format("COM%d OPEN", m_nSelPort);
+    SetStatus(Format("COM%d OPEN", m_nSelPort));
     UpdateData(FALSE);
   } else {
     AfxMessageBox(Format("Com_Port %d Open Fail", m_nSelPort));
@@ -236,7 +238,7 @@ void CNibpDlg::OnPortClose() {
   while (m_comm.HasRxData()) m_rx.PushReplyByte(m_comm.GetRxByte());
   AssembleReplies();
   m_rx.AbandonFrame();
-  m_strStatus = "CLOSE";
+  SetStatus("CLOSE");
   UpdateData(FALSE);
 }
 

@@ -3,11 +3,13 @@
 // path from the serial reader to the decoded reply lines.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "framework/dialog.h"
 #include "protocol/frames.h"
 #include "protocol/reply.h"
+#include "records/record_format.h"
 #include "serial/comm.h"
 
 inline constexpr UINT_PTR TIMER_PRESSURE_POLL = 0;
@@ -42,6 +44,8 @@ class CNibpDlg : public CDialog {
   BOOL m_bAutoPressure = 0;
   std::string m_strPressure;
   HICON m_hIcon = nullptr;
+  // The wall-clock time given to each log line and status change; tests replace it.
+  std::function<int64_t()> m_clock = records::NowMs;
 
   // Handlers, public so that tests may call them as the window would.
   void OnSelchangePort();
@@ -79,7 +83,10 @@ class CNibpDlg : public CDialog {
   // Feeds the reply ring to the assembler; every good frame (re)starts the dispatch timer.
   void AssembleReplies();
   void OnReplyDispatchTick();
-  static void Log(CListBox& list, const std::string& line);
+  // Every log line passes here: it is stamped with m_clock, added and made current.
+  void Log(CListBox& list, const std::string& line);
+  // Every change of the status line passes here; the caller then shows it.
+  void SetStatus(const std::string& text);
 
   // Filled by every dispatch tick; its strings keep their storage between ticks.
   protocol::TickOutput m_tick;

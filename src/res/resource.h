@@ -35,3 +35,9 @@ inline constexpr int IDC_RX_HEX = 1026;
 inline constexpr int IDC_RX_CHECK = 1027;
 
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
+// Further items of the background (system) menu; distinct in their upper 12 bits.
+inline constexpr unsigned IDM_RECORD_SESSION = 0x0020;
+inline constexpr unsigned IDM_OPEN_SESSIONS = 0x0030;
+inline constexpr unsigned IDM_PRESSURE_CHART = 0x0040;
+inline constexpr unsigned IDM_RESULTS = 0x0050;
+inline constexpr unsigned IDM_PORTS = 0x0060;
