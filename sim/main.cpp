@@ -448,6 +448,11 @@ int Simulator::Run() {
     link_.RestoreAtEnd(entry.target);
     Say(opts_.port + " was mapped to " + entry.target + ": put back at the end");
   }
+  // A link to an adapter that is unplugged now is still the user's mapping: taken, and put back.
+  if (entry.kind == sim::PortEntry::kDangling && !entry.target.starts_with("/dev/pts/")) {
+    link_.RestoreAtEnd(entry.target);
+    Say(opts_.port + " was mapped to " + entry.target + ", which is missing: put back at the end");
+  }
   if (!opts_.logSent.empty()) {
     sentLog_.open(opts_.logSent, std::ios::app);
     if (!sentLog_) {
