@@ -4,15 +4,15 @@ set(CPACK_PACKAGE_NAME quirab-nibp)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${NIBP_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "test console for a blood-pressure module on a serial port")
+# CPack puts the summary first and indents the rest.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "test console for a blood-pressure module on a serial port
- A desktop console that drives a non-invasive blood-pressure (NIBP)
- measuring module on a serial port: measurements, cuff pressure, results
- and the pneumatics, with every frame in a raw log and every reply decoded
- in an event log.
- .
- It comes with nibp-sim, a simulated module on a pseudo-terminal, for
- trying the console without hardware.")
+    "A desktop console that drives a non-invasive blood-pressure (NIBP)
+measuring module on a serial port: measurements, cuff pressure, results
+and the pneumatics, with every frame in a raw log and every reply decoded
+in an event log.
+
+It comes with nibp-sim, a simulated module on a pseudo-terminal, for
+trying the console without hardware.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
