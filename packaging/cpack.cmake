@@ -13,6 +13,11 @@ in an event log.
 
 It comes with nibp-sim, a simulated module on a pseudo-terminal, for
 trying the console without hardware.")
+if(TARGET nibp-cli)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
+And with nibp-cli, the console's command-line twin, for scripted series
+of measurements.")
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
