@@ -102,11 +102,12 @@ std::optional<ReplayFrame> ParseReplayLine(std::string_view line) {
   std::string_view rest;
   std::optional<std::vector<uint8_t>> bytes = ReceivedBytes(text, rest);
   if (!bytes) return std::nullopt;
-  // What the raw log shows of a bad frame or of noise is recorded again as its own B or N line.
   const bool exact = rest.empty();
-  if (tag == 'R' && !exact) return std::nullopt;
-  if (tag != 'R' && !exact && rest != " checksum error" && rest != " dropped") return std::nullopt;
-  return ReplayFrame{*ms, std::move(*bytes), tag == 'R'};
+  if (!exact && rest != " checksum error" && rest != " dropped") return std::nullopt;
+  // A session records what the raw log shows of a bad frame or of noise again as its own B or N
+  // line; a saved raw log has only the shown line.
+  if (session && tag == 'R' && !exact) return std::nullopt;
+  return ReplayFrame{*ms, std::move(*bytes), tag == 'R' && exact};
 }
 
 std::vector<ReplayFrame> ReadReplay(std::istream& in) {

@@ -18,7 +18,7 @@ struct ReplayFrame {
 
 // The bytes the module sent according to one line, or nothing when the line records none:
 // R lines that are exactly a received raw-log line, B and N lines of that form (a trailing
-// " checksum error" or " dropped" allowed), and raw-log lines that are exactly a received one.
+// " checksum error" or " dropped" allowed), and raw-log lines of that form, trailer included.
 [[nodiscard]] std::optional<ReplayFrame> ParseReplayLine(std::string_view line);
 
 // Every frame of a file in its order, times as offsets from the first; a time that goes back
