@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
+#include "records/record_format.h"
 #include "res/resource.h"
 #include "support/raw_line.h"
 #include "support/sim_process.h"
@@ -186,6 +188,32 @@ TEST_F(EndToEnd, LostDeviceIsShownAndTakenBack) {
   EXPECT_EQ(w->GetText(IDC_PORT_STATUS), "COM1 OPEN");
   w->Click(IDC_GET_PRESSURE);
   EXPECT_TRUE(w->RunUntil([&] { return EventSeen("Cuff pressure: "); }, 10s));
+}
+
+// What a console received, saved as a raw log and played by the simulator into a second console,
+// arrives there again, frame for frame; the second console's commands change nothing.
+TEST_F(EndToEnd, ARecordedRawLogReplaysIntoTheNextConsole) {
+  StartSim({"--stream", "10"});
+  OpenConsole();
+  w->Click(IDC_GET_BP_DATA);
+  ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= 12; }, 20s));
+  const auto recorded = Received();
+  const std::string rawLog = home.Dir() + "/raw.txt";
+  {
+    std::ofstream out(rawLog);
+    int64_t ms = records::NowMs();
+    for (const auto& line : w->Lines(IDC_LIST_RAW))
+      out << records::DateTimeLocal(ms += 40) << '\t' << line << '\n';
+  }
+  dlg.reset();
+  EXPECT_EQ(sim->Stop(), 0);
+
+  StartSim({"--replay", rawLog, "--speed", "4"});
+  OpenConsole();
+  w->Click(IDC_START_ADULT);
+  ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= recorded.size(); }, 20s));
+  w->RunFor(200ms);
+  EXPECT_EQ(Received(), recorded);
 }
 
 }  // namespace
