@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "serial/platform.h"
+#include "serial/ports_dir.h"
 
 const CRuntimeClass CComm::classCComm{"CComm", &CObject::classCObject};
 
@@ -19,20 +20,6 @@ namespace {
 constexpr uint32_t kRingMask = 0x3FF;
 constexpr uint32_t kBlockSize = 1024;
 constexpr uint8_t kLastComPort = 200;
-
-// Where the user maps port names to devices: $XDG_CONFIG_HOME/quirab_nibp/ports, the base
-// defaulting to ~/.config. Empty when neither variable gives an absolute path.
-std::filesystem::path PortsDir() {
-  std::filesystem::path base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    base = std::filesystem::path(home) / ".config";
-  } else {
-    return {};
-  }
-  return base / "quirab_nibp" / "ports";
-}
 
 }  // namespace
 
@@ -325,7 +312,7 @@ std::string CComm::DeviceName(uint8_t port) {
 // A link under the ports folder wins, dangling or not: a mapped adapter that is unplugged must
 // fail to open rather than fall through to another port. Unmapped COMn is /dev/ttyS(n-1).
 std::string CComm::DevicePath(uint8_t port) {
-  const std::filesystem::path dir = PortsDir();
+  const std::filesystem::path dir = serial::PortsDir();
   const std::filesystem::path link = dir.empty() ? dir : dir / DeviceName(port);
   std::error_code ec;
   const bool mapped =
