@@ -4,9 +4,11 @@
 
 #include "console/about_dlg.h"
 #include "console/inflate_text.h"
+#include "console/ports_dlg.h"
 #include "framework/icon.h"
 #include "res/resource.h"
 #include "serial/port_name.h"
+#include "serial/ports_dir.h"
 
 namespace {
 
@@ -47,6 +49,7 @@ CNibpDlg::~CNibpDlg() {
 
 void CNibpDlg::MapHandlers() {
   MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
+  MapCommand(IDC_PORT_COMBO, CBN_EDITCHANGE, [this] { OnEditchangePort(); });
   MapCommand(IDC_PORT_OPEN, BN_CLICKED, [this] { OnPortOpen(); });
   MapCommand(IDC_PORT_CLOSE, BN_CLICKED, [this] { OnPortClose(); });
   MapCommand(IDC_INFLATE, EN_KILLFOCUS, [this] { OnKillfocusInflate(); });
@@ -88,6 +91,7 @@ BOOL CNibpDlg::OnInitDialog() {
   CDialog::OnInitDialog();
 
   if (CMenu* sysMenu = GetSystemMenu(FALSE)) {
+    sysMenu->AppendMenu(MF_STRING, IDM_PORTS, "Ports...");
     std::string aboutMenu;
     if (LoadResourceString(aboutMenu, IDS_ABOUTBOX) && !aboutMenu.empty()) {
       sysMenu->AppendMenu(MF_SEPARATOR);
@@ -108,6 +112,7 @@ BOOL CNibpDlg::OnInitDialog() {
   GetDlgItem(IDC_PRESSURE)->EnableWindow(FALSE);
   UpdateData(FALSE);
   m_rx.ResetFrameState();
+  UpdatePortTip();
   return TRUE;
 }
 
@@ -115,6 +120,8 @@ void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
   if ((id & 0xFFF0) == IDM_ABOUTBOX) {
     CAboutDlg about(Ui(), this);
     about.DoModal();
+  } else if ((id & 0xFFF0) == IDM_PORTS) {
+    OnPorts();
   } else {
     CDialog::OnSysCommand(id, param);
   }
@@ -240,6 +247,20 @@ void CNibpDlg::OnDumpValve() {
 
 void CNibpDlg::OnSelchangePort() {
   m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel());
+  UpdatePortTip();
+}
+
+void CNibpDlg::OnEditchangePort() { UpdatePortTip(); }
+
+void CNibpDlg::UpdatePortTip() {
+  m_cbPort.SetTip(ports::PortTip(serial::PortsDir(), m_cbPort.GetWindowText()));
+}
+
+// Modal: a mapping takes effect at the next OPEN, so nothing of the open port changes meanwhile.
+void CNibpDlg::OnPorts() {
+  CPortsDlg dlg(Ui(), m_makeDeviceSource(), serial::PortsDir(), this);
+  dlg.DoModal();
+  UpdatePortTip();
 }
 
 void CNibpDlg::OnPortOpen() {

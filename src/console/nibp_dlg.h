@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "framework/dialog.h"
+#include "ports/ports.h"
 #include "protocol/frames.h"
 #include "protocol/reply.h"
 #include "records/record_format.h"
@@ -55,9 +57,13 @@ class CNibpDlg : public CDialog {
   BOOL m_bShowBadFrames = 0;
   // The wall-clock time given to each log line and status change; tests replace it.
   std::function<int64_t()> m_clock = records::NowMs;
+  // Where the Ports window finds this machine's serial devices; tests feed their own.
+  std::function<std::unique_ptr<ports::DeviceSource>()> m_makeDeviceSource = ports::MakeUdevSource;
 
   // Handlers, public so that tests may call them as the window would.
   void OnSelchangePort();
+  void OnEditchangePort();
+  void OnPorts();
   void OnPortOpen();
   void OnPortClose();
   void OnKillfocusInflate();
@@ -105,6 +111,8 @@ class CNibpDlg : public CDialog {
   void Log(CListBox& list, const std::string& line);
   // Every change of the status line passes here; the caller then shows it.
   void SetStatus(const std::string& text);
+  // The port box's tooltip names the device its text leads to.
+  void UpdatePortTip();
 
   // Filled by every dispatch tick; its strings keep their storage between ticks.
   protocol::TickOutput m_tick;

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "serial/port_name.h"
+
 namespace ports {
 
 namespace fs = std::filesystem;
@@ -104,7 +106,8 @@ std::vector<std::string> Columns(const std::vector<std::vector<std::string>>& ro
 std::string Identity(const Device& d) {
   std::string s = d.vendor;
   if (!d.product.empty()) s += (s.empty() ? "" : " ") + d.product;
-  if (!d.vendorId.empty()) s += (s.empty() ? "" : " ") + ("[" + d.vendorId + ":" + d.productId + "]");
+  if (!d.vendorId.empty())
+    s += (s.empty() ? "" : " ") + ("[" + d.vendorId + ":" + d.productId + "]");
   if (!d.serial.empty()) s += (s.empty() ? "serial " : ", serial ") + d.serial;
   return s;
 }
@@ -118,7 +121,8 @@ std::string MappedText(const std::vector<uint8_t>& ports) {
 std::vector<std::vector<std::string>> PortCells(const Snapshot& s) {
   std::vector<std::vector<std::string>> rows;
   for (const auto& r : s.ports) {
-    rows.push_back({PortName(r.port), r.device, r.mapped ? "mapped" : "default", StateText(r.state)});
+    rows.push_back(
+        {PortName(r.port), r.device, r.mapped ? "mapped" : "default", StateText(r.state)});
   }
   return rows;
 }
@@ -171,7 +175,9 @@ void JsonState(std::string& out, const NodeState& st) {
   JsonField(out, "state", StateText(st));
 }
 
-std::string Reason(const std::error_code& ec) { return ec.message(); }
+std::string Reason(const std::error_code& ec) {
+  return ec.message();
+}
 
 }  // namespace
 
@@ -192,7 +198,9 @@ NodeState ProbeNode(const std::string& path) {
   return st;
 }
 
-std::string PortName(uint8_t port) { return "COM" + std::to_string(port); }
+std::string PortName(uint8_t port) {
+  return "COM" + std::to_string(port);
+}
 
 std::string DeviceOf(const fs::path& dir, uint8_t port, bool* mapped) {
   std::error_code ec;
@@ -269,9 +277,13 @@ std::string KindText(DeviceKind kind) {
   return {};
 }
 
-std::vector<std::string> PortLines(const Snapshot& s) { return Columns(PortCells(s)); }
+std::vector<std::string> PortLines(const Snapshot& s) {
+  return Columns(PortCells(s));
+}
 
-std::vector<std::string> DeviceLines(const Snapshot& s) { return Columns(DeviceCells(s)); }
+std::vector<std::string> DeviceLines(const Snapshot& s) {
+  return Columns(DeviceCells(s));
+}
 
 std::string RenderText(const Snapshot& s) {
   std::string out = "Ports\n";
@@ -325,6 +337,15 @@ std::string RenderJson(const Snapshot& s) {
   return out;
 }
 
+std::string PortTip(const fs::path& dir, std::string_view text) {
+  const auto port = serial::ParsePortName(text);
+  if (!port) return "Choose a port or type its name, COM1 to COM255";
+  const std::string device = DeviceOf(dir, *port);
+  std::string tip = PortName(*port) + " opens " + device;
+  if (!ProbeNode(device).exists) tip += ", not present now";
+  return tip;
+}
+
 std::string PreferredTarget(const std::vector<Device>& found, const std::string& path) {
   const std::string real = Canonical(path);
   for (const auto& d : found) {
@@ -335,7 +356,9 @@ std::string PreferredTarget(const std::vector<Device>& found, const std::string&
 
 Outcome Map(const fs::path& dir, uint8_t port, const std::string& target) {
   if (port == 0) return {false, "COM0 is no port: the names are COM1 to COM255"};
-  if (dir.empty()) return {false, "no folder for the mapping: neither HOME nor XDG_CONFIG_HOME is an absolute path"};
+  if (dir.empty())
+    return {false,
+            "no folder for the mapping: neither HOME nor XDG_CONFIG_HOME is an absolute path"};
   if (target.empty()) return {false, PortName(port) + ": no device given"};
   std::error_code ec;
   fs::create_directories(dir, ec);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ports {
@@ -78,7 +79,8 @@ struct Snapshot {
 
 // The device port `port` opens with the ports folder `dir`: the link's target (as written,
 // relative ones taken from `dir`), or /dev/ttyS(port-1) when there is no link.
-[[nodiscard]] std::string DeviceOf(const std::filesystem::path& dir, uint8_t port, bool* mapped = nullptr);
+[[nodiscard]] std::string DeviceOf(const std::filesystem::path& dir, uint8_t port,
+                                   bool* mapped = nullptr);
 
 // COM1..COM10 and every other mapped port, each with its device and its state; the devices
 // found, USB first, then on-board ports, then pseudo-terminals that a mapping names.
@@ -99,9 +101,14 @@ struct Snapshot {
 // One JSON object: {"ports":[...],"devices":[...]}, ending in a newline.
 [[nodiscard]] std::string RenderJson(const Snapshot& s);
 
+// Where the port box's text leads: "COM3 opens /dev/ttyS2", with ", not present now" when the
+// device is missing; a hint when the text names no port.
+[[nodiscard]] std::string PortTip(const std::filesystem::path& dir, std::string_view text);
+
 // The name a mapping should use for `path`: the device's /dev/serial/by-id name when it has one,
 // so the mapping survives replugging; `path` itself otherwise.
-[[nodiscard]] std::string PreferredTarget(const std::vector<Device>& found, const std::string& path);
+[[nodiscard]] std::string PreferredTarget(const std::vector<Device>& found,
+                                          const std::string& path);
 
 struct Outcome {
   bool ok = true;
@@ -110,7 +117,8 @@ struct Outcome {
 
 // Links `dir`/COMn to `target`, replacing an earlier link at once: the link is made under a
 // temporary name in `dir` and renamed over the old one. Creates `dir` when missing.
-[[nodiscard]] Outcome Map(const std::filesystem::path& dir, uint8_t port, const std::string& target);
+[[nodiscard]] Outcome Map(const std::filesystem::path& dir, uint8_t port,
+                          const std::string& target);
 // Removes the link, so that the port opens /dev/ttyS(n-1) again; an unmapped port is left as is.
 [[nodiscard]] Outcome Unmap(const std::filesystem::path& dir, uint8_t port);
 

@@ -42,7 +42,8 @@ std::string Property(udev_device* d, const char* name) {
 // udev's own links first; without its database (no daemon), what /dev/serial/by-id holds.
 std::string ByIdName(udev_device* d, const std::string& node) {
   constexpr std::string_view kById = "/dev/serial/by-id/";
-  for (udev_list_entry* e = udev_device_get_devlinks_list_entry(d); e; e = udev_list_entry_get_next(e)) {
+  for (udev_list_entry* e = udev_device_get_devlinks_list_entry(d); e;
+       e = udev_list_entry_get_next(e)) {
     const std::string_view link = udev_list_entry_get_name(e);
     if (link.substr(0, kById.size()) == kById) return std::string(link);
   }
@@ -79,8 +80,10 @@ class UdevSource final : public DeviceSource {
         udev_enumerate_scan_devices(en.get()) < 0) {
       return out;
     }
-    for (udev_list_entry* e = udev_enumerate_get_list_entry(en.get()); e; e = udev_list_entry_get_next(e)) {
-      UdevPtr<udev_device> dev(udev_device_new_from_syspath(udev_.get(), udev_list_entry_get_name(e)));
+    for (udev_list_entry* e = udev_enumerate_get_list_entry(en.get()); e;
+         e = udev_list_entry_get_next(e)) {
+      UdevPtr<udev_device> dev(
+          udev_device_new_from_syspath(udev_.get(), udev_list_entry_get_name(e)));
       if (auto d = FromUdev(dev.get())) out.push_back(std::move(*d));
     }
     return out;
@@ -103,7 +106,8 @@ class UdevSource final : public DeviceSource {
     if (const std::string type = Attr(dev, "type"); type == "0") return std::nullopt;
     Device d;
     d.node = node;
-    if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device")) {
+    if (udev_device* usb =
+            udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device")) {
       d.kind = DeviceKind::kUsb;
       d.vendor = Attr(usb, "manufacturer");
       d.product = Attr(usb, "product");
@@ -123,6 +127,8 @@ class UdevSource final : public DeviceSource {
 
 }  // namespace
 
-std::unique_ptr<DeviceSource> MakeUdevSource() { return std::make_unique<UdevSource>(); }
+std::unique_ptr<DeviceSource> MakeUdevSource() {
+  return std::make_unique<UdevSource>();
+}
 
 }  // namespace ports

@@ -45,10 +45,12 @@ TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
 }
 
 TEST_F(Console, SystemMenuOffersTheAboutBoxAndIconsAreSet) {
-  ASSERT_EQ(w->SystemMenu().size(), 2u);
-  EXPECT_EQ(w->SystemMenu()[0].flags, MF_SEPARATOR);
-  EXPECT_EQ(w->SystemMenu()[1].id, IDM_ABOUTBOX);
-  EXPECT_EQ(w->SystemMenu()[1].text, "QUIRAB_NIBP 정보(&A)...");
+  ASSERT_EQ(w->SystemMenu().size(), 3u);
+  EXPECT_EQ(w->SystemMenu()[0].id, IDM_PORTS);
+  EXPECT_EQ(w->SystemMenu()[0].text, "Ports...");
+  EXPECT_EQ(w->SystemMenu()[1].flags, MF_SEPARATOR);
+  EXPECT_EQ(w->SystemMenu()[2].id, IDM_ABOUTBOX);
+  EXPECT_EQ(w->SystemMenu()[2].text, "QUIRAB_NIBP 정보(&A)...");
   EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));

@@ -1,19 +1,20 @@
 // The port table and device list from a fed device source, the mapping folder, and the
 // renderings the command line prints.
 
+#include "ports/ports.h"
+
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "ports/ports.h"
 #include "support/fake_device_source.h"
 
 namespace {
@@ -90,11 +91,13 @@ TEST_F(Ports, TheTableHasComOneToTenAndEveryOtherMappedPortEachWithItsDeviceAndS
   Link("COM11", "/nonexistent/device");
   Link("COM200", "/dev/ttyS0");
   // Names an OPEN never looks up are no mappings.
-  for (const char* junk : {"COM0", "COM256", "com4", "COM04", ".COM5.123.0", "COM7x"}) Link(junk, "/dev/ttyS0");
+  for (const char* junk : {"COM0", "COM256", "com4", "COM04", ".COM5.123.0", "COM7x"})
+    Link(junk, "/dev/ttyS0");
 
   const std::vector<std::string> expected = {
       "COM1    /dev/ttyS0                                                  default  present",
-      "COM2    /dev/ttyS1                                                  default  no access: add your user to the group uucp",
+      "COM2    /dev/ttyS1                                                  default  no access: add "
+      "your user to the group uucp",
       "COM3    " + kById + "  mapped   present",
       "COM4    /dev/ttyS3                                                  default  not present",
       "COM5    /dev/ttyS4                                                  default  not present",
@@ -126,7 +129,8 @@ TEST_F(Ports, TheDeviceListNamesAdaptersPortsAndThePseudoTerminalsThatAMappingNa
     std::string node, kind, text;
   };
   const std::vector<Row> expected = {
-      {"/dev/ttyUSB0", "USB", "Example USB Serial [1234:5678], serial SN0001  " + kById + "  as COM3,COM4"},
+      {"/dev/ttyUSB0", "USB",
+       "Example USB Serial [1234:5678], serial SN0001  " + kById + "  as COM3,COM4"},
       {"/dev/ttyUSB1", "USB", "serial SN0002  " + UsbAdapter("", "SN0002").byId},
       {"/dev/ttyS2", "on-board", ""},
       {"/dev/ttyS10", "on-board", ""},
@@ -172,7 +176,8 @@ TEST_F(Ports, MapPrefersTheByIdNameReplacesAnEarlierLinkAndUnmapRestoresTheDefau
   EXPECT_TRUE(mapped);
   EXPECT_EQ(ports::DeviceOf(tmp.Ports(), 255), "/dev/pts/7");
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(tmp.Ports())) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(tmp.Ports()))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"COM255", "COM3"}));  // no temporary left behind
 
@@ -198,9 +203,13 @@ TEST_F(Ports, MapAndUnmapRefuseBadNamesAndSayWhyAFolderCannotBeWritten) {
   { std::ofstream(file) << "x"; }
   const std::vector<Case> cases = {
       {tmp.Ports(), 0, "/dev/ttyS0", "COM0 is no port: the names are COM1 to COM255"},
-      {{}, 1, "/dev/ttyS0", "no folder for the mapping: neither HOME nor XDG_CONFIG_HOME is an absolute path"},
+      {{},
+       1,
+       "/dev/ttyS0",
+       "no folder for the mapping: neither HOME nor XDG_CONFIG_HOME is an absolute path"},
       {tmp.Ports(), 2, "", "COM2: no device given"},
-      {file / "ports", 1, "/dev/ttyS0", "cannot create " + (file / "ports").string() + ": Not a directory"},
+      {file / "ports", 1, "/dev/ttyS0",
+       "cannot create " + (file / "ports").string() + ": Not a directory"},
   };
   for (const auto& c : cases) {
     const ports::Outcome o = ports::Map(c.dir, c.port, c.target);
@@ -210,7 +219,9 @@ TEST_F(Ports, MapAndUnmapRefuseBadNamesAndSayWhyAFolderCannotBeWritten) {
   EXPECT_EQ(ports::Unmap(tmp.Ports(), 0).error, "COM0 is no port: the names are COM1 to COM255");
   fs::create_directories(tmp.Ports() / "COM6");
   fs::create_directories(tmp.Ports() / "COM6" / "x");
-  EXPECT_EQ(ports::Map(tmp.Ports(), 6, "/dev/ttyS0").error.rfind("cannot write " + (tmp.Ports() / "COM6").string(), 0), 0u);
+  EXPECT_EQ(ports::Map(tmp.Ports(), 6, "/dev/ttyS0")
+                .error.rfind("cannot write " + (tmp.Ports() / "COM6").string(), 0),
+            0u);
   EXPECT_FALSE(ports::Unmap(tmp.Ports(), 6).ok);
 }
 
@@ -226,7 +237,8 @@ TEST_F(Ports, ReplacingALinkNeverLeavesThePortUnmapped) {
       if (!mapped) ++gaps;
     }
   });
-  for (int i = 0; i < 2000; ++i) ASSERT_TRUE(ports::Map(tmp.Ports(), 1, i % 2 ? "/dev/a" : "/dev/b").ok);
+  for (int i = 0; i < 2000; ++i)
+    ASSERT_TRUE(ports::Map(tmp.Ports(), 1, i % 2 ? "/dev/a" : "/dev/b").ok);
   stop = true;
   reader.join();
   EXPECT_EQ(gaps, 0);
@@ -248,14 +260,17 @@ TEST_F(Ports, TextAndJsonCarryBothLists) {
                       "\",\"mapped\":true,\"present\":true,\"access\":false,\"group\":\"dialout\","
                       "\"state\":\"no access: add your user to the group dialout\"}"),
             std::string::npos);
-  EXPECT_NE(json.find("\"devices\":[{\"node\":\"/dev/ttyUSB0\",\"kind\":\"USB\",\"vendor\":\"Example\","
-                      "\"product\":\"USB Serial\",\"serial\":\"SN0001\",\"vendor_id\":\"1234\","
-                      "\"product_id\":\"5678\",\"by_id\":\"" + kById + "\","),
-            std::string::npos);
+  EXPECT_NE(
+      json.find("\"devices\":[{\"node\":\"/dev/ttyUSB0\",\"kind\":\"USB\",\"vendor\":\"Example\","
+                "\"product\":\"USB Serial\",\"serial\":\"SN0001\",\"vendor_id\":\"1234\","
+                "\"product_id\":\"5678\",\"by_id\":\"" +
+                kById + "\","),
+      std::string::npos);
   EXPECT_EQ(json.substr(json.size() - 24), "\"mapped_as\":[\"COM3\"]}]}\n");
 
   FakeDeviceSource none;
-  EXPECT_NE(ports::RenderText(ports::BuildSnapshot({}, none, {})).find("Devices\n(no serial devices found)\n"),
+  EXPECT_NE(ports::RenderText(ports::BuildSnapshot({}, none, {}))
+                .find("Devices\n(no serial devices found)\n"),
             std::string::npos);
 }
 

@@ -481,10 +481,12 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   QMenu* menu = c.w->SystemMenu();
   ASSERT_NE(menu, nullptr);
   const auto actions = menu->actions();
-  ASSERT_EQ(actions.size(), 2);
-  EXPECT_TRUE(actions[0]->isSeparator());
-  EXPECT_EQ(actions[1]->text(), "QUIRAB_NIBP 정보(&A)...");
-  EXPECT_EQ(actions[1]->data().toUInt(), IDM_ABOUTBOX);
+  ASSERT_EQ(actions.size(), 3);
+  EXPECT_EQ(actions[0]->text(), "Ports...");
+  EXPECT_EQ(actions[0]->data().toUInt(), IDM_PORTS);
+  EXPECT_TRUE(actions[1]->isSeparator());
+  EXPECT_EQ(actions[2]->text(), "QUIRAB_NIBP 정보(&A)...");
+  EXPECT_EQ(actions[2]->data().toUInt(), IDM_ABOUTBOX);
 
   // Right button on the background: choose the item, then close the box with Enter.
   QString aboutTitle;

@@ -33,7 +33,8 @@ class FakeDeviceSource final : public ports::DeviceSource {
   }
   void Unplug(const std::string& node) {
     auto& v = state_->devices;
-    v.erase(std::remove_if(v.begin(), v.end(), [&](const auto& d) { return d.node == node; }), v.end());
+    v.erase(std::remove_if(v.begin(), v.end(), [&](const auto& d) { return d.node == node; }),
+            v.end());
     state_->nodes[node] = {};
     state_->changed = true;
   }
@@ -53,7 +54,8 @@ class FakeDeviceSource final : public ports::DeviceSource {
 };
 
 // A USB adapter and an on-board UART, as the tests plug them.
-inline ports::Device UsbAdapter(const std::string& node = "/dev/ttyUSB0", const std::string& serial = "SN0001") {
+inline ports::Device UsbAdapter(const std::string& node = "/dev/ttyUSB0",
+                                const std::string& serial = "SN0001") {
   ports::Device d;
   d.node = node;
   d.kind = ports::DeviceKind::kUsb;

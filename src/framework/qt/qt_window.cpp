@@ -16,6 +16,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -263,6 +264,10 @@ QWidget* QtWindow::MakeControl(const res::Control& c, Ctl& ctl, Ctl* previous) {
         QObject::disconnect(le, &QLineEdit::editingFinished, combo, nullptr);
         QObject::disconnect(le, &QLineEdit::returnPressed, combo, nullptr);
         le->setAccessibleName(Q(c.accessibleName));
+        const int id = c.id;
+        QObject::connect(le, &QLineEdit::textEdited, d, [this, id] {
+          if (Reporting()) events_.OnBackendCommand(id, CBN_EDITCHANGE);
+        });
       }
       const int id = c.id;
       QObject::connect(combo, &QComboBox::activated, d, [this, id](int) {
@@ -339,9 +344,25 @@ QWidget* QtWindow::MakeControl(const res::Control& c, Ctl& ctl, Ctl* previous) {
       break;
     }
     case res::Kind::ListBox: {
-      auto* view = new LogView(d);
       QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
       mono.setPointSize(tmpl_.fontPoints);
+      if (!(c.style & res::kNoSel)) {
+        // Short lists to choose from: Qt's own list, one line selected at a time.
+        auto* pick = new QListWidget(d);
+        pick->setFont(mono);
+        pick->setUniformItemSizes(true);
+        pick->setSelectionMode(QAbstractItemView::SingleSelection);
+        pick->setFrameShape((c.style & res::kBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
+        const int id = c.id;
+        const bool notify = (c.style & res::kNotify) != 0;
+        QObject::connect(pick, &QListWidget::currentRowChanged, d, [this, id, notify](int) {
+          if (notify && !settingList_ && Reporting()) events_.OnBackendCommand(id, LBN_SELCHANGE);
+        });
+        ctl.pick = pick;
+        w = pick;
+        break;
+      }
+      auto* view = new LogView(d);
       view->setFont(mono);
       auto* model = new LogModel(view);
       view->SetLogModel(model);
@@ -630,6 +651,10 @@ void QtWindow::FocusControl(int id) {
 
 int QtWindow::ListAdd(int id, std::string_view line) {
   Ctl* c = Find(id);
+  if (c && c->pick) {
+    c->pick->addItem(Q(line));
+    return c->pick->count() - 1;
+  }
   if (!c || !c->model) return LB_ERR;
   constexpr int kNoSpace = -2;
   if (!c->model->Append(line)) return kNoSpace;
@@ -638,11 +663,20 @@ int QtWindow::ListAdd(int id, std::string_view line) {
 
 int QtWindow::ListCount(int id) const {
   const Ctl* c = Find(id);
+  if (c && c->pick) return c->pick->count();
   return c && c->model ? c->model->Count() : LB_ERR;
 }
 
 int QtWindow::ListSetCurSel(int id, int index) {
   Ctl* c = Find(id);
+  if (c && c->pick) {
+    if (index < -1 || index >= c->pick->count()) return LB_ERR;
+    settingList_ = true;
+    c->pick->setCurrentRow(index);
+    if (index >= 0) c->pick->scrollToItem(c->pick->item(index));
+    settingList_ = false;
+    return index;
+  }
   if (!c || !c->list || index < -1 || index >= c->model->Count()) return LB_ERR;
   c->list->MakeCurrentLater(index);
   return index;
@@ -650,6 +684,12 @@ int QtWindow::ListSetCurSel(int id, int index) {
 
 void QtWindow::ListReset(int id) {
   Ctl* c = Find(id);
+  if (c && c->pick) {
+    settingList_ = true;
+    c->pick->clear();
+    settingList_ = false;
+    return;
+  }
   if (!c || !c->model) return;
   c->model->Clear();
   c->list->MakeCurrentLater(-1);
@@ -685,6 +725,25 @@ int QtWindow::ComboSetCurSel(int id, int index) {
 int QtWindow::ComboGetCurSel(int id) const {
   const Ctl* c = Find(id);
   return c && c->combo ? c->combo->currentIndex() : CB_ERR;
+}
+
+int QtWindow::ListGetCurSel(int id) const {
+  const Ctl* c = Find(id);
+  if (!c || !c->pick) return c && c->list ? c->list->CurrentRow() : LB_ERR;
+  const QListWidgetItem* item = c->pick->currentItem();
+  return item && item->isSelected() ? c->pick->currentRow() : LB_ERR;
+}
+
+void QtWindow::SetTip(int id, std::string_view text) {
+  Ctl* c = Find(id);
+  if (!c) return;
+  const QString t = Q(text);
+  c->widget->setToolTip(t);
+  c->widget->setAccessibleDescription(t);
+  if (c->combo && c->combo->lineEdit()) {
+    c->combo->lineEdit()->setToolTip(t);
+    c->combo->lineEdit()->setAccessibleDescription(t);
+  }
 }
 
 void QtWindow::SpinSetRange(int id, int lower, int upper) {
