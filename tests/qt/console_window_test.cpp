@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
+#include <filesystem>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -36,7 +38,9 @@
 #include "framework/qt/up_down.h"
 #include "res/resource.h"
 #include "res/templates.h"
+#include "support/fake_device_source.h"
 #include "support/fake_platform.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -531,6 +535,98 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   EXPECT_TRUE(shown);
   EXPECT_FALSE(c.w->Ended());
   EXPECT_EQ(c.w->ListModel(IDC_LIST_EVENT)->Count(), 0);
+}
+
+TEST_F(ConsoleWindow, ThePortsItemOpensThePortsWindowWhoseButtonsMapAndUnmap) {
+  auto& c = *con;
+  testsupport::TempConfigHome home;
+  ports_test::FakeDeviceSource fake;
+  fake.Plug(ports_test::UsbAdapter());
+  fake.Plug(ports_test::OnBoard());
+  c.dlg.m_makeDeviceSource = [&] { return fake.Share(); };
+  const std::string byId = ports_test::UsbAdapter().byId;
+  const auto lines = [](QListWidget* l) {
+    std::vector<std::string> out;
+    for (int i = 0; l && i < l->count(); ++i) out.push_back(l->item(i)->text().toStdString());
+    return out;
+  };
+  const auto clickRow = [](QListWidget* l, int row) {
+    QTest::mouseClick(l->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      l->visualItemRect(l->item(row)).center());
+  };
+  std::vector<std::string> table, devices, unplugged;
+  QString title;
+  bool linked = false, unlinked = false;
+  QTimer::singleShot(0, [&] {
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kWaitMs));
+    auto* popup = dynamic_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(popup, nullptr);
+    QTimer::singleShot(0, [&] {
+      QWidget* p = nullptr;
+      ASSERT_TRUE(QTest::qWaitFor(
+          [&] {
+            p = QApplication::activeModalWidget();
+            return p != nullptr && p != c.d && p->isVisible();
+          },
+          kWaitMs));
+      title = p->windowTitle();
+      QListWidget *portList = nullptr, *devList = nullptr;
+      for (auto* l : p->findChildren<QListWidget*>()) {
+        if (l->accessibleName() == "Ports") portList = l;
+        if (l->accessibleName() == "Serial devices") devList = l;
+      }
+      ASSERT_TRUE(portList && devList);
+      QPushButton *map = nullptr, *unmap = nullptr, *close = nullptr;
+      for (auto* b : p->findChildren<QPushButton*>()) {
+        if (b->text() == "Map") map = b;
+        if (b->text() == "Unmap") unmap = b;
+        if (b->text() == "Close") close = b;
+      }
+      ASSERT_TRUE(map && unmap && close);
+      clickRow(portList, 3);
+      clickRow(devList, 0);
+      QTest::mouseClick(map, Qt::LeftButton);
+      table = lines(portList);
+      devices = lines(devList);
+      std::error_code ec;
+      linked = std::filesystem::read_symlink(home.PortLink("COM4"), ec) == byId;
+      // Unplugged while the window is open: shown within a second.
+      fake.Unplug("/dev/ttyUSB0");
+      (void)QTest::qWaitFor([&] { return devList->count() == 1; }, 1000);
+      unplugged = lines(portList);
+      QTest::mouseClick(unmap, Qt::LeftButton);
+      unlinked = !std::filesystem::exists(std::filesystem::symlink_status(home.PortLink("COM4"), ec));
+      QTest::mouseClick(close, Qt::LeftButton);
+    });
+    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier,
+                      popup->actionGeometry(popup->actions().first()).center());
+  });
+  QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), c.d->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(c.d, &right);
+
+  EXPECT_EQ(title, "Ports");
+  ASSERT_EQ(table.size(), 10u);
+  EXPECT_TRUE(table[0].starts_with("COM1   /dev/ttyS0  ") && table[0].ends_with("  default  present"));
+  EXPECT_EQ(table[3], "COM4   " + byId + "  mapped   present");
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_TRUE(devices[0].ends_with("as COM4")) << devices[0];
+  EXPECT_TRUE(linked);
+  ASSERT_EQ(unplugged.size(), 10u);
+  EXPECT_EQ(unplugged[3], "COM4   " + byId + "  mapped   not present");
+  EXPECT_TRUE(unlinked);
+  EXPECT_FALSE(c.w->Ended());
+
+  // The port box tells where its port leads, as a tooltip and as its accessible description.
+  auto* combo = c.C<QComboBox>(IDC_PORT_COMBO);
+  std::filesystem::create_directories(std::filesystem::path(home.PortLink("COM7")).parent_path());
+  std::filesystem::create_symlink("/nonexistent/adapter", home.PortLink("COM7"));
+  c.TypeInto(IDC_PORT_COMBO, "com7");
+  EXPECT_EQ(combo->toolTip(), "COM7 opens /nonexistent/adapter, not present now");
+  QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(combo);
+  ASSERT_NE(iface, nullptr);
+  EXPECT_EQ(iface->text(QAccessible::Description), combo->toolTip());
+  EXPECT_EQ(combo->count(), 11);
 }
 
 TEST_F(ConsoleWindow, MessagesFromAnotherThreadArriveWhileAMessageBoxIsOpen) {
