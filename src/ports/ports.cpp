@@ -378,6 +378,29 @@ Outcome Map(const fs::path& dir, uint8_t port, const std::string& target) {
   return {};
 }
 
+namespace {
+
+std::optional<uint8_t> NameOrError(std::string_view name, Outcome& error) {
+  const auto port = serial::ParsePortName(name);
+  if (!port) error = {false, "\"" + std::string(name) + "\" is no port name: COM1 to COM255"};
+  return port;
+}
+
+}  // namespace
+
+Outcome MapName(const fs::path& dir, std::string_view name, const std::string& device,
+                const std::vector<Device>& found) {
+  Outcome out;
+  const auto port = NameOrError(name, out);
+  return port ? Map(dir, *port, PreferredTarget(found, device)) : out;
+}
+
+Outcome UnmapName(const fs::path& dir, std::string_view name) {
+  Outcome out;
+  const auto port = NameOrError(name, out);
+  return port ? Unmap(dir, *port) : out;
+}
+
 Outcome Unmap(const fs::path& dir, uint8_t port) {
   if (port == 0) return {false, "COM0 is no port: the names are COM1 to COM255"};
   if (dir.empty()) return {};

@@ -122,4 +122,10 @@ struct Outcome {
 // Removes the link, so that the port opens /dev/ttyS(n-1) again; an unmapped port is left as is.
 [[nodiscard]] Outcome Unmap(const std::filesystem::path& dir, uint8_t port);
 
+// The command line's `map NAME DEVICE` and `unmap NAME`: the name as typed ("com3" too), and the
+// device's by-id name preferred.
+[[nodiscard]] Outcome MapName(const std::filesystem::path& dir, std::string_view name,
+                              const std::string& device, const std::vector<Device>& found);
+[[nodiscard]] Outcome UnmapName(const std::filesystem::path& dir, std::string_view name);
+
 }  // namespace ports

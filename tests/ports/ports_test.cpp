@@ -169,7 +169,7 @@ TEST_F(Ports, MapPrefersTheByIdNameReplacesAnEarlierLinkAndUnmapRestoresTheDefau
   EXPECT_EQ(ports::PreferredTarget(found, "/dev/pts/7"), "/dev/pts/7");
 
   ASSERT_TRUE(ports::Map(tmp.Ports(), 3, "/dev/ttyUSB0").ok);  // the folder is made
-  ASSERT_TRUE(ports::Map(tmp.Ports(), 3, kById).ok);
+  ASSERT_TRUE(ports::MapName(tmp.Ports(), " com3 ", "/dev/ttyUSB0", found).ok);
   ASSERT_TRUE(ports::Map(tmp.Ports(), 255, "/dev/pts/7").ok);
   bool mapped = false;
   EXPECT_EQ(ports::DeviceOf(tmp.Ports(), 3, &mapped), kById);
@@ -181,7 +181,7 @@ TEST_F(Ports, MapPrefersTheByIdNameReplacesAnEarlierLinkAndUnmapRestoresTheDefau
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"COM255", "COM3"}));  // no temporary left behind
 
-  ASSERT_TRUE(ports::Unmap(tmp.Ports(), 3).ok);
+  ASSERT_TRUE(ports::UnmapName(tmp.Ports(), "COM3").ok);
   EXPECT_EQ(ports::DeviceOf(tmp.Ports(), 3, &mapped), "/dev/ttyS2");
   EXPECT_FALSE(mapped);
   EXPECT_TRUE(ports::Unmap(tmp.Ports(), 3).ok);  // nothing to do
@@ -217,6 +217,11 @@ TEST_F(Ports, MapAndUnmapRefuseBadNamesAndSayWhyAFolderCannotBeWritten) {
     EXPECT_EQ(o.error, c.error);
   }
   EXPECT_EQ(ports::Unmap(tmp.Ports(), 0).error, "COM0 is no port: the names are COM1 to COM255");
+  for (const char* bad : {"COM0", "COM256", "COM03", "TTY1", ""}) {
+    EXPECT_EQ(ports::MapName(tmp.Ports(), bad, "/dev/ttyS0", {}).error,
+              "\"" + std::string(bad) + "\" is no port name: COM1 to COM255");
+    EXPECT_FALSE(ports::UnmapName(tmp.Ports(), bad).ok);
+  }
   fs::create_directories(tmp.Ports() / "COM6");
   fs::create_directories(tmp.Ports() / "COM6" / "x");
   EXPECT_EQ(ports::Map(tmp.Ports(), 6, "/dev/ttyS0")
