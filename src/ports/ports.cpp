@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -363,11 +362,14 @@ Outcome Map(const fs::path& dir, uint8_t port, const std::string& target) {
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) return {false, "cannot create " + dir.string() + ": " + Reason(ec)};
-  // A name no OPEN looks up, unique within this process and among processes.
-  static std::atomic<unsigned> counter{0};
-  const fs::path temp = dir / ("." + PortName(port) + "." + std::to_string(::getpid()) + "." +
-                               std::to_string(counter.fetch_add(1)));
-  fs::create_symlink(target, temp, ec);
+  // A name no OPEN looks up; the first one free, so concurrent writers never share one.
+  fs::path temp;
+  for (int k = 0;; ++k) {
+    temp =
+        dir / ("." + PortName(port) + "." + std::to_string(::getpid()) + "." + std::to_string(k));
+    fs::create_symlink(target, temp, ec);
+    if (ec != std::errc::file_exists || k == 1000) break;
+  }
   if (ec) return {false, "cannot write in " + dir.string() + ": " + Reason(ec)};
   fs::rename(temp, dir / PortName(port), ec);
   if (ec) {
