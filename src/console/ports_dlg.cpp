@@ -9,6 +9,8 @@ CPortsDlg::CPortsDlg(fw::Backend& ui, std::unique_ptr<ports::DeviceSource> sourc
     : CDialog(ui, IDD_PORTS, parent), m_source(std::move(source)), m_dir(std::move(portsDir)) {
   MapCommand(IDC_PORTS_MAP, BN_CLICKED, [this] { OnMap(); });
   MapCommand(IDC_PORTS_UNMAP, BN_CLICKED, [this] { OnUnmap(); });
+  MapCommand(IDC_PORTS_TABLE, LBN_SELCHANGE, [this] { UpdateButtons(); });
+  MapCommand(IDC_PORTS_DEVICES, LBN_SELCHANGE, [this] { UpdateButtons(); });
 }
 
 void CPortsDlg::DoDataExchange(CDataExchange* pDX) {
@@ -23,6 +25,7 @@ BOOL CPortsDlg::OnInitDialog() {
   m_found = m_source->Enumerate();
   Refresh();
   if (!m_shown.ports.empty()) m_listPorts.SetCurSel(0);
+  UpdateButtons();
   SetTimer(TIMER_PORTS_REFRESH, kPortsRefreshMs);
   return TRUE;
 }
@@ -49,12 +52,14 @@ void CPortsDlg::Refresh() {
   m_listDevices.ResetContent();
   for (const auto& line : ports::PortLines(m_shown)) m_listPorts.AddString(line);
   for (const auto& line : ports::DeviceLines(m_shown)) m_listDevices.AddString(line);
+  if (m_shown.devices.empty()) m_listDevices.AddString("(no serial devices found)");
   for (size_t i = 0; i < m_shown.ports.size(); ++i) {
     if (m_shown.ports[i].port == selPort) m_listPorts.SetCurSel(static_cast<int>(i));
   }
   for (size_t i = 0; i < m_shown.devices.size(); ++i) {
     if (m_shown.devices[i].device.node == selNode) m_listDevices.SetCurSel(static_cast<int>(i));
   }
+  UpdateButtons();
 }
 
 const ports::PortRow* CPortsDlg::SelectedPort() const {
@@ -67,6 +72,13 @@ const ports::DeviceRow* CPortsDlg::SelectedDevice() const {
   return i >= 0 && static_cast<size_t>(i) < m_shown.devices.size() ? &m_shown.devices[i] : nullptr;
 }
 
+// Map needs a port and a device, Unmap a mapped port.
+void CPortsDlg::UpdateButtons() {
+  const ports::PortRow* port = SelectedPort();
+  GetDlgItem(IDC_PORTS_MAP)->EnableWindow(port && SelectedDevice() ? TRUE : FALSE);
+  GetDlgItem(IDC_PORTS_UNMAP)->EnableWindow(port && port->mapped ? TRUE : FALSE);
+}
+
 void CPortsDlg::SetResult(const std::string& text) {
   GetDlgItem(IDC_PORTS_RESULT)->SetWindowText(text);
 }
@@ -74,10 +86,7 @@ void CPortsDlg::SetResult(const std::string& text) {
 void CPortsDlg::OnMap() {
   const ports::PortRow* port = SelectedPort();
   const ports::DeviceRow* dev = SelectedDevice();
-  if (!port || !dev) {
-    AfxMessageBox("Select a port and a device to map it to.");
-    return;
-  }
+  if (!port || !dev) return;
   const std::string name = ports::PortName(port->port);
   const std::string target = dev->device.byId.empty() ? dev->device.node : dev->device.byId;
   if (const ports::Outcome o = ports::Map(m_dir, port->port, target); !o.ok) {
@@ -90,16 +99,9 @@ void CPortsDlg::OnMap() {
 
 void CPortsDlg::OnUnmap() {
   const ports::PortRow* port = SelectedPort();
-  if (!port) {
-    AfxMessageBox("Select a port to unmap.");
-    return;
-  }
+  if (!port || !port->mapped) return;
   const uint8_t n = port->port;
   const std::string name = ports::PortName(n);
-  if (!port->mapped) {
-    SetResult(name + " is not mapped");
-    return;
-  }
   if (const ports::Outcome o = ports::Unmap(m_dir, n); !o.ok) {
     AfxMessageBox(o.error);
     return;

@@ -33,6 +33,7 @@ class CPortsDlg : public CDialog {
   // Builds the lists anew and shows them when anything changed, keeping the selected port and
   // device selected.
   void Refresh();
+  void UpdateButtons();
   void SetResult(const std::string& text);
   [[nodiscard]] const ports::PortRow* SelectedPort() const;
   [[nodiscard]] const ports::DeviceRow* SelectedDevice() const;

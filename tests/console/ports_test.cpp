@@ -46,6 +46,8 @@ TEST_F(PortsWindow, ListsPortsAndDevicesMapsAndUnmapsAndFollowsPlugging) {
     EXPECT_EQ(p.Lines(IDC_PORTS_TABLE)[0], "COM1   /dev/ttyS0  default  present");
     EXPECT_TRUE(Has(p.Lines(IDC_PORTS_DEVICES)[0], "/dev/ttyUSB0  USB"));
     EXPECT_LE(p.Timers().at(TIMER_PORTS_REFRESH), 1000u);
+    EXPECT_FALSE(p.IsEnabled(IDC_PORTS_MAP));  // COM1 is selected, no device yet
+    EXPECT_FALSE(p.IsEnabled(IDC_PORTS_UNMAP));
 
     // Map prefers the by-id name.
     p.SelectItem(IDC_PORTS_TABLE, 2);
@@ -72,16 +74,13 @@ TEST_F(PortsWindow, ListsPortsAndDevicesMapsAndUnmapsAndFollowsPlugging) {
     ASSERT_TRUE(p.FireTimer(TIMER_PORTS_REFRESH));  // nothing came or went: no enumeration
     EXPECT_EQ(fake.Enumerations(), enumerations);
 
-    p.Click(IDC_PORTS_MAP);
-    ASSERT_EQ(ui.MessageBoxes().size(), 1u);
-    EXPECT_EQ(ui.MessageBoxes()[0].text, "Select a port and a device to map it to.");
-
+    EXPECT_FALSE(p.IsEnabled(IDC_PORTS_MAP));  // its device is gone
+    ASSERT_TRUE(p.IsEnabled(IDC_PORTS_UNMAP));
     p.Click(IDC_PORTS_UNMAP);
     EXPECT_FALSE(fs::exists(fs::symlink_status(Link("COM3"))));
     EXPECT_EQ(p.GetText(IDC_PORTS_RESULT), "COM3 opens /dev/ttyS2 again");
     EXPECT_TRUE(p.Lines(IDC_PORTS_TABLE)[2].starts_with("COM3   /dev/ttyS2  default"));
-    p.Click(IDC_PORTS_UNMAP);
-    EXPECT_EQ(p.GetText(IDC_PORTS_RESULT), "COM3 is not mapped");
+    EXPECT_FALSE(p.IsEnabled(IDC_PORTS_UNMAP));
     p.PressEscape();
   };
   w->SysCommand(IDM_PORTS);
@@ -115,8 +114,10 @@ TEST_F(PortsWindow, ThePortBoxTipNamesTheDeviceTheSelectedOrTypedPortOpens) {
   }
   // A mapping made in the Ports window shows in the tip when the window closes.
   w->SelectItem(IDC_PORT_COMBO, 2);
-  fake.Plug(OnBoard("/dev/ttyS5"));
   ui.onModal = [&](HeadlessWindow& p) {
+    EXPECT_EQ(p.Lines(IDC_PORTS_DEVICES), std::vector<std::string>{"(no serial devices found)"});
+    fake.Plug(OnBoard("/dev/ttyS5"));
+    ASSERT_TRUE(p.FireTimer(TIMER_PORTS_REFRESH));
     p.SelectItem(IDC_PORTS_TABLE, 1);
     p.SelectItem(IDC_PORTS_DEVICES, 0);
     p.Click(IDC_PORTS_MAP);

@@ -355,7 +355,7 @@ QWidget* QtWindow::MakeControl(const res::Control& c, Ctl& ctl, Ctl* previous) {
         pick->setFrameShape((c.style & res::kBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
         const int id = c.id;
         const bool notify = (c.style & res::kNotify) != 0;
-        QObject::connect(pick, &QListWidget::currentRowChanged, d, [this, id, notify](int) {
+        QObject::connect(pick, &QListWidget::itemSelectionChanged, d, [this, id, notify] {
           if (notify && !settingList_ && Reporting()) events_.OnBackendCommand(id, LBN_SELCHANGE);
         });
         ctl.pick = pick;
@@ -730,8 +730,8 @@ int QtWindow::ComboGetCurSel(int id) const {
 int QtWindow::ListGetCurSel(int id) const {
   const Ctl* c = Find(id);
   if (!c || !c->pick) return c && c->list ? c->list->CurrentRow() : LB_ERR;
-  const QListWidgetItem* item = c->pick->currentItem();
-  return item && item->isSelected() ? c->pick->currentRow() : LB_ERR;
+  const auto selected = c->pick->selectedItems();
+  return selected.isEmpty() ? LB_ERR : c->pick->row(selected.first());
 }
 
 void QtWindow::SetTip(int id, std::string_view text) {
