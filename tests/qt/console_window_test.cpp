@@ -22,8 +22,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
-#include <filesystem>
 #include <cmath>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -96,6 +97,32 @@ struct Console {
     QTest::mouseClick(target, Qt::LeftButton);
     QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(target, text);
+  }
+
+  // Right button on the background, item `item` of its menu (negative: from the end), then
+  // `inModal` on the modal window the item opens.
+  void FromBackgroundMenu(int item, const std::function<void(QWidget*)>& inModal) const {
+    QTimer::singleShot(0, [&] {
+      ASSERT_TRUE(
+          QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kWaitMs));
+      auto* popup = dynamic_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(popup, nullptr);
+      QTimer::singleShot(0, [&] {
+        QWidget* modal = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+              modal = QApplication::activeModalWidget();
+              return modal != nullptr && modal != d && modal->isVisible();
+            },
+            kWaitMs));
+        inModal(modal);
+      });
+      const auto actions = popup->actions();
+      QAction* a = actions[item < 0 ? actions.size() + item : item];
+      QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, popup->actionGeometry(a).center());
+    });
+    QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), d->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(d, &right);
   }
 
   void SpinClick(int direction) const {
@@ -495,30 +522,13 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   // Right button on the background: choose the item, then close the box with Enter.
   QString aboutTitle;
   QString aboutText;
-  QTimer::singleShot(0, [&] {
-    ASSERT_TRUE(
-        QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kWaitMs));
-    QMenu* popup = dynamic_cast<QMenu*>(QApplication::activePopupWidget());
-    ASSERT_NE(popup, nullptr);
-    QTimer::singleShot(0, [&] {
-      QWidget* about = nullptr;
-      ASSERT_TRUE(QTest::qWaitFor(
-          [&] {
-            about = QApplication::activeModalWidget();
-            return about != nullptr && about != c.d && about->isVisible();
-          },
-          kWaitMs));
-      aboutTitle = about->windowTitle();
-      if (auto* label = about->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
-        aboutText = label->text();
-      }
-      QTest::keyClick(about, Qt::Key_Return);
-    });
-    QAction* item = popup->actions().last();
-    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, popup->actionGeometry(item).center());
+  c.FromBackgroundMenu(-1, [&](QWidget* about) {
+    aboutTitle = about->windowTitle();
+    if (auto* label = about->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+      aboutText = label->text();
+    }
+    QTest::keyClick(about, Qt::Key_Return);
   });
-  QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), c.d->mapToGlobal(QPoint(5, 5)));
-  QApplication::sendEvent(c.d, &right);
   EXPECT_EQ(aboutTitle, "QUIRAB_NIBP 정보");
   EXPECT_FALSE(c.w->Ended());
 
@@ -557,57 +567,41 @@ TEST_F(ConsoleWindow, ThePortsItemOpensThePortsWindowWhoseButtonsMapAndUnmap) {
   std::vector<std::string> table, devices, unplugged;
   QString title;
   bool linked = false, unlinked = false;
-  QTimer::singleShot(0, [&] {
-    ASSERT_TRUE(
-        QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kWaitMs));
-    auto* popup = dynamic_cast<QMenu*>(QApplication::activePopupWidget());
-    ASSERT_NE(popup, nullptr);
-    QTimer::singleShot(0, [&] {
-      QWidget* p = nullptr;
-      ASSERT_TRUE(QTest::qWaitFor(
-          [&] {
-            p = QApplication::activeModalWidget();
-            return p != nullptr && p != c.d && p->isVisible();
-          },
-          kWaitMs));
-      title = p->windowTitle();
-      QListWidget *portList = nullptr, *devList = nullptr;
-      for (auto* l : p->findChildren<QListWidget*>()) {
-        if (l->accessibleName() == "Ports") portList = l;
-        if (l->accessibleName() == "Serial devices") devList = l;
-      }
-      ASSERT_TRUE(portList && devList);
-      QPushButton *map = nullptr, *unmap = nullptr, *close = nullptr;
-      for (auto* b : p->findChildren<QPushButton*>()) {
-        if (b->text() == "Map") map = b;
-        if (b->text() == "Unmap") unmap = b;
-        if (b->text() == "Close") close = b;
-      }
-      ASSERT_TRUE(map && unmap && close);
-      clickRow(portList, 3);
-      clickRow(devList, 0);
-      QTest::mouseClick(map, Qt::LeftButton);
-      table = lines(portList);
-      devices = lines(devList);
-      std::error_code ec;
-      linked = std::filesystem::read_symlink(home.PortLink("COM4"), ec) == byId;
-      // Unplugged while the window is open: shown within a second.
-      fake.Unplug("/dev/ttyUSB0");
-      (void)QTest::qWaitFor([&] { return devList->count() == 1; }, 1000);
-      unplugged = lines(portList);
-      QTest::mouseClick(unmap, Qt::LeftButton);
-      unlinked = !std::filesystem::exists(std::filesystem::symlink_status(home.PortLink("COM4"), ec));
-      QTest::mouseClick(close, Qt::LeftButton);
-    });
-    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier,
-                      popup->actionGeometry(popup->actions().first()).center());
+  c.FromBackgroundMenu(0, [&](QWidget* p) {
+    title = p->windowTitle();
+    QListWidget *portList = nullptr, *devList = nullptr;
+    for (auto* l : p->findChildren<QListWidget*>()) {
+      if (l->accessibleName() == "Ports") portList = l;
+      if (l->accessibleName() == "Serial devices") devList = l;
+    }
+    ASSERT_TRUE(portList && devList);
+    QPushButton *map = nullptr, *unmap = nullptr, *close = nullptr;
+    for (auto* b : p->findChildren<QPushButton*>()) {
+      if (b->text() == "Map") map = b;
+      if (b->text() == "Unmap") unmap = b;
+      if (b->text() == "Close") close = b;
+    }
+    ASSERT_TRUE(map && unmap && close);
+    clickRow(portList, 3);
+    clickRow(devList, 0);
+    QTest::mouseClick(map, Qt::LeftButton);
+    table = lines(portList);
+    devices = lines(devList);
+    std::error_code ec;
+    linked = std::filesystem::read_symlink(home.PortLink("COM4"), ec) == byId;
+    // Unplugged while the window is open: shown within a second.
+    fake.Unplug("/dev/ttyUSB0");
+    (void)QTest::qWaitFor([&] { return devList->count() == 1; }, 1000);
+    unplugged = lines(portList);
+    QTest::mouseClick(unmap, Qt::LeftButton);
+    unlinked = !std::filesystem::exists(std::filesystem::symlink_status(home.PortLink("COM4"), ec));
+    QTest::mouseClick(close, Qt::LeftButton);
   });
-  QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), c.d->mapToGlobal(QPoint(5, 5)));
-  QApplication::sendEvent(c.d, &right);
 
   EXPECT_EQ(title, "Ports");
   ASSERT_EQ(table.size(), 10u);
-  EXPECT_TRUE(table[0].starts_with("COM1   /dev/ttyS0  ") && table[0].ends_with("  default  present"));
+  EXPECT_TRUE(table[0].starts_with("COM1   /dev/ttyS0  ") &&
+              table[0].ends_with("  default  present"));
   EXPECT_EQ(table[3], "COM4   " + byId + "  mapped   present");
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_TRUE(devices[0].ends_with("as COM4")) << devices[0];
