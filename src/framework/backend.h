@@ -60,7 +60,8 @@ class Window {
   // List box. Add returns the new line's index.
   virtual int ListAdd(int id, std::string_view line) = 0;
   [[nodiscard]] virtual int ListCount(int id) const = 0;
-  // Makes line `index` current and scrolls it into view; lines are never highlighted.
+  // Makes line `index` current and scrolls it into view. Lines are highlighted only in a list
+  // whose template allows selection.
   virtual int ListSetCurSel(int id, int index) = 0;
   virtual void ListReset(int id) = 0;
   // The line the user chose in a list whose lines can be selected; -1 when none.
