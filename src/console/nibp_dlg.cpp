@@ -50,6 +50,8 @@ CNibpDlg::~CNibpDlg() {
 void CNibpDlg::MapHandlers() {
   MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
   MapCommand(IDC_PORT_COMBO, CBN_EDITCHANGE, [this] { OnEditchangePort(); });
+  // Links change behind the window's back (a simulator, a shell): renewed before it shows.
+  MapCommand(IDC_PORT_COMBO, TTN_NEEDTEXT, [this] { UpdatePortTip(); });
   MapCommand(IDC_PORT_OPEN, BN_CLICKED, [this] { OnPortOpen(); });
   MapCommand(IDC_PORT_CLOSE, BN_CLICKED, [this] { OnPortClose(); });
   MapCommand(IDC_INFLATE, EN_KILLFOCUS, [this] { OnKillfocusInflate(); });

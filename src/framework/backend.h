@@ -20,7 +20,8 @@ class WindowEvents {
   // The window and its controls exist (init items added): run the dialog's initialisation.
   // The result says whether the backend puts the focus on the first tab stop.
   virtual BOOL OnBackendInit() = 0;
-  // BN_CLICKED, CBN_SELCHANGE, CBN_EDITCHANGE, LBN_SELCHANGE, EN_KILLFOCUS from a control.
+  // BN_CLICKED, CBN_SELCHANGE, CBN_EDITCHANGE, LBN_SELCHANGE, EN_KILLFOCUS from a control;
+  // TTN_NEEDTEXT from a control that has a tip.
   virtual void OnBackendCommand(int id, UINT code) = 0;
   // UDN_DELTAPOS from an up-down control; a nonzero result forbids the step.
   virtual LRESULT OnBackendDeltaPos(int id, const NMUPDOWN& nm) = 0;
@@ -73,7 +74,8 @@ class Window {
 
   virtual void SpinSetRange(int id, int lower, int upper) = 0;
 
-  // The control's tooltip, which screen readers read as its description.
+  // The control's tooltip, which screen readers read as its description. From then on the
+  // control reports TTN_NEEDTEXT before its tip is shown and when it takes the focus.
   virtual void SetTip(int id, std::string_view text) = 0;
 
   // Starts timer `id` or restarts its period.

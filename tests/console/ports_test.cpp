@@ -126,6 +126,10 @@ TEST_F(PortsWindow, ThePortBoxTipNamesTheDeviceTheSelectedOrTypedPortOpens) {
   EXPECT_TRUE(w->Tip(IDC_PORT_COMBO).starts_with("COM2 opens /dev/ttyS5"))
       << w->Tip(IDC_PORT_COMBO);
   EXPECT_EQ(w->Items(IDC_PORT_COMBO).size(), 11u);
+  // A link made by someone else shows the next time the tip does.
+  fs::remove(Link("COM2"));
+  fs::create_symlink(device, Link("COM2"));
+  EXPECT_EQ(w->HoverTip(IDC_PORT_COMBO), "COM2 opens " + device.string());
 }
 
 }  // namespace

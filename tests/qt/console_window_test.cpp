@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -621,6 +622,12 @@ TEST_F(ConsoleWindow, ThePortsItemOpensThePortsWindowWhoseButtonsMapAndUnmap) {
   ASSERT_NE(iface, nullptr);
   EXPECT_EQ(iface->text(QAccessible::Description), combo->toolTip());
   EXPECT_EQ(combo->count(), 11);
+  // Renewed when the tip is about to show: the link changed meanwhile.
+  std::filesystem::remove(home.PortLink("COM7"));
+  std::filesystem::create_symlink("/dev/null", home.PortLink("COM7"));
+  QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), combo->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(combo, &help);
+  EXPECT_EQ(combo->toolTip(), "COM7 opens /dev/null");
 }
 
 TEST_F(ConsoleWindow, MessagesFromAnotherThreadArriveWhileAMessageBoxIsOpen) {

@@ -159,6 +159,11 @@ void HeadlessWindow::SpinSetRange(int id, int lower, int upper) {
 
 void HeadlessWindow::SetTip(int id, std::string_view text) { C(id).tip = std::string(text); }
 
+const std::string& HeadlessWindow::HoverTip(int id) {
+  if (!ended_) events_.OnBackendCommand(id, TTN_NEEDTEXT);
+  return C(id).tip;
+}
+
 bool HeadlessWindow::SetTimer(UINT_PTR id, UINT elapseMs) {
   if (ended_) return false;
   timers_[id] = elapseMs;

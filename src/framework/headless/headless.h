@@ -77,6 +77,8 @@ class HeadlessWindow final : public Window {
   void Type(int id, std::string_view text);
   // Moves the focus; the control that loses it reports EN_KILLFOCUS when it is an edit.
   void SetFocus(int id);
+  // Rests the pointer on the control: it reports TTN_NEEDTEXT; returns the tip then shown.
+  const std::string& HoverTip(int id);
   // Chooses an item from a combo's list, or a line of a list box.
   void SelectItem(int id, int index);
   // One step of an up-down control (+1 up, -1 down), asking the parent first.

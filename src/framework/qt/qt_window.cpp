@@ -499,8 +499,16 @@ bool QtWindow::FilterEvent(QObject* watched, QEvent* event) {
   if (dying_) return false;
   const bool focusOut = event->type() == QEvent::FocusOut;
   const bool keyPress = event->type() == QEvent::KeyPress;
-  if (!focusOut && !keyPress) return false;
+  const bool tip = event->type() == QEvent::ToolTip || event->type() == QEvent::FocusIn;
+  if (!focusOut && !keyPress && !tip) return false;
   for (auto& [id, ctl] : ctls_) {
+    if (tip && ctl.tipWatched &&
+        (ctl.widget == watched || (ctl.combo && ctl.combo->lineEdit() == watched))) {
+      // Renewed before Qt shows the tip or a screen reader reads it.
+      if (Reporting()) events_.OnBackendCommand(id, TTN_NEEDTEXT);
+      return false;
+    }
+    if (tip) continue;
     if (focusOut && ctl.edit == watched) {
       // A popup (a menu, a drop-down list) borrows the focus and gives it back.
       if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason && Reporting()) {
@@ -738,12 +746,14 @@ void QtWindow::SetTip(int id, std::string_view text) {
   Ctl* c = Find(id);
   if (!c) return;
   const QString t = Q(text);
-  c->widget->setToolTip(t);
-  c->widget->setAccessibleDescription(t);
-  if (c->combo && c->combo->lineEdit()) {
-    c->combo->lineEdit()->setToolTip(t);
-    c->combo->lineEdit()->setAccessibleDescription(t);
+  QWidget* inner = c->combo ? c->combo->lineEdit() : nullptr;
+  for (QWidget* w : {c->widget, inner}) {
+    if (w == nullptr) continue;
+    w->setToolTip(t);
+    w->setAccessibleDescription(t);
+    if (!c->tipWatched) w->installEventFilter(dialog_.get());
   }
+  c->tipWatched = true;
 }
 
 void QtWindow::SpinSetRange(int id, int lower, int upper) {

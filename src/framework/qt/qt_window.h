@@ -107,6 +107,7 @@ class QtWindow final : public Window {
     LogView* list = nullptr;
     LogModel* model = nullptr;
     QListWidget* pick = nullptr;  // a list whose lines the user selects
+    bool tipWatched = false;      // reports TTN_NEEDTEXT
     UpDown* upDown = nullptr;
     QLineEdit* buddy = nullptr;  // up-down only
     int lower = 100, upper = 0, pos = 0;
