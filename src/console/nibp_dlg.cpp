@@ -32,13 +32,16 @@ CNibpDlg::CNibpDlg(fw::Backend& ui, CDialog* parent)
 }
 
 CNibpDlg::CNibpDlg(fw::Backend& ui, std::shared_ptr<serial::Platform> platform, CDialog* parent)
-    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent), m_comm(std::move(platform)),
+    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent),
+      m_comm(std::move(platform)),
       m_hIcon(fw::LoadIcon(IDR_MAINFRAME)) {
   MapHandlers();
 }
 
 // The reader thread must not outlive the window it notifies: close as "CLOSE" does.
-CNibpDlg::~CNibpDlg() { m_comm.ClosePort(); }
+CNibpDlg::~CNibpDlg() {
+  m_comm.ClosePort();
+}
 
 void CNibpDlg::MapHandlers() {
   MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
@@ -87,6 +90,8 @@ BOOL CNibpDlg::OnInitDialog() {
       sysMenu->AppendMenu(MF_SEPARATOR);
       sysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, aboutMenu);
     }
+    sysMenu->AppendMenu(MF_STRING, IDM_PRESSURE_CHART, "Pressure Chart");
+    sysMenu->AppendMenu(MF_STRING, IDM_RESULTS, "Results");
   }
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
@@ -109,6 +114,12 @@ void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
   if ((id & 0xFFF0) == IDM_ABOUTBOX) {
     CAboutDlg about(Ui(), this);
     about.DoModal();
+  } else if ((id & 0xFFF0) == IDM_PRESSURE_CHART) {
+    if (!m_chartView) m_chartView = Ui().CreatePressureChart(m_feed.Series(), GetWindow());
+    if (m_chartView) m_chartView->Show();
+  } else if ((id & 0xFFF0) == IDM_RESULTS) {
+    if (!m_resultsView) m_resultsView = Ui().CreateResults(m_feed.Results(), GetWindow());
+    if (m_resultsView) m_resultsView->Show();
   } else {
     CDialog::OnSysCommand(id, param);
   }
@@ -129,16 +140,21 @@ void CNibpDlg::OnPaint() {
   GetWindow()->DrawIcon(x, y, m_hIcon);
 }
 
-HCURSOR CNibpDlg::OnQueryDragIcon() { return m_hIcon; }
+HCURSOR CNibpDlg::OnQueryDragIcon() {
+  return m_hIcon;
+}
 
 // ---- commands ----
 
 void CNibpDlg::Log(CListBox& list, const std::string& line) {
+  if (&list == &m_listEvent) m_feed.OnEventLine(m_clock(), line);
   list.AddString(line);
   list.SetCurSel(list.GetCount() - 1);
 }
 
-void CNibpDlg::SetStatus(const std::string& text) { m_strStatus = text; }
+void CNibpDlg::SetStatus(const std::string& text) {
+  m_strStatus = text;
+}
 
 void CNibpDlg::SendAndLog(size_t n, const std::string& eventText) {
   // The frame is already in m_txBuf: builders run after UpdateData(TRUE) in the callers.
@@ -185,8 +201,9 @@ void CNibpDlg::OnGetBpData() {
 }
 
 void CNibpDlg::SendPneumatics(const std::string& eventText) {
-  SendAndLog(protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
-             eventText);
+  SendAndLog(
+      protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
+      eventText);
 }
 
 void CNibpDlg::OnPump() {
@@ -206,7 +223,9 @@ void CNibpDlg::OnDumpValve() {
 
 // ---- port ----
 
-void CNibpDlg::OnSelchangePort() { m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel()); }
+void CNibpDlg::OnSelchangePort() {
+  m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel());
+}
 
 void CNibpDlg::OnPortOpen() {
   if (m_nSelPort == 0) {

@@ -5,9 +5,9 @@
 #include "app/nibp_app.h"
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
-#include "support/console_fixture.h"
 #include "framework/icon.h"
 #include "res/resource.h"
+#include "support/console_fixture.h"
 
 namespace {
 
@@ -25,7 +25,8 @@ TEST_F(Console, StartsWithComOneSelectedAndTheDefaultsShown) {
   EXPECT_EQ(w->GetText(IDC_PRESSURE), "  0  mmHg");
   EXPECT_FALSE(w->IsEnabled(IDC_PRESSURE));
   EXPECT_EQ(w->GetText(IDC_PORT_STATUS), "");
-  for (int id : {IDC_PUMP, IDC_CONTROL_VALVE, IDC_DUMP_VALVE, IDC_AUTO_PRESSURE}) EXPECT_EQ(w->GetCheck(id), 0);
+  for (int id : {IDC_PUMP, IDC_CONTROL_VALVE, IDC_DUMP_VALVE, IDC_AUTO_PRESSURE})
+    EXPECT_EQ(w->GetCheck(id), 0);
   EXPECT_TRUE(w->Lines(IDC_LIST_RAW).empty());
   EXPECT_TRUE(w->Lines(IDC_LIST_EVENT).empty());
   EXPECT_FALSE(w->Visible(IDC_RX_HEX));
@@ -44,13 +45,29 @@ TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
 }
 
 TEST_F(Console, SystemMenuOffersTheAboutBoxAndIconsAreSet) {
-  ASSERT_EQ(w->SystemMenu().size(), 2u);
+  ASSERT_EQ(w->SystemMenu().size(), 4u);
   EXPECT_EQ(w->SystemMenu()[0].flags, MF_SEPARATOR);
   EXPECT_EQ(w->SystemMenu()[1].id, IDM_ABOUTBOX);
   EXPECT_EQ(w->SystemMenu()[1].text, "QUIRAB_NIBP 정보(&A)...");
+  EXPECT_EQ(w->SystemMenu()[2].id, IDM_PRESSURE_CHART);
+  EXPECT_EQ(w->SystemMenu()[2].text, "Pressure Chart");
+  EXPECT_EQ(w->SystemMenu()[3].id, IDM_RESULTS);
+  EXPECT_EQ(w->SystemMenu()[3].text, "Results");
   EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));
+}
+
+TEST_F(Console, ChartAndResultsOpenOnceOverTheConsolesStoresAndShowAgain) {
+  dlg.OnSysCommand(IDM_PRESSURE_CHART, 0);
+  dlg.OnSysCommand(IDM_RESULTS | 0x3, 0);
+  dlg.OnSysCommand(IDM_PRESSURE_CHART, 0);
+  EXPECT_EQ(ui.ViewEvents(),
+            (std::vector<std::string>{"Pressure Chart created", "Pressure Chart shown",
+                                      "Results created", "Results shown", "Pressure Chart shown"}));
+  EXPECT_EQ(ui.ChartSeries(), &dlg.m_feed.Series());
+  EXPECT_EQ(ui.ResultRows(), &dlg.m_feed.Results());
+  EXPECT_TRUE(ui.ModalRuns().empty());
 }
 
 TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {
@@ -101,7 +118,10 @@ TEST_F(Console, EnterOnAFocusedPushButtonClicksIt) {
 TEST_F(Console, MinimisedWindowDrawsTheIconCentredWithRounding) {
   const struct {
     int w, h, x, y;
-  } cases[] = {{160, 28, 64, -1}, {161, 29, 65, -1}, {32, 32, 0, 0}, {0, 0, -15, -15}};  // integer division truncates
+  } cases[] = {{160, 28, 64, -1},
+               {161, 29, 65, -1},
+               {32, 32, 0, 0},
+               {0, 0, -15, -15}};  // integer division truncates
   w->SetIconic(true);
   for (const auto& c : cases) {
     w->SetClientSize(c.w, c.h);
