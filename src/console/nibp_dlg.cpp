@@ -32,16 +32,13 @@ CNibpDlg::CNibpDlg(fw::Backend& ui, CDialog* parent)
 }
 
 CNibpDlg::CNibpDlg(fw::Backend& ui, std::shared_ptr<serial::Platform> platform, CDialog* parent)
-    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent),
-      m_comm(std::move(platform)),
+    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent), m_comm(std::move(platform)),
       m_hIcon(fw::LoadIcon(IDR_MAINFRAME)) {
   MapHandlers();
 }
 
 // The reader thread must not outlive the window it notifies: close as "CLOSE" does.
-CNibpDlg::~CNibpDlg() {
-  m_comm.ClosePort();
-}
+CNibpDlg::~CNibpDlg() { m_comm.ClosePort(); }
 
 void CNibpDlg::MapHandlers() {
   MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
@@ -140,9 +137,7 @@ void CNibpDlg::OnPaint() {
   GetWindow()->DrawIcon(x, y, m_hIcon);
 }
 
-HCURSOR CNibpDlg::OnQueryDragIcon() {
-  return m_hIcon;
-}
+HCURSOR CNibpDlg::OnQueryDragIcon() { return m_hIcon; }
 
 // ---- commands ----
 
@@ -152,9 +147,7 @@ void CNibpDlg::Log(CListBox& list, const std::string& line) {
   list.SetCurSel(list.GetCount() - 1);
 }
 
-void CNibpDlg::SetStatus(const std::string& text) {
-  m_strStatus = text;
-}
+void CNibpDlg::SetStatus(const std::string& text) { m_strStatus = text; }
 
 void CNibpDlg::SendAndLog(size_t n, const std::string& eventText) {
   // The frame is already in m_txBuf: builders run after UpdateData(TRUE) in the callers.
@@ -201,9 +194,8 @@ void CNibpDlg::OnGetBpData() {
 }
 
 void CNibpDlg::SendPneumatics(const std::string& eventText) {
-  SendAndLog(
-      protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
-      eventText);
+  SendAndLog(protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
+             eventText);
 }
 
 void CNibpDlg::OnPump() {
@@ -223,9 +215,7 @@ void CNibpDlg::OnDumpValve() {
 
 // ---- port ----
 
-void CNibpDlg::OnSelchangePort() {
-  m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel());
-}
+void CNibpDlg::OnSelchangePort() { m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel()); }
 
 void CNibpDlg::OnPortOpen() {
   if (m_nSelPort == 0) {

@@ -7,8 +7,8 @@
 
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
-#include "res/resource.h"
 #include "support/console_fixture.h"
+#include "res/resource.h"
 
 namespace {
 
@@ -97,10 +97,8 @@ TEST_F(Commands, TypedInflateIsTakenWhenTheEditLosesTheFocus) {
       {"  45 mmHg", "PC --> MODULE <3A><17><2D><00><82>", "-- Set Initial Inflate to 45 --"},
       {"-5", "PC --> MODULE <3A><17><FB><FF><B5>", "-- Set Initial Inflate to -5 --"},
       // Beyond the 32-bit range the number saturates instead of being undefined.
-      {"99999999999", "PC --> MODULE <3A><17><FF><FF><B1>",
-       "-- Set Initial Inflate to 2147483647 --"},
-      {"-99999999999", "PC --> MODULE <3A><17><00><00><AF>",
-       "-- Set Initial Inflate to -2147483648 --"},
+      {"99999999999", "PC --> MODULE <3A><17><FF><FF><B1>", "-- Set Initial Inflate to 2147483647 --"},
+      {"-99999999999", "PC --> MODULE <3A><17><00><00><AF>", "-- Set Initial Inflate to -2147483648 --"},
   };
   for (const auto& c : cases) {
     // Clicking the button takes the focus from the edit first.
@@ -118,7 +116,7 @@ TEST_F(Commands, UpDownStepsByOneAndWrapsWithUnsignedComparisons) {
     int direction;
     int inflate;  // as printed with %d
   } cases[] = {
-      {nullptr, +1, 161}, {nullptr, -1, 159}, {"30", -1, 300}, {"300", +1, 30},  {"10", +1, 11},
+      {nullptr, +1, 161}, {nullptr, -1, 159}, {"30", -1, 300}, {"300", +1, 30}, {"10", +1, 11},
       {"10", -1, 300},    {"-5", +1, 30},     {"-5", -1, -6},  {"299", +1, 300}, {"31", -1, 30},
   };
   for (const auto& c : cases) {
@@ -131,11 +129,9 @@ TEST_F(Commands, UpDownStepsByOneAndWrapsWithUnsignedComparisons) {
       w2->SetFocus(IDC_PORT_OPEN);
     }
     w2->Spin(IDC_INFLATE_SPIN, c.direction);
-    EXPECT_EQ(static_cast<int>(d.m_nInflate), c.inflate)
-        << (c.typed ? c.typed : "160") << " " << c.direction;
+    EXPECT_EQ(static_cast<int>(d.m_nInflate), c.inflate) << (c.typed ? c.typed : "160") << " " << c.direction;
     w2->Click(IDC_SET_PRESSURE);
-    EXPECT_EQ(w2->Lines(IDC_LIST_EVENT).back(),
-              "-- Set Initial Inflate to " + std::to_string(c.inflate) + " --");
+    EXPECT_EQ(w2->Lines(IDC_LIST_EVENT).back(), "-- Set Initial Inflate to " + std::to_string(c.inflate) + " --");
   }
 }
 

@@ -11,9 +11,9 @@
 
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
+#include "support/console_fixture.h"
 #include "res/resource.h"
 #include "serial/fake_platform.h"
-#include "support/console_fixture.h"
 
 namespace {
 
