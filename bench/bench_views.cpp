@@ -89,7 +89,7 @@ double CpuWhileFeeding(int perSecond, int64_t prefill, int seconds) {
   feed.start();
   // An event loop of its own: QTest::qWait would wake every 10 ms and count its own polling.
   QEventLoop loop;
-  QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+  QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
   loop.exec();
   const double cpu = CpuSeconds() - cpu0;
   const double wall = static_cast<double>(clock.elapsed()) / 1000.0;

@@ -23,17 +23,20 @@ void PressureSeries::AddPoint(int64_t ms, int mmHg) {
   const int64_t t = Stamp(ms);
   times_.push_back(static_cast<uint32_t>(t));
   values_.push_back(static_cast<uint16_t>(std::clamp(mmHg, 0, 0xFFFF)));
+  if (listener_) listener_();
 }
 
 void PressureSeries::AddMarker(int64_t ms, std::string label) {
   const int64_t t = Stamp(ms);
   markers_.push_back({origin_ + t, std::move(label)});
+  if (listener_) listener_();
 }
 
 void PressureSeries::DropLastMarker() {
   if (markers_.empty()) return;
   markers_.pop_back();
   ++version_;
+  if (listener_) listener_();
 }
 
 double PressureSeries::EndSeconds() const {

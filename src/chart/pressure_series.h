@@ -3,6 +3,7 @@
 // for a day of points; a view asks only for what one screen can show.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ class PressureSeries {
   void AddMarker(int64_t ms, std::string label);
   // Takes back the newest marker (a command that was never sent).
   void DropLastMarker();
+  // Called after every change, on the thread that makes it; one listener (the open view).
+  void SetListener(std::function<void()> listener) { listener_ = std::move(listener); }
 
   [[nodiscard]] size_t Count() const { return times_.size(); }
   [[nodiscard]] bool Empty() const { return times_.empty(); }
@@ -63,6 +66,7 @@ class PressureSeries {
   std::vector<uint16_t> values_;
   std::vector<Marker> markers_;
   uint64_t version_ = 0;
+  std::function<void()> listener_;
 };
 
 }  // namespace chart

@@ -62,11 +62,13 @@ std::string CellText(const BpRow& row, Column c) {
 void BpResults::Add(const BpRow& row) {
   rows_.push_back(row);
   ++version_;
+  if (listener_) listener_();
 }
 
 void BpResults::Clear() {
   rows_.clear();
   ++version_;
+  if (listener_) listener_();
 }
 
 Summary BpResults::Summarize(const std::vector<size_t>& indices) const {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ class BpResults {
  public:
   void Add(const BpRow& row);
   void Clear();
+  // Called after every change, on the thread that makes it; one listener (the open view).
+  void SetListener(std::function<void()> listener) { listener_ = std::move(listener); }
   [[nodiscard]] const std::vector<BpRow>& Rows() const { return rows_; }
   [[nodiscard]] uint64_t Version() const { return version_; }
 
@@ -46,6 +49,7 @@ class BpResults {
  private:
   std::vector<BpRow> rows_;
   uint64_t version_ = 0;
+  std::function<void()> listener_;
 };
 
 // "n=3   Systolic: mean 120.3, SD 1.2, min 119.0, max 122.0   Diastolic: ...", one decimal.

@@ -81,7 +81,7 @@ class PlotView final : public QChartView {
   double dragX_ = 0, dragFrom_ = 0;
 };
 
-PressureChartWindow::PressureChartWindow(const chart::PressureSeries& series) : series_(series) {
+PressureChartWindow::PressureChartWindow(chart::PressureSeries& series) : series_(series) {
   setWindowTitle(QStringLiteral("Pressure Chart"));
   setAccessibleName(QStringLiteral("Pressure Chart"));
 
@@ -143,10 +143,16 @@ PressureChartWindow::PressureChartWindow(const chart::PressureSeries& series) : 
   if (get("chart.w", w) && get("chart.h", h) && w > 100 && h > 100) resize(w, h);
   if (get("chart.x", x) && get("chart.y", y)) move(x, y);
   UpdateDescription();
+  series_.SetListener([this] { Schedule(); });
 }
 
 PressureChartWindow::~PressureChartWindow() {
+  series_.SetListener(nullptr);
   if (isVisible()) SaveGeometry();
+}
+
+void PressureChartWindow::Schedule() {
+  if (isVisible() && !isMinimized() && !frameTimer_.isActive()) frameTimer_.start(kFrameMs, this);
 }
 
 QWidget* PressureChartWindow::Plot() const {
@@ -156,17 +162,16 @@ QWidget* PressureChartWindow::Plot() const {
 void PressureChartWindow::SaveGeometry() const {
   const std::string path = settings::ConfigPath(kSettingsFile);
   settings::Values v = settings::Load(path);
-  const QRect g = geometry();
-  v["chart.x"] = std::to_string(g.x());
-  v["chart.y"] = std::to_string(g.y());
-  v["chart.w"] = std::to_string(g.width());
-  v["chart.h"] = std::to_string(g.height());
+  // The frame's place and the inside's size: what move() and resize() take back.
+  v["chart.x"] = std::to_string(pos().x());
+  v["chart.y"] = std::to_string(pos().y());
+  v["chart.w"] = std::to_string(width());
+  v["chart.h"] = std::to_string(height());
   (void)settings::Save(path, v);  // a lost place is no reason to bother the user
 }
 
 void PressureChartWindow::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
-  frameTimer_.start(kFrameMs, this);
   Refresh();
 }
 
@@ -182,7 +187,9 @@ void PressureChartWindow::changeEvent(QEvent* e) {
 }
 
 void PressureChartWindow::timerEvent(QTimerEvent* e) {
-  if (e->timerId() == frameTimer_.timerId()) Refresh();
+  if (e->timerId() != frameTimer_.timerId()) return;
+  frameTimer_.stop();
+  Refresh();
 }
 
 void PressureChartWindow::keyPressEvent(QKeyEvent* e) {

@@ -1,7 +1,8 @@
 #pragma once
 // "Pressure Chart": the cuff pressures of the session against time, with the commands and
 // results as labelled markers. It shows only the visible span, reduced to what the pixels
-// can show, and redraws only while shown and only when something visible changed.
+// can show, and redraws only while shown and only when something visible changed, at most
+// one frame a period after the change (no timer runs while nothing changes).
 
 #include <QBasicTimer>
 #include <QWidget>
@@ -20,7 +21,7 @@ class PlotView;
 
 class PressureChartWindow final : public QWidget {
  public:
-  explicit PressureChartWindow(const chart::PressureSeries& series);
+  explicit PressureChartWindow(chart::PressureSeries& series);
   ~PressureChartWindow() override;
 
   // Redraws now if something changed (the timer does it otherwise).
@@ -52,10 +53,12 @@ class PressureChartWindow final : public QWidget {
 
  private:
   void Draw();
+  // Asks for a frame within one period.
+  void Schedule();
   void SaveGeometry() const;
   void UpdateDescription();
 
-  const chart::PressureSeries& series_;
+  chart::PressureSeries& series_;
   PlotView* plot_ = nullptr;  // owned by this widget
   QLineSeries* line_ = nullptr;
   QValueAxis* axisX_ = nullptr;

@@ -7,18 +7,10 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
-#include <QTimerEvent>
 #include <QVBoxLayout>
 #include <vector>
 
 namespace views {
-
-namespace {
-
-// Results come a few a minute: ten looks a second are plenty, and cost nothing while hidden.
-constexpr int kPollMs = 100;
-
-}  // namespace
 
 int ResultsModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : shown_;
@@ -124,21 +116,19 @@ ResultsWindow::ResultsWindow(results::BpResults& rows) : rows_(rows) {
   layout->addLayout(buttons);
   resize(900, 400);
   Refresh();
+  // Results come a few a minute: each is shown at once, and a hidden table catches up on showing.
+  rows_.SetListener([this] {
+    if (isVisible()) Refresh();
+  });
+}
+
+ResultsWindow::~ResultsWindow() {
+  rows_.SetListener(nullptr);
 }
 
 void ResultsWindow::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
-  pollTimer_.start(kPollMs, this);
   Refresh();
-}
-
-void ResultsWindow::hideEvent(QHideEvent* e) {
-  QWidget::hideEvent(e);
-  pollTimer_.stop();
-}
-
-void ResultsWindow::timerEvent(QTimerEvent* e) {
-  if (e->timerId() == pollTimer_.timerId()) Refresh();
 }
 
 void ResultsWindow::Refresh() {

@@ -3,7 +3,6 @@
 // the selected rows (all when none is selected) beneath.
 
 #include <QAbstractTableModel>
-#include <QBasicTimer>
 #include <QWidget>
 
 #include "results/bp_results.h"
@@ -37,6 +36,9 @@ class ResultsModel final : public QAbstractTableModel {
 class ResultsWindow final : public QWidget {
  public:
   explicit ResultsWindow(results::BpResults& rows);
+  ~ResultsWindow() override;
+  ResultsWindow(const ResultsWindow&) = delete;
+  ResultsWindow& operator=(const ResultsWindow&) = delete;
 
   void Refresh();
   void SaveCsv();
@@ -48,8 +50,6 @@ class ResultsWindow final : public QWidget {
 
  protected:
   void showEvent(QShowEvent* e) override;
-  void hideEvent(QHideEvent* e) override;
-  void timerEvent(QTimerEvent* e) override;
 
  private:
   void UpdateSummary();
@@ -59,7 +59,6 @@ class ResultsWindow final : public QWidget {
   QSortFilterProxyModel* proxy_ = nullptr;
   QTableView* table_ = nullptr;
   QLabel* summary_ = nullptr;
-  QBasicTimer pollTimer_;
 };
 
 }  // namespace views

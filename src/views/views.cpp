@@ -24,7 +24,7 @@ class WidgetView final : public fw::View {
 
 }  // namespace
 
-std::unique_ptr<fw::View> MakePressureChartView(const chart::PressureSeries& series) {
+std::unique_ptr<fw::View> MakePressureChartView(chart::PressureSeries& series) {
   return std::make_unique<WidgetView>(std::make_unique<PressureChartWindow>(series));
 }
 

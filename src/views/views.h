@@ -7,7 +7,7 @@
 
 namespace views {
 
-[[nodiscard]] std::unique_ptr<fw::View> MakePressureChartView(const chart::PressureSeries& series);
+[[nodiscard]] std::unique_ptr<fw::View> MakePressureChartView(chart::PressureSeries& series);
 [[nodiscard]] std::unique_ptr<fw::View> MakeResultsView(results::BpResults& rows);
 
 }  // namespace views
