@@ -16,8 +16,11 @@
 
 inline constexpr UINT_PTR TIMER_PRESSURE_POLL = 0;
 inline constexpr UINT_PTR TIMER_REPLY_DISPATCH = 1;
+// Runs while the port is lost: each tick tries to open the same device again.
+inline constexpr UINT_PTR TIMER_REOPEN = 2;
 inline constexpr UINT kPressurePollMs = 250;
 inline constexpr UINT kReplyDispatchMs = 20;
+inline constexpr UINT kReopenMs = 500;
 
 class CNibpDlg : public CDialog {
  public:
@@ -27,7 +30,7 @@ class CNibpDlg : public CDialog {
   ~CNibpDlg() override;
 
   // State shared by the handlers, in the order the window declares it. The reply assembler's
-  // counters, ring, frame buffer, parked store and diagnostic texts live in m_rx.
+  // counters, ring, frame buffer and queue live in m_rx.
   protocol::ReplyReceiver m_rx;
   uint8_t m_nSelPort = 0;
   CComm m_comm;
@@ -45,7 +48,13 @@ class CNibpDlg : public CDialog {
   BOOL m_bDumpValve = 0;
   BOOL m_bAutoPressure = 0;
   std::string m_strPressure;
+  std::string m_strRxHex;  // shown copies of m_rx's diagnostic texts
+  std::string m_strRxCheck;
   HICON m_hIcon = nullptr;
+  // Whether the port is lost: the device went away while open, and it is being opened again.
+  bool m_bPortLost = false;
+  // The raw log also shows frames with a bad checksum and bytes dropped between frames.
+  BOOL m_bShowBadFrames = 0;
   // The wall-clock time given to each log line and status change; tests replace it.
   std::function<int64_t()> m_clock = records::NowMs;
   // Cuff pressures, markers and results read from the event log, for the two views below.
@@ -72,6 +81,7 @@ class CNibpDlg : public CDialog {
   void OnClearDisplay();
   void OnAutoPressureDisplay();
   LRESULT OnCommReceive(WPARAM wParam, LPARAM lParam);
+  LRESULT OnCommLost(WPARAM wParam, LPARAM lParam);
   void OnTimer(UINT_PTR id) override;
   void OnSysCommand(UINT id, LPARAM param) override;
   void OnPaint() override;
@@ -83,12 +93,20 @@ class CNibpDlg : public CDialog {
 
  private:
   void MapHandlers();
-  // The send-and-log sequence every command shares; `n` bytes of m_txBuf are sent.
+  // The send-and-log sequence every command shares; `n` bytes of m_txBuf are sent. A command that
+  // puts nothing on the line gets no raw line, and an event line saying why.
   void SendAndLog(size_t n, const std::string& eventText);
   void SendPneumatics(const std::string& eventText);
-  // Feeds the reply ring to the assembler; every good frame (re)starts the dispatch timer.
+  // Feeds the reply ring to the assembler; the first entry into an empty queue starts the
+  // dispatch timer.
   void AssembleReplies();
+  void StartDispatch();
   void OnReplyDispatchTick();
+  // A frame with a bad checksum, or bytes dropped between frames, as a received raw line.
+  void OnDiscarded(records::Tag tag, const std::string& rawLine);
+  // Closes the device and takes what the reader had handed over.
+  void ReleasePort();
+  void OnReopenTick();
   // Every log line passes here: it is stamped with m_clock, added and made current.
   void Log(CListBox& list, const std::string& line);
   // Every change of the status line passes here; the caller then shows it.
@@ -96,4 +114,5 @@ class CNibpDlg : public CDialog {
 
   // Filled by every dispatch tick; its strings keep their storage between ticks.
   protocol::TickOutput m_tick;
+  bool m_bDispatching = false;  // TIMER_REPLY_DISPATCH runs
 };

@@ -70,6 +70,8 @@ class Window {
   virtual void SetCheck(int id, int state) = 0;
   virtual void Enable(int id, bool enable) = 0;
   [[nodiscard]] virtual bool IsEnabled(int id) const = 0;
+  // Moves the focus to the control; an edit's whole text is then selected.
+  virtual void FocusControl(int id) = 0;
 
   // List box. Add returns the new line's index.
   virtual int ListAdd(int id, std::string_view line) = 0;

@@ -103,7 +103,7 @@ int LogModel::rowCount(const QModelIndex& parent) const {
 QVariant LogModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) return {};
   const std::string_view line = Line(index.row());
-  return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+  return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
 }
 
 Qt::ItemFlags LogModel::flags(const QModelIndex& index) const {

@@ -9,6 +9,7 @@
 
 #include "framework/qt/message_box.h"
 #include "framework/qt/qt_window.h"
+#include "framework/qt/signal_close.h"
 #include "views/views.h"
 
 namespace fw::qt {
@@ -71,6 +72,7 @@ QtBackend::QtBackend(int& argc, char** argv) : appName_(BaseName(argc, argv)) {
   // The program ends with its dialog, never because a window happened to close.
   QApplication::setQuitOnLastWindowClosed(false);
   caretBlink_ = std::make_unique<CaretBlinkTimeout>();
+  signalClose_ = std::make_unique<SignalClose>();
 }
 
 QtBackend::~QtBackend() = default;

@@ -51,6 +51,7 @@ class QtWindow final : public Window {
   void SetCheck(int id, int state) override;
   void Enable(int id, bool enable) override;
   [[nodiscard]] bool IsEnabled(int id) const override;
+  void FocusControl(int id) override;
   int ListAdd(int id, std::string_view line) override;
   [[nodiscard]] int ListCount(int id) const override;
   int ListSetCurSel(int id, int index) override;
