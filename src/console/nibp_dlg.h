@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "feed/event_feed.h"
 #include "framework/dialog.h"
 #include "ports/ports.h"
 #include "protocol/frames.h"
@@ -57,6 +58,10 @@ class CNibpDlg : public CDialog {
   BOOL m_bShowBadFrames = 0;
   // The wall-clock time given to each log line and status change; tests replace it.
   std::function<int64_t()> m_clock = records::NowMs;
+  // Cuff pressures, markers and results read from the event log, for the two views below.
+  feed::EventFeed m_feed;
+  std::unique_ptr<fw::View> m_chartView;  // made when first asked for, closed with the window
+  std::unique_ptr<fw::View> m_resultsView;
   // Where the Ports window finds this machine's serial devices; tests feed their own.
   std::function<std::unique_ptr<ports::DeviceSource>()> m_makeDeviceSource = ports::MakeUdevSource;
 

@@ -513,17 +513,21 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   QMenu* menu = c.w->SystemMenu();
   ASSERT_NE(menu, nullptr);
   const auto actions = menu->actions();
-  ASSERT_EQ(actions.size(), 3);
-  EXPECT_EQ(actions[0]->text(), "Ports...");
-  EXPECT_EQ(actions[0]->data().toUInt(), IDM_PORTS);
-  EXPECT_TRUE(actions[1]->isSeparator());
-  EXPECT_EQ(actions[2]->text(), "QUIRAB_NIBP 정보(&A)...");
-  EXPECT_EQ(actions[2]->data().toUInt(), IDM_ABOUTBOX);
+  ASSERT_EQ(actions.size(), 5);
+  EXPECT_TRUE(actions[0]->isSeparator());
+  EXPECT_EQ(actions[1]->text(), "QUIRAB_NIBP 정보(&A)...");
+  EXPECT_EQ(actions[1]->data().toUInt(), IDM_ABOUTBOX);
+  EXPECT_EQ(actions[2]->text(), "Pressure Chart");
+  EXPECT_EQ(actions[2]->data().toUInt(), IDM_PRESSURE_CHART);
+  EXPECT_EQ(actions[3]->text(), "Results");
+  EXPECT_EQ(actions[3]->data().toUInt(), IDM_RESULTS);
+  EXPECT_EQ(actions[4]->text(), "Ports...");
+  EXPECT_EQ(actions[4]->data().toUInt(), IDM_PORTS);
 
   // Right button on the background: choose the item, then close the box with Enter.
   QString aboutTitle;
   QString aboutText;
-  c.FromBackgroundMenu(-1, [&](QWidget* about) {
+  c.FromBackgroundMenu(1, [&](QWidget* about) {
     aboutTitle = about->windowTitle();
     if (auto* label = about->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
       aboutText = label->text();
@@ -568,7 +572,7 @@ TEST_F(ConsoleWindow, ThePortsItemOpensThePortsWindowWhoseButtonsMapAndUnmap) {
   std::vector<std::string> table, devices, unplugged;
   QString title;
   bool linked = false, unlinked = false;
-  c.FromBackgroundMenu(0, [&](QWidget* p) {
+  c.FromBackgroundMenu(-1, [&](QWidget* p) {
     title = p->windowTitle();
     QListWidget *portList = nullptr, *devList = nullptr;
     for (auto* l : p->findChildren<QListWidget*>()) {
