@@ -206,6 +206,7 @@ std::string DeviceOf(const fs::path& dir, uint8_t port, bool* mapped) {
   const fs::path link = dir.empty() ? dir : dir / PortName(port);
   const bool isMapped = !dir.empty() && fs::exists(fs::symlink_status(link, ec));
   if (mapped) *mapped = isMapped;
+  if (!isMapped && port > 200) return dir.empty() ? std::string() : (dir / "TELNET").string();
   if (!isMapped) return "/dev/ttyS" + std::to_string(port - 1);
   if (!fs::is_symlink(fs::symlink_status(link, ec))) return link.string();
   const fs::path target = fs::read_symlink(link, ec);

@@ -310,13 +310,14 @@ std::string CComm::DeviceName(uint8_t port) {
 }
 
 // A link under the ports folder wins, dangling or not: a mapped adapter that is unplugged must
-// fail to open rather than fall through to another port. Unmapped COMn is /dev/ttyS(n-1).
+// fail to open rather than fall through to another port. Unmapped COMn is /dev/ttyS(n-1), and
+// above COM200 the one TELNET link.
 std::string CComm::DevicePath(uint8_t port) {
   const std::filesystem::path dir = serial::PortsDir();
-  const std::filesystem::path link = dir.empty() ? dir : dir / DeviceName(port);
+  if (dir.empty()) return {};  // no ports folder: nothing opens
+  const std::filesystem::path link = dir / ("COM" + std::to_string(port));
   std::error_code ec;
-  const bool mapped =
-      !dir.empty() && std::filesystem::exists(std::filesystem::symlink_status(link, ec));
-  if (!mapped && port >= 1 && port <= kLastComPort) return "/dev/ttyS" + std::to_string(port - 1);
-  return link.string();  // empty without a ports folder: nothing opens
+  if (std::filesystem::exists(std::filesystem::symlink_status(link, ec))) return link.string();
+  if (port >= 1 && port <= kLastComPort) return "/dev/ttyS" + std::to_string(port - 1);
+  return (dir / DeviceName(port)).string();
 }
