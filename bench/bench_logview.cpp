@@ -43,7 +43,7 @@ std::pair<qint64, qint64> Fill(fw::Window& w, int id, const std::string& line, i
   t.start();
   for (int i = 0; i < count; ++i) {
     if (i == count - kWindow) start = t.nsecsElapsed();
-    w.ListAdd(id, line);
+    w.ListAdd(id, line, records::NowMs());
     w.ListSetCurSel(id, w.ListCount(id) - 1);
     if ((i + 1) % kPass == 0) QCoreApplication::processEvents();
     if (i + 1 == kWindow) first = t.nsecsElapsed();
@@ -58,7 +58,7 @@ double PassPerLine(fw::Window& w, int id, const std::string& line) {
   QElapsedTimer t;
   t.start();
   for (int i = 0; i < kCount; ++i) {
-    w.ListAdd(id, line);
+    w.ListAdd(id, line, records::NowMs());
     w.ListSetCurSel(id, w.ListCount(id) - 1);
     QCoreApplication::processEvents();
   }

@@ -4,18 +4,22 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "framework/dialog.h"
 #include "protocol/frames.h"
 #include "protocol/reply.h"
 #include "records/record_format.h"
+#include "records/session.h"
 #include "serial/comm.h"
 
 inline constexpr UINT_PTR TIMER_PRESSURE_POLL = 0;
 inline constexpr UINT_PTR TIMER_REPLY_DISPATCH = 1;
 inline constexpr UINT kPressurePollMs = 250;
 inline constexpr UINT kReplyDispatchMs = 20;
+// From the session writer: recording stopped on an error.
+inline constexpr UINT WM_RECORDING_STOPPED = WM_USER + 2;
 
 class CNibpDlg : public CDialog {
  public:
@@ -46,6 +50,13 @@ class CNibpDlg : public CDialog {
   HICON m_hIcon = nullptr;
   // The wall-clock time given to each log line and status change; tests replace it.
   std::function<int64_t()> m_clock = records::NowMs;
+  // Frames with a bad checksum and dropped bytes in the raw log; recorded in the session always.
+  BOOL m_bShowBadFrames = 0;
+  // The session file, on unless the user turned it off at an earlier start.
+  BOOL m_bRecordSession = 1;
+  // Where sessions and settings go; tests point them elsewhere before Create.
+  std::string m_sessionsFolder = records::SessionsFolder();
+  std::string m_configFolder = records::ConfigFolder();
 
   // Handlers, public so that tests may call them as the window would.
   void OnSelchangePort();
@@ -66,6 +77,16 @@ class CNibpDlg : public CDialog {
   void OnClearDisplay();
   void OnAutoPressureDisplay();
   LRESULT OnCommReceive(WPARAM wParam, LPARAM lParam);
+  // A frame with a bad checksum (kBad) or bytes dropped between frames (kDropped), in arrival
+  // order, as the raw-log line received.
+  void OnDiscarded(records::Tag tag, const std::string& rawLine);
+  void OnShowBadFrames();
+  void OnSaveRawLog();
+  void OnSaveEventLog();
+  void OnRecordSession();
+  void OnOpenSessionsFolder();
+  LRESULT OnRecordingStopped(WPARAM wParam, LPARAM lParam);
+  [[nodiscard]] const records::SessionRecorder* Session() const { return m_session.get(); }
   void OnTimer(UINT_PTR id) override;
   void OnSysCommand(UINT id, LPARAM param) override;
   void OnPaint() override;
@@ -74,6 +95,10 @@ class CNibpDlg : public CDialog {
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
+  // Enter and Esc never end the console; the close box does.
+  void OnOK() override;
+  void OnCancel() override;
+  void OnClose() override;
 
  private:
   void MapHandlers();
@@ -87,7 +112,12 @@ class CNibpDlg : public CDialog {
   void Log(CListBox& list, const std::string& line);
   // Every change of the status line passes here; the caller then shows it.
   void SetStatus(const std::string& text);
+  void Record(int64_t ms, records::Tag tag, const std::string& text);
+  void StartRecording();
+  void SaveLog(CListBox& list, const char* stem);
 
   // Filled by every dispatch tick; its strings keep their storage between ticks.
   protocol::TickOutput m_tick;
+  std::unique_ptr<records::SessionRecorder> m_session;
+  bool m_sessionFailureShown = false;
 };

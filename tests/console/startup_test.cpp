@@ -43,11 +43,18 @@ TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
   EXPECT_EQ(w->Items(IDC_PORT_COMBO), expected);
 }
 
-TEST_F(Console, SystemMenuOffersTheAboutBoxAndIconsAreSet) {
-  ASSERT_EQ(w->SystemMenu().size(), 2u);
-  EXPECT_EQ(w->SystemMenu()[0].flags, MF_SEPARATOR);
-  EXPECT_EQ(w->SystemMenu()[1].id, IDM_ABOUTBOX);
-  EXPECT_EQ(w->SystemMenu()[1].text, "QUIRAB_NIBP 정보(&A)...");
+TEST_F(Console, SystemMenuOffersTheAboutBoxAndTheSessionItemsAndIconsAreSet) {
+  const auto& menu = w->SystemMenu();
+  ASSERT_EQ(menu.size(), 5u);
+  EXPECT_EQ(menu[0].flags, MF_SEPARATOR);
+  EXPECT_EQ(menu[1].id, IDM_ABOUTBOX);
+  EXPECT_EQ(menu[1].text, "QUIRAB_NIBP 정보(&A)...");
+  EXPECT_EQ(menu[2].flags, MF_SEPARATOR);
+  EXPECT_EQ(menu[3].id, IDM_RECORD_SESSION);
+  EXPECT_EQ(menu[3].text, "Record Session");
+  EXPECT_TRUE(menu[3].checkable && menu[3].checked);
+  EXPECT_EQ(menu[4].id, IDM_OPEN_SESSIONS);
+  EXPECT_EQ(menu[4].text, "Open Sessions Folder");
   EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));
@@ -74,20 +81,23 @@ TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {
   EXPECT_FALSE(w->Ended());
 }
 
-TEST_F(Console, EnterOutsideAPushButtonEndsWithOkEscWithCancel) {
+TEST_F(Console, EnterAndEscNeverEndTheConsoleAndTheCloseBoxDoes) {
+  // Enter in the edit takes its text first, as leaving it would, then sets the pressure.
   w->Type(IDC_INFLATE, "77");
   w->PressEnter();
+  EXPECT_EQ(dlg.m_nInflate, 77u);
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT), std::vector<std::string>{"-- Set Initial Inflate to 77 --"});
+  EXPECT_EQ(w->Lines(IDC_LIST_RAW), std::vector<std::string>{"PC --> MODULE <3A><17><4D><00><62>"});
+  for (const int focus : {IDC_PORT_COMBO, IDC_PUMP, IDC_LIST_EVENT}) {
+    w->SetFocus(focus);
+    w->PressEnter();
+  }
+  w->PressEscape();
+  EXPECT_FALSE(w->Ended());
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT).size(), 1u);
+  w->CloseBox();
   EXPECT_TRUE(w->Ended());
-  EXPECT_EQ(w->EndCode(), IDOK);
-  EXPECT_EQ(dlg.m_strInflate, "77");  // the final exchange took the edit's text
-
-  HeadlessBackend ui2;
-  CNibpDlg dlg2{ui2};
-  ASSERT_TRUE(dlg2.Create());
-  auto* w2 = ui2.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
-  w2->PressEscape();
-  EXPECT_TRUE(w2->Ended());
-  EXPECT_EQ(w2->EndCode(), IDCANCEL);
+  EXPECT_EQ(w->EndCode(), IDCANCEL);
 }
 
 TEST_F(Console, EnterOnAFocusedPushButtonClicksIt) {

@@ -1,5 +1,7 @@
 #include "framework/qt/qt_backend.h"
 
+#include <QDesktopServices>
+#include <QUrl>
 #include <QApplication>
 #include <QEvent>
 #include <QStyleFactory>
@@ -77,6 +79,10 @@ QtBackend::~QtBackend() = default;
 std::unique_ptr<Window> QtBackend::CreateWindow(const res::DialogTemplate& tmpl,
                                                 WindowEvents& events, Window* parent) {
   return std::make_unique<QtWindow>(tmpl, events, dynamic_cast<QtWindow*>(parent));
+}
+
+bool QtBackend::OpenFolder(const std::string& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 int QtBackend::MessageBox(std::string_view text, std::string_view title, UINT type) {
