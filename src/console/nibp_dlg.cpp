@@ -3,11 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "records/file_io.h"
-
 #include "console/about_dlg.h"
 #include "console/inflate_text.h"
 #include "framework/icon.h"
+#include "records/file_io.h"
 #include "res/resource.h"
 
 namespace {
@@ -35,13 +34,16 @@ CNibpDlg::CNibpDlg(fw::Backend& ui, CDialog* parent)
 }
 
 CNibpDlg::CNibpDlg(fw::Backend& ui, std::shared_ptr<serial::Platform> platform, CDialog* parent)
-    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent), m_comm(std::move(platform)),
+    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent),
+      m_comm(std::move(platform)),
       m_hIcon(fw::LoadIcon(IDR_MAINFRAME)) {
   MapHandlers();
 }
 
 // The reader thread must not outlive the window it notifies: close as "CLOSE" does.
-CNibpDlg::~CNibpDlg() { m_comm.ClosePort(); }
+CNibpDlg::~CNibpDlg() {
+  m_comm.ClosePort();
+}
 
 void CNibpDlg::MapHandlers() {
   MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
@@ -153,7 +155,9 @@ void CNibpDlg::OnPaint() {
   GetWindow()->DrawIcon(x, y, m_hIcon);
 }
 
-HCURSOR CNibpDlg::OnQueryDragIcon() { return m_hIcon; }
+HCURSOR CNibpDlg::OnQueryDragIcon() {
+  return m_hIcon;
+}
 
 // ---- commands ----
 
@@ -214,8 +218,9 @@ void CNibpDlg::OnGetBpData() {
 }
 
 void CNibpDlg::SendPneumatics(const std::string& eventText) {
-  SendAndLog(protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
-             eventText);
+  SendAndLog(
+      protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
+      eventText);
 }
 
 void CNibpDlg::OnPump() {
@@ -235,7 +240,9 @@ void CNibpDlg::OnDumpValve() {
 
 // ---- port ----
 
-void CNibpDlg::OnSelchangePort() { m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel()); }
+void CNibpDlg::OnSelchangePort() {
+  m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel());
+}
 
 void CNibpDlg::OnPortOpen() {
   if (m_nSelPort == 0) {
@@ -361,7 +368,9 @@ void CNibpDlg::OnOK() {
 
 void CNibpDlg::OnCancel() {}
 
-void CNibpDlg::OnClose() { EndDialog(IDCANCEL); }
+void CNibpDlg::OnClose() {
+  EndDialog(IDCANCEL);
+}
 
 void CNibpDlg::Record(int64_t ms, records::Tag tag, const std::string& text) {
   if (m_session) m_session->Add(ms, tag, text);
@@ -390,9 +399,13 @@ void CNibpDlg::SaveLog(CListBox& list, const char* stem) {
   if (!error.empty()) AfxMessageBox("Could not save " + path + ":\n" + error);
 }
 
-void CNibpDlg::OnSaveRawLog() { SaveLog(m_listRaw, "raw"); }
+void CNibpDlg::OnSaveRawLog() {
+  SaveLog(m_listRaw, "raw");
+}
 
-void CNibpDlg::OnSaveEventLog() { SaveLog(m_listEvent, "event"); }
+void CNibpDlg::OnSaveEventLog() {
+  SaveLog(m_listEvent, "event");
+}
 
 void CNibpDlg::StartRecording() {
   records::SessionRecorder::Options options;

@@ -181,8 +181,8 @@ std::optional<Record> ParseRecord(std::string_view line) {
   const int h = Digits(line, 11, 2), mi = Digits(line, 14, 2), sec = Digits(line, 17, 2);
   const int ms = Digits(line, 20, 3), oh = Digits(line, 24, 2), om = Digits(line, 27, 2);
   if (y < 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || mi < 0 || sec < 0 || ms < 0 ||
-      oh < 0 || om < 0 || line[4] != '-' || line[7] != '-' || line[10] != 'T' ||
-      line[13] != ':' || line[16] != ':' || line[19] != '.' || line[26] != ':' ||
+      oh < 0 || om < 0 || line[4] != '-' || line[7] != '-' || line[10] != 'T' || line[13] != ':' ||
+      line[16] != ':' || line[19] != '.' || line[26] != ':' ||
       (line[23] != '+' && line[23] != '-')) {
     return {};
   }
@@ -190,7 +190,8 @@ std::optional<Record> ParseRecord(std::string_view line) {
   if (tag != 'R' && tag != 'E' && tag != 'S' && tag != 'B' && tag != 'N') return {};
   const int64_t offset = (oh * 3600 + om * 60) * (line[23] == '-' ? -1 : 1);
   const int64_t secs = DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + sec - offset;
-  return Record{secs * 1000 + ms, static_cast<Tag>(tag), RecordTextToLatin1(line.substr(kTime + 3))};
+  return Record{secs * 1000 + ms, static_cast<Tag>(tag),
+                RecordTextToLatin1(line.substr(kTime + 3))};
 }
 
 std::string ShownLine(int64_t ms, std::string_view text, bool showTimes) {

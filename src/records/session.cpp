@@ -22,9 +22,13 @@ std::string Base(const char* variable, const char* fallback) {
 
 }  // namespace
 
-std::string SessionsFolder() { return Base("XDG_STATE_HOME", "/.local/state") + "/quirab_nibp/sessions"; }
+std::string SessionsFolder() {
+  return Base("XDG_STATE_HOME", "/.local/state") + "/quirab_nibp/sessions";
+}
 
-std::string ConfigFolder() { return Base("XDG_CONFIG_HOME", "/.config") + "/quirab_nibp"; }
+std::string ConfigFolder() {
+  return Base("XDG_CONFIG_HOME", "/.config") + "/quirab_nibp";
+}
 
 std::string MakeFolders(const std::string& path) {
   std::error_code ec;
@@ -41,7 +45,8 @@ int RemoveOldSessions(const std::string& folder, int64_t nowMs, int64_t keepMs) 
     if (p.extension() != ".session") continue;
     struct stat st {};
     if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    const int64_t written = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1'000'000;
+    const int64_t written =
+        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1'000'000;
     if (nowMs - written > keepMs && ::unlink(p.c_str()) == 0) ++removed;
   }
   return removed;

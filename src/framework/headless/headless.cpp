@@ -84,15 +84,25 @@ void HeadlessWindow::SetText(int id, std::string_view text) {
   }
 }
 
-std::string HeadlessWindow::GetText(int id) const { return C(id).text; }
+std::string HeadlessWindow::GetText(int id) const {
+  return C(id).text;
+}
 
-int HeadlessWindow::GetCheck(int id) const { return C(id).check; }
+int HeadlessWindow::GetCheck(int id) const {
+  return C(id).check;
+}
 
-void HeadlessWindow::SetCheck(int id, int state) { C(id).check = state; }
+void HeadlessWindow::SetCheck(int id, int state) {
+  C(id).check = state;
+}
 
-void HeadlessWindow::Enable(int id, bool enable) { C(id).enabled = enable; }
+void HeadlessWindow::Enable(int id, bool enable) {
+  C(id).enabled = enable;
+}
 
-bool HeadlessWindow::IsEnabled(int id) const { return C(id).enabled; }
+bool HeadlessWindow::IsEnabled(int id) const {
+  return C(id).enabled;
+}
 
 int HeadlessWindow::ListAdd(int id, std::string_view line, int64_t timeMs) {
   auto& c = C(id);
@@ -101,7 +111,9 @@ int HeadlessWindow::ListAdd(int id, std::string_view line, int64_t timeMs) {
   return static_cast<int>(c.lines.size()) - 1;
 }
 
-int HeadlessWindow::ListCount(int id) const { return static_cast<int>(C(id).lines.size()); }
+int HeadlessWindow::ListCount(int id) const {
+  return static_cast<int>(C(id).lines.size());
+}
 
 std::string HeadlessWindow::ListText(int id, int index) const {
   const auto& c = C(id);
@@ -129,8 +141,8 @@ void HeadlessWindow::ListReset(int id) {
 }
 
 void HeadlessWindow::ListAppendMenu(int id, UINT flags, UINT itemId, std::string_view text) {
-  C(id).menu.push_back({flags, itemId, std::string(text), (flags & MF_CHECKED) != 0,
-                        (flags & MF_CHECKED) != 0});
+  C(id).menu.push_back(
+      {flags, itemId, std::string(text), (flags & MF_CHECKED) != 0, (flags & MF_CHECKED) != 0});
 }
 
 std::string HeadlessWindow::Shown(int id, int index) const {
@@ -191,7 +203,9 @@ int HeadlessWindow::ComboSetCurSel(int id, int index) {
   return index;
 }
 
-int HeadlessWindow::ComboGetCurSel(int id) const { return C(id).curSel; }
+int HeadlessWindow::ComboGetCurSel(int id) const {
+  return C(id).curSel;
+}
 
 void HeadlessWindow::SpinSetRange(int id, int lower, int upper) {
   auto& c = C(id);
@@ -216,11 +230,13 @@ int HeadlessWindow::MessageBox(std::string_view text, std::string_view title, UI
   return backend_.MessageBox(text, title, type);
 }
 
-bool HeadlessWindow::HasSystemMenu() const { return (tmpl_.style & res::kSysMenu) != 0; }
+bool HeadlessWindow::HasSystemMenu() const {
+  return (tmpl_.style & res::kSysMenu) != 0;
+}
 
 void HeadlessWindow::AppendSystemMenu(UINT flags, UINT id, std::string_view text) {
-  sysMenu_.push_back({flags, id, std::string(text), (flags & MF_CHECKED) != 0,
-                      (flags & MF_CHECKED) != 0});
+  sysMenu_.push_back(
+      {flags, id, std::string(text), (flags & MF_CHECKED) != 0, (flags & MF_CHECKED) != 0});
 }
 
 void HeadlessWindow::CheckMenuItem(UINT itemId, bool checked) {
@@ -241,11 +257,17 @@ std::string HeadlessWindow::SaveFileName(std::string_view title, std::string_vie
   return backend_.onSaveFileName ? backend_.onSaveFileName(title, defaultPath) : std::string();
 }
 
-void HeadlessWindow::SetIcon(HICON icon, bool big) { (big ? bigIcon_ : smallIcon_) = icon; }
+void HeadlessWindow::SetIcon(HICON icon, bool big) {
+  (big ? bigIcon_ : smallIcon_) = icon;
+}
 
-CRect HeadlessWindow::GetClientRect() const { return CRect{0, 0, clientW_, clientH_}; }
+CRect HeadlessWindow::GetClientRect() const {
+  return CRect{0, 0, clientW_, clientH_};
+}
 
-void HeadlessWindow::DrawIcon(int x, int y, HICON icon) { drawn_.push_back({x, y, icon}); }
+void HeadlessWindow::DrawIcon(int x, int y, HICON icon) {
+  drawn_.push_back({x, y, icon});
+}
 
 void HeadlessWindow::WakeForPosted() {
   {
@@ -350,9 +372,13 @@ void HeadlessWindow::PressEnter() {
   events_.OnBackendOk();
 }
 
-void HeadlessWindow::PressEscape() { events_.OnBackendCancel(); }
+void HeadlessWindow::PressEscape() {
+  events_.OnBackendCancel();
+}
 
-void HeadlessWindow::CloseBox() { events_.OnBackendClose(); }
+void HeadlessWindow::CloseBox() {
+  events_.OnBackendClose();
+}
 
 bool HeadlessWindow::FireTimer(UINT_PTR id) {
   if (!TimerRunning(id)) return false;
@@ -360,9 +386,13 @@ bool HeadlessWindow::FireTimer(UINT_PTR id) {
   return true;
 }
 
-void HeadlessWindow::SysCommand(UINT id, LPARAM param) { events_.OnBackendSysCommand(id, param); }
+void HeadlessWindow::SysCommand(UINT id, LPARAM param) {
+  events_.OnBackendSysCommand(id, param);
+}
 
-void HeadlessWindow::Paint() { events_.OnBackendPaint(); }
+void HeadlessWindow::Paint() {
+  events_.OnBackendPaint();
+}
 
 bool HeadlessWindow::PumpPosted(std::chrono::milliseconds timeout) {
   {
@@ -374,7 +404,8 @@ bool HeadlessWindow::PumpPosted(std::chrono::milliseconds timeout) {
   return true;
 }
 
-bool HeadlessWindow::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+bool HeadlessWindow::RunUntil(const std::function<bool()>& done,
+                              std::chrono::milliseconds timeout) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
   for (;;) {
@@ -407,16 +438,26 @@ void HeadlessWindow::RunFor(std::chrono::milliseconds duration) {
   RunUntil([] { return false; }, duration);
 }
 
-bool HeadlessWindow::Visible(int id) const { return C(id).visible; }
-const std::vector<std::string>& HeadlessWindow::Lines(int id) const { return C(id).lines; }
-int HeadlessWindow::CurSel(int id) const { return C(id).curSel; }
-const std::vector<std::string>& HeadlessWindow::Items(int id) const { return C(id).lines; }
-std::pair<int, int> HeadlessWindow::SpinRange(int id) const { return {C(id).lower, C(id).upper}; }
+bool HeadlessWindow::Visible(int id) const {
+  return C(id).visible;
+}
+const std::vector<std::string>& HeadlessWindow::Lines(int id) const {
+  return C(id).lines;
+}
+int HeadlessWindow::CurSel(int id) const {
+  return C(id).curSel;
+}
+const std::vector<std::string>& HeadlessWindow::Items(int id) const {
+  return C(id).lines;
+}
+std::pair<int, int> HeadlessWindow::SpinRange(int id) const {
+  return {C(id).lower, C(id).upper};
+}
 
 // ---- backend ----
 
-std::unique_ptr<Window> HeadlessBackend::CreateWindow(const res::DialogTemplate& tmpl, WindowEvents& events,
-                                                      Window* /*parent*/) {
+std::unique_ptr<Window> HeadlessBackend::CreateWindow(const res::DialogTemplate& tmpl,
+                                                      WindowEvents& events, Window* /*parent*/) {
   return std::make_unique<HeadlessWindow>(*this, tmpl, events);
 }
 

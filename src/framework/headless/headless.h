@@ -149,9 +149,9 @@ class HeadlessWindow final : public Window {
     std::vector<std::string> lines;  // list box lines or combo items
     int curSel = -1;
     int lower = 100, upper = 0, pos = 0;  // up-down
-    std::vector<int64_t> times;             // list box
-    std::vector<SysMenuItem> menu;          // list box
-    int selFrom = -1, selTo = -1;           // list box
+    std::vector<int64_t> times;           // list box
+    std::vector<SysMenuItem> menu;        // list box
+    int selFrom = -1, selTo = -1;         // list box
     bool showTimes = false;
     bool following = true;
   };

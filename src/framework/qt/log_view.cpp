@@ -124,7 +124,8 @@ int LogModel::rowCount(const QModelIndex& parent) const {
 
 QVariant LogModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
-  if (role == Qt::ToolTipRole) return QString::fromStdString(records::DateTimeLocal(Time(index.row())));
+  if (role == Qt::ToolTipRole)
+    return QString::fromStdString(records::DateTimeLocal(Time(index.row())));
   // What a screen reader reads is what the line shows.
   if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
   if (!showTimes_) {
@@ -445,8 +446,8 @@ QRegion LogView::visualRegionForSelection(const QItemSelection& selection) const
     const int top = std::max(r.top(), first);
     const int bottom = std::min(r.bottom(), last);
     if (top > bottom) continue;
-    region += QRect(0, (top - first) * rowHeight_, viewport()->width(),
-                    (bottom - top + 1) * rowHeight_);
+    region +=
+        QRect(0, (top - first) * rowHeight_, viewport()->width(), (bottom - top + 1) * rowHeight_);
   }
   return region;
 }

@@ -1,12 +1,12 @@
 #include "framework/qt/qt_backend.h"
 
-#include <QDesktopServices>
-#include <QUrl>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QEvent>
 #include <QStyleFactory>
 #include <QStyleHints>
 #include <QTimer>
+#include <QUrl>
 #include <filesystem>
 
 #include "framework/qt/message_box.h"

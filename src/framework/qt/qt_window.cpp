@@ -1,6 +1,7 @@
 #include "framework/qt/qt_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -11,7 +12,6 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QApplication>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImage>
@@ -359,7 +359,8 @@ QWidget* QtWindow::MakeControl(const res::Control& c, Ctl& ctl, Ctl* previous) {
       menu->setFont(font_);
       QAction* times = menu->addAction(QStringLiteral("Show Times"));
       times->setCheckable(true);
-      QObject::connect(times, &QAction::toggled, view, [model](bool on) { model->SetShowTimes(on); });
+      QObject::connect(times, &QAction::toggled, view,
+                       [model](bool on) { model->SetShowTimes(on); });
       menu->addSeparator();
       QAction* all = menu->addAction(QStringLiteral("Select All"));
       all->setShortcut(QKeySequence::SelectAll);
