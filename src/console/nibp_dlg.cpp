@@ -34,16 +34,13 @@ CNibpDlg::CNibpDlg(fw::Backend& ui, CDialog* parent)
 }
 
 CNibpDlg::CNibpDlg(fw::Backend& ui, std::shared_ptr<serial::Platform> platform, CDialog* parent)
-    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent),
-      m_comm(std::move(platform)),
+    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent), m_comm(std::move(platform)),
       m_hIcon(fw::LoadIcon(IDR_MAINFRAME)) {
   MapHandlers();
 }
 
 // The reader thread must not outlive the window it notifies: close as "CLOSE" does.
-CNibpDlg::~CNibpDlg() {
-  m_comm.ClosePort();
-}
+CNibpDlg::~CNibpDlg() { m_comm.ClosePort(); }
 
 void CNibpDlg::MapHandlers() {
   MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
@@ -155,9 +152,7 @@ void CNibpDlg::OnPaint() {
   GetWindow()->DrawIcon(x, y, m_hIcon);
 }
 
-HCURSOR CNibpDlg::OnQueryDragIcon() {
-  return m_hIcon;
-}
+HCURSOR CNibpDlg::OnQueryDragIcon() { return m_hIcon; }
 
 // ---- commands ----
 
@@ -218,9 +213,8 @@ void CNibpDlg::OnGetBpData() {
 }
 
 void CNibpDlg::SendPneumatics(const std::string& eventText) {
-  SendAndLog(
-      protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
-      eventText);
+  SendAndLog(protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
+             eventText);
 }
 
 void CNibpDlg::OnPump() {
@@ -240,9 +234,7 @@ void CNibpDlg::OnDumpValve() {
 
 // ---- port ----
 
-void CNibpDlg::OnSelchangePort() {
-  m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel());
-}
+void CNibpDlg::OnSelchangePort() { m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel()); }
 
 void CNibpDlg::OnPortOpen() {
   if (m_nSelPort == 0) {

@@ -18,24 +18,18 @@ BOOL CWnd::EnableWindow(BOOL enable) {
   return wasDisabled;
 }
 
-BOOL CWnd::IsWindowEnabled() const {
-  return window_ != nullptr && window_->IsEnabled(id_);
-}
+BOOL CWnd::IsWindowEnabled() const { return window_ != nullptr && window_->IsEnabled(id_); }
 
 void CWnd::SetWindowText(std::string_view text) {
   if (window_ != nullptr) window_->SetText(id_, text);
 }
 
-std::string CWnd::GetWindowText() const {
-  return window_ ? window_->GetText(GetDlgCtrlID()) : "";
-}
+std::string CWnd::GetWindowText() const { return window_ ? window_->GetText(GetDlgCtrlID()) : ""; }
 
 int CListBox::AddString(std::string_view line, int64_t timeMs) {
   return W() ? W()->ListAdd(GetDlgCtrlID(), line, timeMs) : LB_ERR;
 }
-int CListBox::GetCount() const {
-  return W() ? W()->ListCount(GetDlgCtrlID()) : LB_ERR;
-}
+int CListBox::GetCount() const { return W() ? W()->ListCount(GetDlgCtrlID()) : LB_ERR; }
 std::string CListBox::GetText(int index) const {
   return W() ? W()->ListText(GetDlgCtrlID(), index) : std::string();
 }
@@ -45,22 +39,14 @@ int64_t CListBox::GetTime(int index) const {
 void CListBox::AppendMenu(UINT flags, UINT itemId, std::string_view text) {
   if (W()) W()->ListAppendMenu(GetDlgCtrlID(), flags, itemId, text);
 }
-int CListBox::SetCurSel(int index) {
-  return W() ? W()->ListSetCurSel(GetDlgCtrlID(), index) : LB_ERR;
-}
+int CListBox::SetCurSel(int index) { return W() ? W()->ListSetCurSel(GetDlgCtrlID(), index) : LB_ERR; }
 void CListBox::ResetContent() {
   if (W()) W()->ListReset(GetDlgCtrlID());
 }
 
-int CComboBox::AddString(std::string_view item) {
-  return W() ? W()->ComboAdd(GetDlgCtrlID(), item) : CB_ERR;
-}
-int CComboBox::SetCurSel(int index) {
-  return W() ? W()->ComboSetCurSel(GetDlgCtrlID(), index) : CB_ERR;
-}
-int CComboBox::GetCurSel() const {
-  return W() ? W()->ComboGetCurSel(GetDlgCtrlID()) : CB_ERR;
-}
+int CComboBox::AddString(std::string_view item) { return W() ? W()->ComboAdd(GetDlgCtrlID(), item) : CB_ERR; }
+int CComboBox::SetCurSel(int index) { return W() ? W()->ComboSetCurSel(GetDlgCtrlID(), index) : CB_ERR; }
+int CComboBox::GetCurSel() const { return W() ? W()->ComboGetCurSel(GetDlgCtrlID()) : CB_ERR; }
 
 void CSpinButtonCtrl::SetRange(int lower, int upper) {
   if (W()) W()->SpinSetRange(GetDlgCtrlID(), lower, upper);
@@ -117,9 +103,7 @@ BOOL LoadResourceString(std::string& out, int id) {
 CDialog::CDialog(fw::Backend& ui, int templateId, CDialog* parent)
     : ui_(ui), templateId_(templateId), parent_(parent) {}
 
-CDialog::~CDialog() {
-  DestroyWindow();
-}
+CDialog::~CDialog() { DestroyWindow(); }
 
 bool CDialog::MakeWindow() {
   if (window_) return true;
@@ -189,9 +173,7 @@ UINT_PTR CDialog::SetTimer(UINT_PTR id, UINT elapseMs, void* /*proc*/) {
   return (window_ && window_->SetTimer(id, elapseMs)) ? id : 0;
 }
 
-BOOL CDialog::KillTimer(UINT_PTR id) {
-  return (window_ && window_->KillTimer(id)) ? TRUE : FALSE;
-}
+BOOL CDialog::KillTimer(UINT_PTR id) { return (window_ && window_->KillTimer(id)) ? TRUE : FALSE; }
 
 int CDialog::AfxMessageBox(std::string_view text, UINT type) {
   constexpr UINT kIconMask = 0x00F0;
@@ -223,17 +205,11 @@ HICON CDialog::SetIcon(HICON icon, BOOL big) {
   return icon;
 }
 
-BOOL CDialog::IsIconic() const {
-  return window_ && window_->IsIconic();
-}
+BOOL CDialog::IsIconic() const { return window_ && window_->IsIconic(); }
 
-void CDialog::GetClientRect(CRect* rect) const {
-  *rect = window_ ? window_->GetClientRect() : CRect{};
-}
+void CDialog::GetClientRect(CRect* rect) const { *rect = window_ ? window_->GetClientRect() : CRect{}; }
 
-int CDialog::GetSystemMetrics(int index) const {
-  return ui_.GetSystemMetrics(index);
-}
+int CDialog::GetSystemMetrics(int index) const { return ui_.GetSystemMetrics(index); }
 
 LRESULT CDialog::SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_ICONERASEBKGND) {
@@ -254,9 +230,7 @@ void CDialog::OnOK() {
   EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() {
-  EndDialog(IDCANCEL);
-}
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
 void CDialog::OnClose() {
   OnCancel();
@@ -298,29 +272,18 @@ LRESULT CDialog::OnBackendDeltaPos(int id, const NMUPDOWN& nm) {
   return it == deltaPos_.end() ? 0 : it->second(nm);
 }
 
-void CDialog::OnBackendTimer(UINT_PTR id) {
-  OnTimer(id);
-}
-void CDialog::OnBackendSysCommand(UINT id, LPARAM param) {
-  OnSysCommand(id, param);
-}
-void CDialog::OnBackendPaint() {
-  OnPaint();
-}
-void CDialog::OnBackendOk() {
-  OnOK();
-}
-void CDialog::OnBackendCancel() {
-  OnCancel();
-}
+void CDialog::OnBackendTimer(UINT_PTR id) { OnTimer(id); }
+void CDialog::OnBackendSysCommand(UINT id, LPARAM param) { OnSysCommand(id, param); }
+void CDialog::OnBackendPaint() { OnPaint(); }
+void CDialog::OnBackendOk() { OnOK(); }
+void CDialog::OnBackendCancel() { OnCancel(); }
 void CDialog::OnBackendClose() {
   OnClose();
 }
 
 // ---- messages from other threads ----
 
-bool CDialog::SendMessageSync(uint32_t msg, uintptr_t wParam, intptr_t lParam,
-                              std::stop_token stop) {
+bool CDialog::SendMessageSync(uint32_t msg, uintptr_t wParam, intptr_t lParam, std::stop_token stop) {
   auto item = std::make_shared<Posted>(Posted{msg, wParam, lParam});
   std::unique_lock lock(postMu_);
   if (!accepting_) return false;
