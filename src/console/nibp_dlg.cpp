@@ -105,8 +105,7 @@ BOOL CNibpDlg::OnInitDialog() {
   CheckMenuItem(ID_RAW_SHOW_BAD_FRAMES, m_bShowBadFrames == 1 ? MF_CHECKED : MF_UNCHECKED);
   m_listEvent.AppendMenu(MF_SEPARATOR, 0, {});
   m_listEvent.AppendMenu(MF_STRING, ID_EVENT_SAVE_AS, "Save As...");
-  (void)records::RemoveOldSessions(m_sessionsFolder, m_clock());
-  if (m_bRecordSession == 1) StartRecording();
+
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
 
@@ -121,6 +120,8 @@ BOOL CNibpDlg::OnInitDialog() {
   GetDlgItem(IDC_PRESSURE)->EnableWindow(FALSE);
   UpdateData(FALSE);
   m_rx.ResetFrameState();
+  (void)records::RemoveOldSessions(m_sessionsFolder, m_clock());
+  if (m_bRecordSession == 1) StartRecording();
   return TRUE;
 }
 
@@ -403,6 +404,7 @@ void CNibpDlg::StartRecording() {
   records::SessionRecorder::Options options;
   options.folder = m_sessionsFolder;
   options.startMs = m_clock();
+  options.write = m_sessionWrite;
   // The writer thread hands its failure to the window, which says so in the event log.
   options.onStopped = [this](std::stop_token stop) {
     (void)SendMessageSync(WM_RECORDING_STOPPED, 0, 0, stop);

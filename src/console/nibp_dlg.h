@@ -57,6 +57,7 @@ class CNibpDlg : public CDialog {
   // Where sessions and settings go; tests point them elsewhere before Create.
   std::string m_sessionsFolder = records::SessionsFolder();
   std::string m_configFolder = records::ConfigFolder();
+  records::WriteFn m_sessionWrite = records::SystemWrite();
 
   // Handlers, public so that tests may call them as the window would.
   void OnSelchangePort();
@@ -86,7 +87,8 @@ class CNibpDlg : public CDialog {
   void OnRecordSession();
   void OnOpenSessionsFolder();
   LRESULT OnRecordingStopped(WPARAM wParam, LPARAM lParam);
-  [[nodiscard]] const records::SessionRecorder* Session() const { return m_session.get(); }
+  // The session being recorded; null while recording is off.
+  [[nodiscard]] records::SessionRecorder* Session() const { return m_session.get(); }
   void OnTimer(UINT_PTR id) override;
   void OnSysCommand(UINT id, LPARAM param) override;
   void OnPaint() override;
