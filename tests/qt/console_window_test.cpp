@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -16,12 +17,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -34,6 +37,7 @@
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/qt_window.h"
 #include "framework/qt/up_down.h"
+#include "records/record_format.h"
 #include "res/resource.h"
 #include "res/templates.h"
 
@@ -388,6 +392,155 @@ TEST_F(ConsoleWindow, AGrowingLogOnScreenMatchesAFullPaint) {
     ASSERT_GT(c.w->ListView(id)->FirstVisibleRow(), 0);
     EXPECT_TRUE(shownMatchesFullPaint(id)) << "scrolled";
   }
+}
+
+// Runs `act` once the popup menu `menu` is up, then chooses nothing unless `act` does.
+void WhenMenuShows(QMenu* menu, const std::function<void(QMenu*)>& act) {
+  QTimer::singleShot(0, [menu, act] {
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QApplication::activePopupWidget() == menu; }, kWaitMs));
+    act(menu);
+    if (menu->isVisible()) QTest::keyClick(menu, Qt::Key_Escape);
+  });
+}
+
+QAction* Item(QMenu* menu, const QString& text) {
+  for (QAction* a : menu->actions()) {
+    if (a->text() == text) return a;
+  }
+  return nullptr;
+}
+
+TEST_F(ConsoleWindow, EachLogHasItsOwnMenuWithTimesSelectionCopyAndSave) {
+  auto& c = *con;
+  const struct {
+    int id;
+    std::vector<QString> items;
+  } logs[] = {
+      {IDC_LIST_RAW, {"Show Times", "", "Select All", "Copy", "", "Save As...", "Show Bad Frames"}},
+      {IDC_LIST_EVENT, {"Show Times", "", "Select All", "Copy", "", "Save As..."}},
+  };
+  for (const auto& log : logs) {
+    QMenu* menu = c.w->ListMenu(log.id);
+    ASSERT_NE(menu, nullptr);
+    std::vector<QString> texts;
+    for (QAction* a : menu->actions()) texts.push_back(a->isSeparator() ? QString() : a->text());
+    EXPECT_EQ(texts, log.items);
+    EXPECT_TRUE(Item(menu, "Show Times")->isCheckable());
+    EXPECT_FALSE(Item(menu, "Show Times")->isChecked());
+    // The right button, the Menu key and Shift+F10 on the list open it, not the window's.
+    auto* view = c.w->ListView(log.id);
+    for (int way = 0; way < 3; ++way) {
+      bool shown = false;
+      WhenMenuShows(menu, [&](QMenu*) { shown = true; });
+      const_cast<fw::qt::LogView*>(view)->setFocus(Qt::TabFocusReason);
+      if (way == 0) {
+        QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                view->viewport()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(view->viewport(), &right);
+      } else if (way == 1) {
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              view->viewport()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(const_cast<fw::qt::LogView*>(view), &key);
+      } else {
+        QTest::keyClick(const_cast<fw::qt::LogView*>(view), Qt::Key_F10, Qt::ShiftModifier);
+      }
+      EXPECT_TRUE(shown) << log.id << " way " << way;
+    }
+  }
+  EXPECT_FALSE(c.w->Ended());
+}
+
+TEST_F(ConsoleWindow, ShowTimesSelectionAndCopyGiveTheLinesWithTheirTimes) {
+  auto& c = *con;
+  int64_t now = 1796635801000;
+  c.dlg.m_clock = [&] { return now += 1001; };
+  for (int i = 0; i < 3; ++i) {
+    c.Click(IDC_GET_PRESSURE);
+    c.Click(IDC_ABORT_BP);
+  }
+  auto* view = const_cast<fw::qt::LogView*>(c.w->ListView(IDC_LIST_EVENT));
+  const auto* model = c.w->ListModel(IDC_LIST_EVENT);
+  ASSERT_EQ(model->Count(), 6);
+  const auto shown = [&](int row) {
+    return records::TimeOfDayLocal(model->Time(row)) + " " + std::string(model->Line(row));
+  };
+  EXPECT_EQ(model->data(model->index(2), Qt::ToolTipRole).toString().toStdString(),
+            records::DateTimeLocal(model->Time(2)));
+
+  // Show Times, chosen from the menu: every line shows its time, to screen readers too.
+  WhenMenuShows(c.w->ListMenu(IDC_LIST_EVENT), [](QMenu* m) { Item(m, "Show Times")->trigger(); });
+  view->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_EQ(model->data(model->index(0), Qt::DisplayRole).toString().toStdString(), shown(0));
+  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->child(1)->text(QAccessible::Name).toStdString(), shown(1));
+  EXPECT_EQ(model->Line(1), "-- Abort BP --");  // the stored text is unchanged
+
+  // Click, Shift+click, Ctrl+click, then Ctrl+C: the lines in log order, one per line.
+  QTest::qWait(50);
+  const auto at = [&](int row) { return view->visualRect(model->index(row)).center(); };
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at(4));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(2));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, at(0));
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+            shown(0) + "\n" + shown(2) + "\n" + shown(3) + "\n" + shown(4) + "\n");
+  // Ctrl+A and the menu's Copy take everything.
+  QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+  WhenMenuShows(c.w->ListMenu(IDC_LIST_EVENT), [](QMenu* m) { Item(m, "Copy")->trigger(); });
+  QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+  std::string all;
+  for (int row = 0; row < 6; ++row) all += shown(row) + "\n";
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), all);
+}
+
+TEST_F(ConsoleWindow, ALogScrolledAwayOrWithASelectionHoldsUntilEnd) {
+  auto& c = *con;
+  fw::Window& win = *c.w;
+  auto* view = const_cast<fw::qt::LogView*>(c.w->ListView(IDC_LIST_RAW));
+  const auto* model = c.w->ListModel(IDC_LIST_RAW);
+  const auto add = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      win.ListAdd(IDC_LIST_RAW, "line " + std::to_string(model->Count()), 0);
+      win.ListSetCurSel(IDC_LIST_RAW, model->Count() - 1);
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+  };
+  const auto newestInView = [&] {
+    return view->viewport()->rect().contains(view->visualRect(model->index(model->Count() - 1)));
+  };
+  add(200);
+  ASSERT_TRUE(QTest::qWaitFor(newestInView, kWaitMs));
+
+  // Scrolled up with the bar: the view stays where the user put it while lines arrive.
+  view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+  const int held = view->FirstVisibleRow();
+  add(50);
+  EXPECT_EQ(view->FirstVisibleRow(), held);
+  EXPECT_FALSE(newestInView());
+  // Back at the bottom of the bar, it follows again.
+  view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+  add(50);
+  EXPECT_TRUE(QTest::qWaitFor(newestInView, kWaitMs));
+
+  // A selected line holds the view and stays selected; End lets go of both.
+  view->setFocus(Qt::TabFocusReason);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    view->visualRect(model->index(view->FirstVisibleRow() + 1)).center());
+  const int selected = view->FirstVisibleRow() + 1;
+  const int top = view->FirstVisibleRow();
+  add(100);
+  EXPECT_EQ(view->FirstVisibleRow(), top);
+  EXPECT_TRUE(view->selectionModel()->isRowSelected(selected, QModelIndex()));
+  EXPECT_EQ(view->selectionModel()->selectedRows().size(), 1);
+  QTest::keyClick(view, Qt::Key_End);
+  add(10);
+  EXPECT_TRUE(QTest::qWaitFor(newestInView, kWaitMs));
+  EXPECT_FALSE(view->selectionModel()->hasSelection());
+  EXPECT_EQ(view->CurrentRow(), model->Count() - 1);
 }
 
 TEST_F(ConsoleWindow, AutoPressureDisplayPollsOnTheTimerUntilUnchecked) {
