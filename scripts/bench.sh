@@ -40,6 +40,7 @@ run() {  # name, command...
 
 run receive "$build/bench/bench_receive" --table
 run logview "$build/bench/bench_logview"
+run session "$build/bench/bench_session" 20
 run latency "$build/bench/bench_latency" 300
 run startup "$build/bench/bench_cpu" startup
 run idle "$build/bench/bench_cpu" idle "$build/sim/nibp-sim" 30
