@@ -8,6 +8,9 @@ logs="$build/bench-logs"
 limit=${BENCH_TIMEOUT:-1200}  # seconds per program
 mkdir -p "$logs"
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+# The consoles measured record their sessions here, not among the user's.
+XDG_STATE_HOME="$(cd "$build" && pwd)/bench-state"
+export XDG_STATE_HOME
 
 rows=()
 run() {  # name, command...

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ struct EndToEnd : ::testing::Test {
   }
   void OpenConsole() {
     dlg = std::make_unique<CNibpDlg>(ui);
+    dlg->m_sessionsFolder = home.Dir() + "/sessions";
+    dlg->m_configFolder = home.Dir() + "/quirab_nibp";
     ASSERT_TRUE(dlg->Create());
     w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
     w->Click(IDC_PORT_OPEN);
@@ -128,6 +131,21 @@ TEST_F(EndToEnd, MeasurementInflatesToTheSetPressureThenGivesTheResult) {
       std::stoul(tc.substr(10, 2), nullptr, 16) | std::stoul(tc.substr(13, 2), nullptr, 16) << 8;
   EXPECT_GE(top, 180u) << tc;
   EXPECT_LE(top, 190u) << tc;
+
+  // The session file holds both logs line by line, in order, and the status.
+  ASSERT_NE(dlg->Session(), nullptr);
+  dlg->Session()->Flush();
+  std::vector<std::string> raw, event, status;
+  std::ifstream in(dlg->Session()->Path());
+  for (std::string line; std::getline(in, line);) {
+    const auto r = records::ParseRecord(line);
+    ASSERT_TRUE(r.has_value()) << line;
+    (r->tag == records::Tag::kRaw ? raw : r->tag == records::Tag::kEvent ? event : status)
+        .push_back(r->text);
+  }
+  EXPECT_EQ(raw, w->Lines(IDC_LIST_RAW));
+  EXPECT_EQ(event, w->Lines(IDC_LIST_EVENT));
+  EXPECT_EQ(status, std::vector<std::string>{"COM1 OPEN"});
 }
 
 TEST_F(EndToEnd, UnderFaultsEveryGoodFrameIsShownOnceInOrder) {
