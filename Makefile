@@ -4,8 +4,10 @@ GENERATOR  ?= Ninja
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 600
+SIM_ARGS   ?=
+PACKAGE_ARGS ?=
 
-.PHONY: all deps build test run screenshot asan tsan fuzz bench soak format clean
+.PHONY: all deps build test run package screenshot asan tsan fuzz bench soak format clean
 
 all: build
 
@@ -22,7 +24,12 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure --timeout 600
 
 run: build
-	@bash scripts/run.sh $(BUILD)
+	@SIM_ARGS='$(SIM_ARGS)' bash scripts/run.sh $(BUILD)
+
+# The Debian package of every program, checked by lintian; PACKAGE_ARGS=--check also unpacks it
+# and runs each program's --version from there.
+package: build
+	@bash scripts/package.sh $(BUILD) $(PACKAGE_ARGS)
 
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD)

@@ -62,17 +62,18 @@ void Run(benchmark::State& state, const Bytes& stream) {
     for (size_t at = 0; at < stream.size(); at += batch) {
       const size_t end = std::min(stream.size(), at + batch);
       for (size_t i = at; i < end; ++i) rx->PushReplyByte(stream[i]);
-      bool timer = false;
-      while (rx->m_nReplyCount > 0) timer |= rx->Step(rx->PopReplyByte());
+      bool timer = rx->Assemble();
       while (timer) {
-        protocol::DispatchTick(*rx, out);
+        rx->DispatchTick(out);
         timer = !out.stopTimer;
-        shown += out.shown ? 1 : 0;
-        benchmark::DoNotOptimize(out.rawLine.data());
-        benchmark::DoNotOptimize(out.eventLines.begin());
+        for (const auto& e : out) {
+          shown += e.kind == protocol::EntryKind::kGood ? 1 : 0;
+          benchmark::DoNotOptimize(e.rawLine.data());
+          benchmark::DoNotOptimize(e.eventLines.begin());
+        }
       }
     }
-    benchmark::DoNotOptimize(rx->m_strRxHex.data());
+    benchmark::DoNotOptimize(rx->RxHex().data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
   state.counters["shown/s"] =

@@ -1,4 +1,5 @@
-// Arbitrary byte batches and dispatch ticks through the receive path, checking its invariants.
+// Arbitrary byte batches and dispatch ticks through the receive path, checked against a small
+// reference assembler written separately from it.
 //
 // Input: a sequence of records. A control byte below 0x80 is a message of that many bytes, taken
 // from what follows; 0x80 and above runs (c & 7) + 1 timer ticks, each only while the timer runs.
@@ -26,90 +27,120 @@ void Require(bool ok, const char* what) {
   }
 }
 
-using Frame = std::vector<uint8_t>;
+using Bytes = std::vector<uint8_t>;
+using protocol::EntryKind;
 
-void CheckState(const protocol::ReplyReceiver& rx, bool timerRunning,
-                const std::deque<Frame>& parked) {
-  Require(rx.m_bFramePending <= 1, "pending flag is 0 or 1");
-  Require(rx.m_parkedLen[0] <= protocol::kSlotSize && rx.m_parkedLen[1] <= protocol::kSlotSize,
-          "parked length within the slot");
-  Require(rx.m_bFramePending == 0 || rx.m_parkedLen[0] >= 3, "a pending slot holds a frame");
-  Require(rx.m_nWaitingCount <= protocol::kWaitingFrames, "waiting frames bounded");
-  Require(rx.m_parkedLen[1] != 0 || rx.m_nWaitingCount == 0, "slot 2 is taken before the queue");
-  Require(
-      parked.size() == rx.m_bFramePending + (rx.m_parkedLen[1] != 0 ? 1u : 0u) + rx.m_nWaitingCount,
-      "every parked frame waits exactly once");
-  Require(timerRunning || parked.empty(), "no frame waits without the timer");
-  Require(rx.m_nFrameLen <= 255, "length from one byte");
-  // Position 2 may follow a length below 3: the third byte is then taken and the frame dropped.
-  Require(rx.m_nFramePos <= 2 || rx.m_nFramePos < rx.m_nFrameLen,
+struct Expected {
+  EntryKind kind;
+  Bytes bytes;
+};
+
+// What the receiver must queue, in order: good frames (cut to the slot), bad frames, and runs of
+// dropped bytes that end with a message or where a frame starts.
+class Reference {
+ public:
+  void Byte(uint8_t b) {
+    if (frame_.empty()) {
+      if (b == protocol::kReplyStart) {
+        run_ = false;
+        frame_.push_back(b);
+      } else {
+        Drop(b);
+      }
+      return;
+    }
+    if (frame_.size() == 1 && b < 3) {
+      const uint8_t start = frame_[0];
+      frame_.clear();
+      Drop(start);
+      Drop(b);
+      return;
+    }
+    frame_.push_back(b);
+    if (frame_.size() < 3 || frame_.size() != frame_[1]) return;
+    run_ = false;
+    if (protocol::SumsToZero(frame_)) {
+      frame_.resize(std::min(frame_.size(), protocol::kSlotSize));
+      waiting.push_back({EntryKind::kGood, frame_});
+    } else {
+      waiting.push_back({EntryKind::kBad, frame_});
+    }
+    frame_.clear();
+  }
+  void EndMessage() { run_ = false; }
+  [[nodiscard]] size_t Collecting() const { return frame_.size(); }
+
+  std::deque<Expected> waiting;
+
+ private:
+  void Drop(uint8_t b) {
+    if (!run_) waiting.push_back({EntryKind::kDropped, {}});
+    waiting.back().bytes.push_back(b);
+    run_ = true;
+  }
+  Bytes frame_;
+  bool run_ = false;
+};
+
+void CheckState(const protocol::ReplyReceiver& rx, const Reference& ref, bool timerRunning) {
+  const protocol::ReceiverView v = rx.View();
+  Require(v.replyCount == 0, "drained");
+  Require(v.waitingEntries == ref.waiting.size(), "every entry waits exactly once");
+  Require(timerRunning || v.waitingEntries == 0, "nothing waits without the timer");
+  Require(v.framePos == ref.Collecting(), "collecting as the reference does");
+  Require(v.framePos == 0 || v.framePos < 2 || v.framePos < v.frameLen,
           "collecting only an incomplete frame");
-  Require(rx.m_strRxHex.size() <= protocol::kRxHexMaxChars, "hex text bounded");
-  Require(rx.m_strRxHex.size() % 3 == 0, "hex text holds whole byte texts");
-  Require(rx.m_strRxCheck.size() <= 255 * 3 + 64, "verdict text bounded");
+  Require(v.rxHex.size() <= protocol::kRxHexMaxChars, "hex text bounded");
+  Require(v.rxHex.size() % 3 == 0, "hex text holds whole byte texts");
+  Require(v.rxCheck.size() <= 255 * 3 + 64, "verdict text bounded");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // About 100 KB of rings and slots: on the heap, as one run's state.
+  // About 40 KB of ring: on the heap, as one run's state.
   auto rx = std::make_unique<protocol::ReplyReceiver>();
   protocol::TickOutput out;  // reused across ticks, as the console does
+  Reference ref;
   bool timerRunning = false;
-  // What the store must show, in this order: every good frame that was not dropped.
-  std::deque<Frame> parked;
   size_t i = 0;
   while (i < size) {
     const uint8_t control = data[i++];
     if (control < 0x80) {
       const size_t n = std::min<size_t>(control, size - i);
-      for (size_t k = 0; k < n; ++k) rx->PushReplyByte(data[i + k]);
+      for (size_t k = 0; k < n; ++k) {
+        rx->PushReplyByte(data[i + k]);
+        ref.Byte(data[i + k]);
+      }
+      ref.EndMessage();
       i += n;
-      Require(rx->m_nReplyCount == n, "every byte of the message is in the ring");
-      while (rx->m_nReplyCount > 0) {
-        const uint32_t pos = rx->m_nFramePos;
-        const bool completes = pos >= 2 && pos == rx->m_nFrameLen - 1u;
-        const uint32_t dropped = rx->m_nDroppedFrames;
-        const bool full = rx->m_nWaitingCount == protocol::kWaitingFrames;
-        const bool good = rx->Step(rx->PopReplyByte());
-        Require(!good || completes, "only a complete frame is parked");
-        if (completes) {
-          Require(rx->m_nFramePos == 0 && rx->m_nFrameLen == 0, "back to waiting after a frame");
-          std::string hex;
-          protocol::AppendHexSpaced(hex, std::span(rx->m_frameBuf.data(), pos + 1));
-          Require(rx->m_strRxCheck.compare(0, hex.size(), hex) == 0, "verdict shows the frame");
+      const bool wasEmpty = rx->View().waitingEntries == 0;
+      const bool start = rx->Assemble();
+      Require(start == (wasEmpty && !ref.waiting.empty()), "timer starts on the first entry");
+      timerRunning |= start;
+      CheckState(*rx, ref, timerRunning);
+      continue;
+    }
+    for (int t = 0; t <= (control & 7) && timerRunning; ++t) {
+      rx->DispatchTick(out);
+      Require(out.stopTimer == ref.waiting.empty(), "the timer stops only when nothing waits");
+      if (out.stopTimer) timerRunning = false;
+      Require(out.size() == ref.waiting.size(), "a tick shows everything waiting");
+      for (const auto& e : out) {
+        const Expected x = std::move(ref.waiting.front());
+        ref.waiting.pop_front();
+        Require(e.kind == x.kind, "entries in arrival order, of the right kind");
+        Require(e.rawLine == protocol::RenderRaw(protocol::kPrefixReceived, x.bytes),
+                "each entry's bytes shown once");
+        if (e.kind != EntryKind::kGood) {
+          Require(e.eventLines.empty(), "no event line for a bad frame or noise");
+          continue;
         }
-        if (good) {
-          timerRunning = true;
-          const std::span frame(rx->m_frameBuf.data(),
-                                std::min<size_t>(pos + 1, protocol::kSlotSize));
-          Require(pos + 1 > protocol::kSlotSize || protocol::SumsToZero(frame),
-                  "a parked frame sums to zero");
-          Require(rx->m_nDroppedFrames == dropped + (full ? 1u : 0u),
-                  "dropped only when the queue is full");
-          if (!full) parked.emplace_back(frame.begin(), frame.end());
-        }
-        CheckState(*rx, timerRunning, parked);
+        const size_t len = x.bytes[1];
+        Require(e.eventLines.size() == (len >= protocol::kBpDataLen ? 3u : 1u), "lines by length");
+        Require(e.isCuffPressure == (len == 5), "cuff pressure only for five bytes");
       }
-      Require(rx->m_nReplyCount == 0, "drained");
-    } else {
-      for (int t = 0; t <= (control & 7) && timerRunning; ++t) {
-        protocol::DispatchTick(*rx, out);
-        Require(out.stopTimer != out.shown, "a tick either shows a frame or stops the timer");
-        Require(out.shown == !parked.empty(), "a tick shows a frame while one waits");
-        if (out.stopTimer) timerRunning = false;
-        if (out.shown) {
-          const Frame expected = std::move(parked.front());
-          parked.pop_front();
-          const size_t len = expected.size();
-          Require(out.rawLine == protocol::RenderRaw(protocol::kPrefixReceived, expected),
-                  "frames shown once each, in the order they arrived, cut to the slot");
-          Require(out.eventLines.size() == (len == 4 || len == 5 ? 1u : 3u), "lines by length");
-          Require(out.isCuffPressure == (len == 5), "cuff pressure only for five bytes");
-          Require(rx->m_bFramePending == 0, "shown frame is no longer pending");
-        }
-        CheckState(*rx, timerRunning, parked);
-      }
+      CheckState(*rx, ref, timerRunning);
     }
   }
   return 0;

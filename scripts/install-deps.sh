@@ -6,6 +6,7 @@ pkgs=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick fonts-nanum
+  dpkg-dev fakeroot file lintian
 )
 missing=()
 for p in "${pkgs[@]}"; do

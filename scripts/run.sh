@@ -51,7 +51,9 @@ if [ -x "$sim" ]; then
   else
     # Its running commentary would flood the terminal while the poll runs: it goes to a file.
     sim_log="$build/nibp-sim.log"
-    "$sim" --port "$port" >"$sim_log" 2>&1 &
+    # SIM_ARGS: further options of the simulator, split at blanks (make run SIM_ARGS="--speed 10").
+    read -r -a sim_args <<<"${SIM_ARGS:-}"
+    "$sim" --port "$port" "${sim_args[@]}" >"$sim_log" 2>&1 &
     sim_pid=$!
     link="$ports/$port"
     for _ in $(seq 100); do

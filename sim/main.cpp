@@ -1,6 +1,5 @@
 // nibp-sim: plays the blood-pressure module on a pseudo-terminal linked as a console port.
 
-#include <ctime>
 #include <getopt.h>
 #include <poll.h>
 
@@ -12,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <optional>
@@ -19,10 +19,12 @@
 #include <string>
 #include <system_error>
 
+#include "program/program_info.h"
 #include "protocol/frames.h"
 #include "sim/faults.h"
 #include "sim/model.h"
 #include "sim/pty.h"
+#include "sim/replay.h"
 
 namespace {
 
@@ -31,12 +33,17 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kMaxQueued = 4096;  // chunks waiting for the line
 constexpr auto kFineStep = std::chrono::milliseconds(10);
 constexpr auto kIdleWait = std::chrono::milliseconds(500);
+// While a console has the line exclusively: how soon a killed one's mark is cleared.
+constexpr auto kExclusiveCheck = std::chrono::milliseconds(100);
 
 constexpr const char kUsage[] =
-    "usage: nibp-sim [options]\n"
+    "Usage: nibp-sim [OPTION]...\n"
     "Plays the blood-pressure module on a pseudo-terminal linked as\n"
     "$XDG_CONFIG_HOME/quirab_nibp/ports/COMn.\n"
+    "\n"
     "  --port COMn           port name (COM1)\n"
+    "  --force               replace a link of COMn to something that is not a\n"
+    "                        pseudo-terminal, and put it back at the end\n"
     "  --systolic N          the patient's systolic pressure, mmHg (120)\n"
     "  --diastolic N         diastolic pressure, mmHg (80)\n"
     "  --heart-rate N        heart rate, beats per minute (72)\n"
@@ -50,7 +57,15 @@ constexpr const char kUsage[] =
     "  --seed N              seed of the fault injection\n"
     "  --log-sent FILE       append every good frame sent, in hex, one per line\n"
     "  --log-sent-times FILE the same, each line led by CLOCK_MONOTONIC nanoseconds\n"
-    "  --quiet               print nothing but errors\n";
+    "  --replay FILE         play what the module sent in a session file or a saved\n"
+    "                        raw log, from the console's first command on\n"
+    "  --loop                with --replay: play it again and again\n"
+    "  --quiet               print nothing but errors\n"
+    "  --help                display this help and exit\n"
+    "  --version             output version information and exit\n"
+    "\n"
+    "Exit status: 0 when stopped by a signal or after --hangup-after, 1 when the line\n"
+    "fails, 2 for a usage error or a port that is mapped to something else.\n";
 
 struct Options {
   std::string port = "COM1";
@@ -64,6 +79,9 @@ struct Options {
   bool seedGiven = false;
   std::string logSent;
   std::string logSentTimes;
+  std::string replay;
+  bool loop = false;
+  bool force = false;
   bool quiet = false;
 };
 
@@ -112,7 +130,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
     kLogSent,
     kLogSentTimes,
     kQuiet,
-    kHelp
+    kReplay,
+    kLoop,
+    kForce,
+    kHelp,
+    kVersion
   };
   static const option kLong[] = {{"port", required_argument, nullptr, kPort},
                                  {"systolic", required_argument, nullptr, kSystolic},
@@ -129,7 +151,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
                                  {"log-sent", required_argument, nullptr, kLogSent},
                                  {"log-sent-times", required_argument, nullptr, kLogSentTimes},
                                  {"quiet", no_argument, nullptr, kQuiet},
+                                 {"replay", required_argument, nullptr, kReplay},
+                                 {"loop", no_argument, nullptr, kLoop},
+                                 {"force", no_argument, nullptr, kForce},
                                  {"help", no_argument, nullptr, kHelp},
+                                 {"version", no_argument, nullptr, kVersion},
                                  {nullptr, 0, nullptr, 0}};
   Options o;
   auto bad = [](const char* what, const char* text) {
@@ -187,9 +213,20 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
       case kQuiet:
         o.quiet = true;
         break;
+      case kReplay:
+        o.replay = a;
+        break;
+      case kLoop:
+        o.loop = true;
+        break;
+      case kForce:
+        o.force = true;
+        break;
       case kHelp:
-        std::fputs(kUsage, stdout);
-        exitCode = 0;
+        exitCode = program::PrintInfo(program::InfoRequest::kHelp, "nibp-sim", kUsage);
+        return std::nullopt;
+      case kVersion:
+        exitCode = program::PrintInfo(program::InfoRequest::kVersion, "nibp-sim", kUsage);
         return std::nullopt;
       default:
         std::fputs(kUsage, stderr);
@@ -203,6 +240,17 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
   }
   if (o.reopen && o.hangupAfter == 0) {
     std::fprintf(stderr, "nibp-sim: --reopen needs --hangup-after\n");
+    return std::nullopt;
+  }
+  if (o.loop && o.replay.empty()) {
+    std::fprintf(stderr, "nibp-sim: --loop needs --replay\n");
+    return std::nullopt;
+  }
+  if (!o.replay.empty() &&
+      (o.streamHz > 0 || o.faults.fragment || o.faults.noise > 0 || o.faults.corrupt > 0)) {
+    std::fprintf(stderr,
+                 "nibp-sim: --replay plays the file as it is: no --stream, --fragment, --noise or "
+                 "--corrupt\n");
     return std::nullopt;
   }
   return o;
@@ -221,11 +269,12 @@ Clock::duration Seconds(double s) {
 
 class Simulator {
  public:
-  explicit Simulator(const Options& o)
+  Simulator(const Options& o, std::vector<sim::ReplayFrame> replay)
       : opts_(o),
         module_(o.patient),
         shaper_(o.faults, o.seed),
-        link_(sim::PortsDirectory() / o.port) {}
+        link_(sim::PortsDirectory() / o.port),
+        replay_(std::move(replay)) {}
 
   // Throws std::system_error when the line cannot be made or kept; returns the exit code.
   int Run();
@@ -239,6 +288,10 @@ class Simulator {
   void OpenLine();
   void ForgetOutput();
   void Enqueue(const sim::Reply& reply, Clock::time_point now);
+  void Push(sim::Chunk c, Clock::time_point now);
+  void Received(const std::vector<uint8_t>& data, Clock::time_point now);
+  void PlayDue(Clock::time_point now);
+  [[nodiscard]] Clock::time_point ReplayDue() const;
   void WriteDue(Clock::time_point now);
   void Sent(const sim::Chunk& c);
 
@@ -257,6 +310,12 @@ class Simulator {
   bool blocked_ = false;  // the line is full: wait until it takes more
   bool dropping_ = false;
   bool attached_ = false;  // a console has sent a command since the line was last purged
+  Clock::time_point exclusiveCheck_;
+
+  std::vector<sim::ReplayFrame> replay_;  // empty: the module answers
+  bool replaying_ = false;
+  size_t replayNext_ = 0;
+  Clock::time_point replayStart_;  // when the frame at offset 0 is due
 };
 
 void Simulator::OpenLine() {
@@ -278,9 +337,65 @@ void Simulator::Enqueue(const sim::Reply& reply, Clock::time_point now) {
     return;
   }
   dropping_ = false;
-  for (sim::Chunk& c : shaper_.Shape(reply)) {
-    if (out_.empty()) headDue_ = now + Seconds(c.pause);
-    out_.push_back(std::move(c));
+  for (sim::Chunk& c : shaper_.Shape(reply)) Push(std::move(c), now);
+}
+
+void Simulator::Push(sim::Chunk c, Clock::time_point now) {
+  if (out_.empty()) headDue_ = now + Seconds(c.pause);
+  out_.push_back(std::move(c));
+}
+
+void Simulator::Received(const std::vector<uint8_t>& data, Clock::time_point now) {
+  if (replay_.empty()) {
+    attached_ = true;
+    module_.Receive(data);
+    return;
+  }
+  // Replayed, the console's commands change nothing: the first one starts the playback.
+  Say("received " + Hex(data));
+  if (attached_) return;
+  attached_ = true;
+  replaying_ = true;
+  replayNext_ = 0;
+  replayStart_ = now;
+  Say("replay: " + std::to_string(replay_.size()) + " frames");
+}
+
+Clock::time_point Simulator::ReplayDue() const {
+  return replayStart_ +
+         Seconds(static_cast<double>(replay_[replayNext_].ms) / 1000.0 / opts_.speed);
+}
+
+void Simulator::PlayDue(Clock::time_point now) {
+  while (replaying_ && ReplayDue() <= now) {
+    const sim::ReplayFrame& f = replay_[replayNext_];
+    if (out_.size() >= kMaxQueued) {
+      if (!dropping_) Say("line full: dropping replayed frames until it drains");
+      dropping_ = true;
+    } else {
+      dropping_ = false;
+      // Due at its own time, not after the one before it reached the line.
+      Push(sim::Chunk{.bytes = f.bytes,
+                      .pause = 0,
+                      .noise = false,
+                      .endsFrame = true,
+                      .good = f.good,
+                      .frame = f.bytes,
+                      .what = f.good ? "replayed" : "replayed as recorded"},
+           std::min(now, ReplayDue()));
+    }
+    if (++replayNext_ < replay_.size()) continue;
+    replayNext_ = 0;
+    if (!opts_.loop) {
+      replaying_ = false;
+      Say("replay finished");
+      break;
+    }
+    // The next round after one more mean gap, so that a round never takes no time at all.
+    const int64_t length = replay_.back().ms;
+    const int64_t gap =
+        replay_.size() > 1 && length > 0 ? length / static_cast<int64_t>(replay_.size() - 1) : 1000;
+    replayStart_ += Seconds(static_cast<double>(length + gap) / 1000.0 / opts_.speed);
   }
 }
 
@@ -292,7 +407,8 @@ void Simulator::Sent(const sim::Chunk& c) {
   if (c.good && sentTimesLog_.is_open()) {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    sentTimesLog_ << (static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec) << ' ' << Hex(c.frame) << '\n'
+    sentTimesLog_ << (static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec) << ' '
+                  << Hex(c.frame) << '\n'
                   << std::flush;
   }
 }
@@ -314,6 +430,29 @@ void Simulator::WriteDue(Clock::time_point now) {
 }
 
 int Simulator::Run() {
+  // A user's own mapping (a device, a file) is not ours to take without being told.
+  const sim::PortEntry entry = sim::InspectPortEntry(link_.path());
+  if (entry.kind == sim::PortEntry::kNotALink) {
+    std::fprintf(stderr, "nibp-sim: %s is %s, not a link: left alone\n", opts_.port.c_str(),
+                 link_.path().c_str());
+    return 2;
+  }
+  if (entry.kind == sim::PortEntry::kOther) {
+    if (!opts_.force) {
+      std::fprintf(stderr,
+                   "nibp-sim: %s is mapped to %s, which is not a pseudo-terminal: left alone "
+                   "(--force takes it until nibp-sim ends)\n",
+                   opts_.port.c_str(), entry.target.c_str());
+      return 2;
+    }
+    link_.RestoreAtEnd(entry.target);
+    Say(opts_.port + " was mapped to " + entry.target + ": put back at the end");
+  }
+  // A link to an adapter that is unplugged now is still the user's mapping: taken, and put back.
+  if (entry.kind == sim::PortEntry::kDangling && !entry.target.starts_with("/dev/pts/")) {
+    link_.RestoreAtEnd(entry.target);
+    Say(opts_.port + " was mapped to " + entry.target + ", which is missing: put back at the end");
+  }
   if (!opts_.logSent.empty()) {
     sentLog_.open(opts_.logSent, std::ios::app);
     if (!sentLog_) {
@@ -347,6 +486,8 @@ int Simulator::Run() {
     Clock::time_point wake = now + (module_.Busy() ? kFineStep : kIdleWait);
     if (opts_.streamHz > 0 && attached_) wake = std::min(wake, nextStream);
     if (!out_.empty() && !blocked_ && headWritten_ == 0) wake = std::min(wake, headDue_);
+    if (replaying_) wake = std::min(wake, ReplayDue());
+    if (exclusiveCheck_ != Clock::time_point{}) wake = std::min(wake, exclusiveCheck_);
     wake = std::min(wake, hangupAt);
     const auto waitMs =
         std::chrono::ceil<std::chrono::milliseconds>(std::max(wake - now, Clock::duration{}));
@@ -358,8 +499,8 @@ int Simulator::Run() {
       throw std::system_error(errno, std::generic_category(), "poll");
     if (fds[1].revents & POLLIN) {
       if (const int s = signals_.Take(); s != 0) {
-        Say(std::string("stopped by SIG") + sigabbrev_np(s) + ": removing " +
-            link_.path().string());
+        Say(std::string("stopped by SIG") + sigabbrev_np(s) +
+            (link_.restores() ? ": putting back " : ": removing ") + link_.path().string());
         return 0;
       }
     }
@@ -374,13 +515,11 @@ int Simulator::Run() {
         if (in.flushed) {
           if (attached_ || !out_.empty()) Say("the console purged the line");
           attached_ = false;
+          replaying_ = false;
           ForgetOutput();
           module_.LineFlushed();
         }
-        if (!in.data.empty()) {
-          attached_ = true;
-          module_.Receive(in.data);
-        }
+        if (!in.data.empty()) Received(in.data, now);
       }
     }
     for (const std::string& e : module_.TakeEvents()) Say(e);
@@ -392,13 +531,28 @@ int Simulator::Run() {
       nextStream += streamPeriod;
       if (nextStream < now) nextStream = now + streamPeriod;  // fell behind: do not burst
     }
+    PlayDue(now);
     WriteDue(now);
+
+    switch (pty_.ReleaseAbandoned()) {
+      case sim::Pty::Exclusive::kNo:
+        exclusiveCheck_ = {};
+        break;
+      case sim::Pty::Exclusive::kHeld:
+        exclusiveCheck_ = now + kExclusiveCheck;
+        break;
+      case sim::Pty::Exclusive::kReleased:
+        exclusiveCheck_ = {};
+        Say("the console that had the line is gone: exclusive mode cleared");
+        break;
+    }
 
     if (now >= hangupAt) {
       Say("hang-up: closing " + pty_.slavePath());
       pty_.HangUp();
       ForgetOutput();
       attached_ = false;
+      replaying_ = false;
       module_.LineFlushed();
       if (!opts_.reopen) {
         link_.Remove();
@@ -419,8 +573,23 @@ int main(int argc, char** argv) {
   if (!opts->seedGiven) opts->seed = std::random_device{}();
   // A reader of our output that goes away must not end us before the link is removed.
   std::signal(SIGPIPE, SIG_IGN);
+  std::vector<sim::ReplayFrame> replay;
+  if (!opts->replay.empty()) {
+    std::ifstream in(opts->replay);
+    if (!in) {
+      std::fprintf(stderr, "nibp-sim: cannot read %s: %s\n", opts->replay.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+    replay = sim::ReadReplay(in);
+    if (replay.empty()) {
+      std::fprintf(stderr, "nibp-sim: %s holds no frame received from the module\n",
+                   opts->replay.c_str());
+      return 1;
+    }
+  }
   try {
-    Simulator sim(*opts);
+    Simulator sim(*opts, std::move(replay));
     return sim.Run();
   } catch (const std::system_error& e) {
     std::fprintf(stderr, "nibp-sim: %s\n", e.what());

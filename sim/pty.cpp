@@ -2,13 +2,18 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -102,6 +107,18 @@ void Pty::HangUp() {
   master_.Close();
 }
 
+Pty::Exclusive Pty::ReleaseAbandoned() {
+  int exclusive = 0;
+  if (!slave_.valid() || ::ioctl(slave_.get(), TIOCGEXCL, &exclusive) != 0 || exclusive == 0)
+    return Exclusive::kNo;
+  // The console takes its lock before it sets the mode, so a set mode with a free lock has no
+  // owner left. Asked only then, so that a console opening the line never meets our lock.
+  if (::flock(slave_.get(), LOCK_EX | LOCK_NB) != 0) return Exclusive::kHeld;
+  (void)::ioctl(slave_.get(), TIOCNXCL);
+  (void)::flock(slave_.get(), LOCK_UN);
+  return Exclusive::kReleased;
+}
+
 std::filesystem::path PortsDirectory() {
   std::filesystem::path base;
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -118,7 +135,25 @@ std::filesystem::path PortsDirectory() {
   return base / "quirab_nibp" / "ports";
 }
 
+PortEntry InspectPortEntry(const std::filesystem::path& link) {
+  struct stat st {};
+  if (::lstat(link.c_str(), &st) != 0) return {};
+  if (!S_ISLNK(st.st_mode)) return {PortEntry::kNotALink, {}};
+  std::array<char, 4096> buf{};
+  const ssize_t n = ::readlink(link.c_str(), buf.data(), buf.size() - 1);
+  std::string target(buf.data(), static_cast<size_t>(std::max<ssize_t>(n, 0)));
+  if (::stat(link.c_str(), &st) != 0) return {PortEntry::kDangling, std::move(target)};
+  // Unix 98 pty slaves have majors 136 to 143.
+  const bool pty = S_ISCHR(st.st_mode) && ::major(st.st_rdev) >= 136 && ::major(st.st_rdev) <= 143;
+  return {pty ? PortEntry::kPty : PortEntry::kOther, std::move(target)};
+}
+
 void PortLink::Point(const std::string& target) {
+  Link(target);
+  target_ = target;
+}
+
+void PortLink::Link(const std::string& target) {
   std::error_code ec;
   std::filesystem::create_directories(link_.parent_path(), ec);
   if (ec) throw std::system_error(ec, "creating " + link_.parent_path().string());
@@ -133,14 +168,25 @@ void PortLink::Point(const std::string& target) {
     errno = err;
     Fail("renaming to " + link_.string());
   }
-  target_ = target;
 }
 
 void PortLink::Remove() {
   if (target_.empty()) return;
   std::array<char, 4096> buf{};
   const ssize_t n = ::readlink(link_.c_str(), buf.data(), buf.size() - 1);
-  if (n >= 0 && std::string(buf.data(), static_cast<size_t>(n)) == target_) ::unlink(link_.c_str());
+  if (n >= 0 && std::string(buf.data(), static_cast<size_t>(n)) == target_) {
+    if (previous_.empty()) {
+      ::unlink(link_.c_str());
+    } else {
+      try {
+        Link(previous_);
+      } catch (const std::system_error& e) {
+        std::fprintf(stderr, "nibp-sim: cannot put back %s -> %s: %s\n", link_.c_str(),
+                     previous_.c_str(), e.what());
+        ::unlink(link_.c_str());  // better no link than one to a line that is gone
+      }
+    }
+  }
   target_.clear();
 }
 

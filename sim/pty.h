@@ -57,6 +57,12 @@ class Pty {
   // Closes both ends: whoever holds the slave sees a hang-up.
   void HangUp();
 
+  enum class Exclusive { kNo, kHeld, kReleased };
+  // A console sets exclusive mode on the line and holds a lock on it while it has it open. One
+  // killed outright leaves the mode set, and since our own descriptor keeps the line alive, every
+  // later open would be refused: when the lock is free, the mode is cleared (kReleased).
+  [[nodiscard]] Exclusive ReleaseAbandoned();
+
  private:
   Fd master_;
   Fd slave_;
@@ -66,8 +72,16 @@ class Pty {
 // $XDG_CONFIG_HOME/quirab_nibp/ports, with ~/.config when the variable is unset or relative.
 [[nodiscard]] std::filesystem::path PortsDirectory();
 
-// A symbolic link ports/<name> to a device. Pointing it again moves it in one step; it is
-// removed on destruction, unless another program has pointed it elsewhere meanwhile.
+// What stands where a port's link goes.
+struct PortEntry {
+  enum Kind { kAbsent, kDangling, kPty, kOther, kNotALink } kind = kAbsent;
+  std::string target;  // of a link
+};
+[[nodiscard]] PortEntry InspectPortEntry(const std::filesystem::path& link);
+
+// A symbolic link ports/<name> to a device. Pointing it again moves it in one step; on
+// destruction it is removed, or the link it replaced is put back, unless another program has
+// pointed it elsewhere meanwhile.
 class PortLink {
  public:
   explicit PortLink(std::filesystem::path link) : link_(std::move(link)) {}
@@ -75,13 +89,19 @@ class PortLink {
   PortLink& operator=(const PortLink&) = delete;
   ~PortLink() { Remove(); }
 
+  // The target to restore at the end instead of removing the link.
+  void RestoreAtEnd(std::string previous) { previous_ = std::move(previous); }
+  [[nodiscard]] bool restores() const { return !previous_.empty(); }
   void Point(const std::string& target);  // throws std::system_error
   void Remove();
   [[nodiscard]] const std::filesystem::path& path() const { return link_; }
 
  private:
+  void Link(const std::string& target);  // throws std::system_error
+
   std::filesystem::path link_;
   std::string target_;
+  std::string previous_;
 };
 
 // SIGINT, SIGTERM and SIGHUP, blocked and delivered to a descriptor for poll.

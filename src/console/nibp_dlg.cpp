@@ -8,6 +8,7 @@
 #include "framework/icon.h"
 #include "records/file_io.h"
 #include "res/resource.h"
+#include "serial/port_name.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ constexpr uint8_t kOneStopBit = 0;
 constexpr uint32_t kInflateMin = 30;
 constexpr uint32_t kInflateMax = 300;
 constexpr uint32_t kInflateStart = 160;
+constexpr uint8_t kNoPort = 0;
 
 template <typename... Args>
 std::string Format(const char* fmt, Args... args) {
@@ -34,13 +36,16 @@ CNibpDlg::CNibpDlg(fw::Backend& ui, CDialog* parent)
 }
 
 CNibpDlg::CNibpDlg(fw::Backend& ui, std::shared_ptr<serial::Platform> platform, CDialog* parent)
-    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent), m_comm(std::move(platform)),
+    : CDialog(ui, IDD_QUIRAB_NIBP_DIALOG, parent),
+      m_comm(std::move(platform)),
       m_hIcon(fw::LoadIcon(IDR_MAINFRAME)) {
   MapHandlers();
 }
 
 // The reader thread must not outlive the window it notifies: close as "CLOSE" does.
-CNibpDlg::~CNibpDlg() { m_comm.ClosePort(); }
+CNibpDlg::~CNibpDlg() {
+  m_comm.ClosePort();
+}
 
 void CNibpDlg::MapHandlers() {
   MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
@@ -65,6 +70,7 @@ void CNibpDlg::MapHandlers() {
   MapCommand(ID_EVENT_SAVE_AS, BN_CLICKED, [this] { OnSaveEventLog(); });
   MapCommand(ID_RAW_SHOW_BAD_FRAMES, BN_CLICKED, [this] { OnShowBadFrames(); });
   MapMessage(WM_RECORDING_STOPPED, [this](WPARAM w, LPARAM l) { return OnRecordingStopped(w, l); });
+  MapMessage(WM_COMM_LOST, [this](WPARAM w, LPARAM l) { return OnCommLost(w, l); });
 }
 
 void CNibpDlg::DoDataExchange(CDataExchange* pDX) {
@@ -80,8 +86,8 @@ void CNibpDlg::DoDataExchange(CDataExchange* pDX) {
   DDX_Check(pDX, IDC_DUMP_VALVE, m_bDumpValve);
   DDX_Check(pDX, IDC_AUTO_PRESSURE, m_bAutoPressure);
   DDX_Text(pDX, IDC_PRESSURE, m_strPressure);
-  DDX_Text(pDX, IDC_RX_HEX, m_rx.m_strRxHex);
-  DDX_Text(pDX, IDC_RX_CHECK, m_rx.m_strRxCheck);
+  DDX_Text(pDX, IDC_RX_HEX, m_strRxHex);
+  DDX_Text(pDX, IDC_RX_CHECK, m_strRxCheck);
 }
 
 BOOL CNibpDlg::OnInitDialog() {
@@ -153,7 +159,9 @@ void CNibpDlg::OnPaint() {
   GetWindow()->DrawIcon(x, y, m_hIcon);
 }
 
-HCURSOR CNibpDlg::OnQueryDragIcon() { return m_hIcon; }
+HCURSOR CNibpDlg::OnQueryDragIcon() {
+  return m_hIcon;
+}
 
 // ---- commands ----
 
@@ -172,13 +180,34 @@ void CNibpDlg::SetStatus(const std::string& text) {
 void CNibpDlg::SendAndLog(size_t n, const std::string& eventText) {
   // The frame is already in m_txBuf: builders run after UpdateData(TRUE) in the callers.
   m_strTxLine = protocol::RenderRaw(protocol::kPrefixSent, std::span(m_txBuf.data(), n));
-  (void)m_comm.WritePort(m_txBuf.data(), static_cast<uint32_t>(n));
-  Log(m_listRaw, m_strTxLine);
+  const SendResult sent =
+      m_bPortLost ? SendResult::kLost : m_comm.Send(m_txBuf.data(), static_cast<uint32_t>(n));
+  if (sent == SendResult::kSent) Log(m_listRaw, m_strTxLine);
   Log(m_listEvent, eventText);
+  switch (sent) {
+    case SendResult::kSent:
+      break;
+    case SendResult::kClosed:
+      Log(m_listEvent, "Not sent: port closed");
+      break;
+    case SendResult::kLost:
+      Log(m_listEvent, "Not sent: port lost");
+      break;
+    case SendResult::kFull:
+      Log(m_listEvent, "Not sent: output full");
+      break;
+  }
 }
 
 void CNibpDlg::OnSetPressure() {
   UpdateData(TRUE);
+  // The up-down control's own range; a typed value outside it would reach the module cut to
+  // 16 bits.
+  if (m_nInflate < kInflateMin || m_nInflate > kInflateMax) {
+    AfxMessageBox("Enter a pressure from 30 to 300 mmHg.", MB_ICONEXCLAMATION);
+    GotoDlgCtrl(IDC_INFLATE);
+    return;
+  }
   SendAndLog(protocol::BuildSetPressure(m_txBuf, m_nInflate),
              Format("-- Set Initial Inflate to %d --", static_cast<int>(m_nInflate)));
 }
@@ -214,8 +243,9 @@ void CNibpDlg::OnGetBpData() {
 }
 
 void CNibpDlg::SendPneumatics(const std::string& eventText) {
-  SendAndLog(protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
-             eventText);
+  SendAndLog(
+      protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
+      eventText);
 }
 
 void CNibpDlg::OnPump() {
@@ -235,29 +265,34 @@ void CNibpDlg::OnDumpValve() {
 
 // ---- port ----
 
-void CNibpDlg::OnSelchangePort() { m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel()); }
+void CNibpDlg::OnSelchangePort() {
+  m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel());
+}
 
 void CNibpDlg::OnPortOpen() {
-  if (m_nSelPort == 0) {
+  // The text shown is the port opened: a typed name counts as if chosen from the list.
+  const std::optional<uint8_t> typed = serial::ParsePortName(m_cbPort.GetWindowText());
+  m_nSelPort = typed.value_or(kNoPort);
+  if (m_nSelPort == kNoPort) {
     AfxMessageBox("Select Comport");
     return;
   }
-  m_comm.SetPortSettings(m_nSelPort, kBaudRate, kByteSize, kNoParity, kOneStopBit);
-  if (m_comm.m_bConnected == 1) {
+  if (m_comm.m_bConnected == 1 || m_bPortLost) {
     AfxMessageBox("Comport  is already used.");
     return;
   }
+  m_comm.SetPortSettings(m_nSelPort, kBaudRate, kByteSize, kNoParity, kOneStopBit);
   m_comm.SetNotifyWindow(this);
   (void)m_comm.CreateIoEvents();
   if (m_comm.OpenPort()) {
     SetStatus(Format("COM%d OPEN", m_nSelPort));
     UpdateData(FALSE);
   } else {
-    AfxMessageBox(Format("Com_Port %d Open Fail", m_nSelPort));
+    AfxMessageBox(Format("Com_Port %d Open Fail", m_nSelPort) + "\n" + m_comm.OpenFailure());
   }
 }
 
-void CNibpDlg::OnPortClose() {
+void CNibpDlg::ReleasePort() {
   if (m_comm.m_bConnected != 1) return;
   m_comm.ClosePort();
   // The close purged the line, so a frame begun before it can never be completed. Take what the
@@ -266,8 +301,46 @@ void CNibpDlg::OnPortClose() {
   // would be taken for its rest and lost.
   while (m_comm.HasRxData()) m_rx.PushReplyByte(m_comm.GetRxByte());
   AssembleReplies();
-  m_rx.AbandonFrame();
+  if (m_rx.AbandonFrame()) StartDispatch();
+}
+
+void CNibpDlg::OnPortClose() {
+  if (m_comm.m_bConnected != 1 && !m_bPortLost) return;
+  if (m_bPortLost) {
+    KillTimer(TIMER_REOPEN);
+    m_bPortLost = false;
+  }
+  ReleasePort();
   SetStatus("CLOSE");
+  UpdateData(FALSE);
+}
+
+LRESULT CNibpDlg::OnCommLost(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  // A message from a reader that the user closed since finds nothing to do.
+  if (m_bPortLost || m_comm.m_bConnected != 1 || !m_comm.IsLost()) return 0;
+  m_bPortLost = true;
+  const int port = m_comm.m_nPort;
+  SetStatus(Format("COM%d LOST", port));
+  Log(m_listEvent, Format("COM%d LOST", port));
+  if (m_comm.TakeOutputDroppedOnLoss()) Log(m_listEvent, "Not sent: port lost");
+  UpdateData(FALSE);
+  // The reader waits for the close; the first tick closes and then tries to open again.
+  SetTimer(TIMER_REOPEN, kReopenMs, nullptr);
+  return 0;
+}
+
+void CNibpDlg::OnReopenTick() {
+  if (!m_bPortLost) {
+    KillTimer(TIMER_REOPEN);
+    return;
+  }
+  ReleasePort();
+  if (!m_comm.OpenPort()) return;
+  KillTimer(TIMER_REOPEN);
+  m_bPortLost = false;
+  const int port = m_comm.m_nPort;
+  SetStatus(Format("COM%d OPEN", port));
+  Log(m_listEvent, Format("COM%d OPEN", port));
   UpdateData(FALSE);
 }
 
@@ -315,6 +388,8 @@ void CNibpDlg::OnTimer(UINT_PTR id) {
     OnGetPressure();
   } else if (id == TIMER_REPLY_DISPATCH) {
     OnReplyDispatchTick();
+  } else if (id == TIMER_REOPEN) {
+    OnReopenTick();
   }
 }
 
@@ -331,22 +406,40 @@ LRESULT CNibpDlg::OnCommReceive(WPARAM /*wParam*/, LPARAM /*lParam*/) {
 }
 
 void CNibpDlg::AssembleReplies() {
-  while (m_rx.m_nReplyCount > 0) {
-    if (m_rx.Step(m_rx.PopReplyByte())) SetTimer(TIMER_REPLY_DISPATCH, kReplyDispatchMs, nullptr);
-  }
+  if (m_rx.Assemble()) StartDispatch();
+  m_strRxHex = m_rx.RxHex();
+  m_strRxCheck = m_rx.RxCheck();
+}
+
+// A running timer keeps its period: a fast line then gets a tick every period, never later.
+void CNibpDlg::StartDispatch() {
+  if (m_bDispatching) return;
+  SetTimer(TIMER_REPLY_DISPATCH, kReplyDispatchMs, nullptr);
+  m_bDispatching = true;
 }
 
 void CNibpDlg::OnReplyDispatchTick() {
-  protocol::TickOutput& out = m_tick;
-  protocol::DispatchTick(m_rx, out);
-  if (out.stopTimer) KillTimer(TIMER_REPLY_DISPATCH);
-  if (!out.shown) return;
-  Log(m_listRaw, out.rawLine);
-  if (out.isCuffPressure) {
-    if (m_bAutoPressure == 1) m_strPressure = protocol::FormatPressure(out.cuffPressure);
-    UpdateData(FALSE);
+  m_rx.DispatchTick(m_tick);
+  if (m_tick.stopTimer) {
+    KillTimer(TIMER_REPLY_DISPATCH);
+    m_bDispatching = false;
   }
-  for (const auto& line : out.eventLines) Log(m_listEvent, line);
+  bool pressureShown = false;
+  for (const protocol::ShownEntry& entry : m_tick) {
+    if (entry.kind != protocol::EntryKind::kGood) {
+      OnDiscarded(
+          entry.kind == protocol::EntryKind::kBad ? records::Tag::kBad : records::Tag::kDropped,
+          entry.rawLine);
+      continue;
+    }
+    Log(m_listRaw, entry.rawLine);
+    if (entry.isCuffPressure) {
+      if (m_bAutoPressure == 1) m_strPressure = protocol::FormatPressure(entry.cuffPressure);
+      pressureShown = true;
+    }
+    for (const auto& line : entry.eventLines) Log(m_listEvent, line);
+  }
+  if (pressureShown) UpdateData(FALSE);
 }
 
 // ---- records ----
@@ -370,6 +463,7 @@ void CNibpDlg::Record(int64_t ms, records::Tag tag, const std::string& text) {
 }
 
 void CNibpDlg::OnDiscarded(records::Tag tag, const std::string& rawLine) {
+  // Recorded whether shown or not; what the raw log shows is recorded as R by Log.
   Record(m_clock(), tag, rawLine);
   if (m_bShowBadFrames != 1) return;
   Log(m_listRaw, rawLine + (tag == records::Tag::kBad ? " checksum error" : " dropped"));

@@ -16,10 +16,11 @@
 
 inline constexpr UINT_PTR TIMER_PRESSURE_POLL = 0;
 inline constexpr UINT_PTR TIMER_REPLY_DISPATCH = 1;
+// Runs while the port is lost: each tick tries to open the same device again.
+inline constexpr UINT_PTR TIMER_REOPEN = 2;
 inline constexpr UINT kPressurePollMs = 250;
 inline constexpr UINT kReplyDispatchMs = 20;
-// From the session writer: recording stopped on an error.
-inline constexpr UINT WM_RECORDING_STOPPED = WM_USER + 2;
+inline constexpr UINT kReopenMs = 500;
 
 class CNibpDlg : public CDialog {
  public:
@@ -29,7 +30,7 @@ class CNibpDlg : public CDialog {
   ~CNibpDlg() override;
 
   // State shared by the handlers, in the order the window declares it. The reply assembler's
-  // counters, ring, frame buffer, parked store and diagnostic texts live in m_rx.
+  // counters, ring, frame buffer and queue live in m_rx.
   protocol::ReplyReceiver m_rx;
   uint8_t m_nSelPort = 0;
   CComm m_comm;
@@ -47,11 +48,15 @@ class CNibpDlg : public CDialog {
   BOOL m_bDumpValve = 0;
   BOOL m_bAutoPressure = 0;
   std::string m_strPressure;
+  std::string m_strRxHex;  // shown copies of m_rx's diagnostic texts
+  std::string m_strRxCheck;
   HICON m_hIcon = nullptr;
+  // Whether the port is lost: the device went away while open, and it is being opened again.
+  bool m_bPortLost = false;
+  // The raw log also shows frames with a bad checksum and bytes dropped between frames.
+  BOOL m_bShowBadFrames = 0;
   // The wall-clock time given to each log line and status change; tests replace it.
   std::function<int64_t()> m_clock = records::NowMs;
-  // Frames with a bad checksum and dropped bytes in the raw log; recorded in the session always.
-  BOOL m_bShowBadFrames = 0;
   // The session file, on unless the user turned it off at an earlier start.
   BOOL m_bRecordSession = 1;
   // Where sessions and settings go; tests point them elsewhere before Create.
@@ -89,6 +94,7 @@ class CNibpDlg : public CDialog {
   LRESULT OnRecordingStopped(WPARAM wParam, LPARAM lParam);
   // The session being recorded; null while recording is off.
   [[nodiscard]] records::SessionRecorder* Session() const { return m_session.get(); }
+  LRESULT OnCommLost(WPARAM wParam, LPARAM lParam);
   void OnTimer(UINT_PTR id) override;
   void OnSysCommand(UINT id, LPARAM param) override;
   void OnPaint() override;
@@ -104,12 +110,18 @@ class CNibpDlg : public CDialog {
 
  private:
   void MapHandlers();
-  // The send-and-log sequence every command shares; `n` bytes of m_txBuf are sent.
+  // The send-and-log sequence every command shares; `n` bytes of m_txBuf are sent. A command that
+  // puts nothing on the line gets no raw line, and an event line saying why.
   void SendAndLog(size_t n, const std::string& eventText);
   void SendPneumatics(const std::string& eventText);
-  // Feeds the reply ring to the assembler; every good frame (re)starts the dispatch timer.
+  // Feeds the reply ring to the assembler; the first entry into an empty queue starts the
+  // dispatch timer.
   void AssembleReplies();
+  void StartDispatch();
   void OnReplyDispatchTick();
+  // Closes the device and takes what the reader had handed over.
+  void ReleasePort();
+  void OnReopenTick();
   // Every log line passes here: it is stamped with m_clock, added and made current.
   void Log(CListBox& list, const std::string& line);
   // Every change of the status line passes here; the caller then shows it.
@@ -122,4 +134,5 @@ class CNibpDlg : public CDialog {
   protocol::TickOutput m_tick;
   std::unique_ptr<records::SessionRecorder> m_session;
   bool m_sessionFailureShown = false;
+  bool m_bDispatching = false;  // TIMER_REPLY_DISPATCH runs
 };

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "res/resource.h"  // IDOK, IDCANCEL, IDC_STATIC
+#include "serial/base_types.h"  // BOOL, WM_USER
 
-using BOOL = int;
 using BYTE = uint8_t;
 using UINT = unsigned int;
 using DWORD = uint32_t;
@@ -29,7 +29,6 @@ struct Icon;
 using HICON = const fw::Icon*;
 using HCURSOR = const fw::Icon*;
 
-inline constexpr UINT WM_USER = 0x0400;
 inline constexpr UINT WM_ICONERASEBKGND = 0x0027;
 
 

@@ -57,6 +57,8 @@ class Window {
   virtual void SetCheck(int id, int state) = 0;
   virtual void Enable(int id, bool enable) = 0;
   [[nodiscard]] virtual bool IsEnabled(int id) const = 0;
+  // Moves the focus to the control; an edit's whole text is then selected.
+  virtual void FocusControl(int id) = 0;
 
   // List box of log lines, each kept with the wall-clock time it was added (ms since the epoch).
   // Add returns the new line's index. Its context menu has "Show Times", "Select All" and "Copy"

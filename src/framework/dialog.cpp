@@ -159,6 +159,10 @@ BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
   return TRUE;
 }
 
+void CDialog::GotoDlgCtrl(int id) {
+  if (window_) window_->FocusControl(id);
+}
+
 CWnd* CDialog::GetDlgItem(int id) {
   if (!window_) return nullptr;
   auto& item = items_[id];

@@ -110,6 +110,8 @@ class CDialog : public fw::WindowEvents, public serial::NotifyTarget {
 
   BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
   CWnd* GetDlgItem(int id);
+  // The focus to control `id`, its text selected when it is an edit.
+  void GotoDlgCtrl(int id);
 
   UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs, void* proc = nullptr);
   BOOL KillTimer(UINT_PTR id);

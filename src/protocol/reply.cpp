@@ -12,7 +12,7 @@
 namespace protocol {
 namespace {
 
-// Reply lengths with a layout of their own; every other length carries BP data.
+// Reply lengths with a layout of their own; 22 and longer carry BP data, the rest is short.
 constexpr uint32_t kCharReplyLen = 4;
 constexpr uint32_t kCuffPressureLen = 5;
 
@@ -32,178 +32,219 @@ std::string& operator<<(std::string& out, std::string_view text) {
   return out.append(text);
 }
 
-void DecodeBpData(const uint8_t* slot, EventLines& lines) {
-  lines.Add() << "BP Data: " << Le16(slot + 2) << " / " << Le16(slot + 4)
-              << " mmHg Heart: " << Le16(slot + 16) << "  MAP: " << Le16(slot + 18);
+void DecodeBpData(const uint8_t* frame, EventLines& lines) {
+  lines.Add() << "BP Data: " << Le16(frame + 2) << " / " << Le16(frame + 4)
+              << " mmHg Heart: " << Le16(frame + 16) << "  MAP: " << Le16(frame + 18);
   std::string& tc = lines.Add();
   tc += "TC: ";
-  AppendHexSpaced(tc, std::span(slot + 8, 8));
-  lines.Add() << "SQ: " << slot[6] << "  Err: " << slot[20] << "  Status: " << slot[7];
+  AppendHexSpaced(tc, std::span(frame + 8, 8));
+  lines.Add() << "SQ: " << frame[6] << "  Err: " << frame[20] << "  Status: " << frame[7];
+}
+
+uint32_t ReadLength(const uint8_t* p) {
+  uint32_t n;
+  std::memcpy(&n, p, sizeof n);
+  return n;
 }
 
 }  // namespace
 
+ShownEntry& TickOutput::Add() {
+  if (count_ == entries_.size()) entries_.emplace_back();
+  return entries_[count_++];
+}
+
 void ReplyReceiver::ResetFrameState() {
-  m_nReplyCount = 0;
-  m_nFramePos = 0;
-  m_nReplyWrite = 0;
-  m_nReplyRead = 0;
-  m_nFrameLen = 0;
-  m_bFramePending = 0;
-  std::memset(m_parkedFrame, 0, sizeof m_parkedFrame);
-  m_parkedLen[0] = m_parkedLen[1] = 0;
-  m_nWaitingFirst = 0;
-  m_nWaitingCount = 0;
-  m_nDroppedFrames = 0;
-  m_strRxHex.clear();
-  m_strRxCheck.clear();
+  replyCount_ = 0;
+  replyWrite_ = 0;
+  replyRead_ = 0;
+  framePos_ = 0;
+  frameLen_ = 0;
+  queue_.clear();
+  waitingEntries_ = 0;
+  waitingGood_ = 0;
+  openRun_ = kNoRun;
+  rxHex_.clear();
+  rxCheck_.clear();
+}
+
+void ReplyReceiver::StartRingAt(uint32_t pos) {
+  replyWrite_ = replyRead_ = pos;
+  replyCount_ = 0;
+}
+
+ReceiverView ReplyReceiver::View() const {
+  return {replyCount_, replyWrite_,     replyRead_,    framePos_, frameLen_,
+          waitingEntries_, waitingGood_, queue_.size(), rxHex_,    rxCheck_};
+}
+
+// Takes the next unread byte; 0 and no change when the ring is empty, where the count would
+// otherwise wrap to 2^32 - 1 and keep a draining loop busy for hours.
+uint8_t ReplyReceiver::PopReplyByte() {
+  if (replyCount_ == 0) return 0;
+  const uint32_t pos = RingIndex(replyRead_);
+  const uint8_t b = replyRing_[pos];
+  replyRead_ = pos + 1;
+  --replyCount_;
+  return b;
+}
+
+bool ReplyReceiver::Assemble() {
+  const bool wasEmpty = waitingEntries_ == 0;
+  while (replyCount_ > 0) Step(PopReplyByte());
+  EndDroppedRun();
+  return wasEmpty && waitingEntries_ != 0;
+}
+
+bool ReplyReceiver::AbandonFrame() {
+  const bool wasEmpty = waitingEntries_ == 0;
+  for (uint32_t i = 0; i < framePos_; ++i) Drop(frameBuf_[i]);
+  EndDroppedRun();
+  framePos_ = 0;
+  frameLen_ = 0;
+  return wasEmpty && waitingEntries_ != 0;
 }
 
 // Inline: it runs for every byte received.
 inline void ReplyReceiver::AppendRxHex(uint8_t b) {
-  if (m_strRxHex.size() + 3 > kRxHexMaxChars) [[unlikely]] {
+  if (rxHex_.size() + 3 > kRxHexMaxChars) [[unlikely]] {
     // Drop the older half in one move, so a line without start bytes costs O(1) per byte.
-    m_strRxHex.erase(0, m_strRxHex.size() - kRxHexKeepBytes * 3);
+    rxHex_.erase(0, rxHex_.size() - kRxHexKeepBytes * 3);
   }
-  AppendHexSpaced(m_strRxHex, b);
+  AppendHexSpaced(rxHex_, b);
 }
 
-bool ReplyReceiver::Step(uint8_t b) {
-  const uint32_t p = m_nFramePos;
-  uint32_t completed = 0;  // the frame's length once its last byte is in
+void ReplyReceiver::Step(uint8_t b) {
+  const uint32_t p = framePos_;
   if (p == 0) {
     if (b == kReplyStart) {
-      m_frameBuf[0] = b;
-      m_nFramePos = 1;
-      m_strRxHex.clear();
+      frameBuf_[0] = b;
+      framePos_ = 1;
+      rxHex_.clear();
+      EndDroppedRun();
+    } else {
+      Drop(b);
     }
   } else if (p == 1) {
-    m_frameBuf[1] = b;
-    m_nFramePos = 2;
-    m_nFrameLen = b;
-  } else {
-    m_frameBuf[p] = b;
-    // A length of 0 wraps to 2^32 - 1 here and never completes; 1 and 2 are abandoned below.
-    if (p == m_nFrameLen - 1u) {
-      completed = p + 1;
-      m_nFramePos = 0;
-      m_nFrameLen = 0;
-    } else if (p + 1 > m_nFrameLen) {
-      m_nFramePos = 0;
-      m_nFrameLen = 0;
+    if (b < kMinFrameLen) {
+      // No frame is that short: end it here, so the next byte may be a start byte.
+      Drop(frameBuf_[0]);
+      Drop(b);
+      framePos_ = 0;
     } else {
-      m_nFramePos = p + 1;
+      frameBuf_[1] = b;
+      framePos_ = 2;
+      frameLen_ = b;
     }
+  } else {
+    frameBuf_[p] = b;
+    if (p + 1 == frameLen_) {
+      framePos_ = 0;
+      frameLen_ = 0;
+      AppendRxHex(b);
+      CheckFrame(p + 1);
+      return;
+    }
+    framePos_ = p + 1;
   }
   // Every byte shows, in or outside a frame; the verdict then copies the frame's text from here.
   AppendRxHex(b);
-  return completed != 0 && CheckFrame(completed);
 }
 
-bool ReplyReceiver::CheckFrame(uint32_t n) {
+void ReplyReceiver::CheckFrame(uint32_t n) {
   uint8_t sum = 0;
-  for (uint32_t i = 0; i + 1 < n; ++i) sum = static_cast<uint8_t>(sum + m_frameBuf[i]);
+  for (uint32_t i = 0; i + 1 < n; ++i) sum = static_cast<uint8_t>(sum + frameBuf_[i]);
   const uint8_t expected = static_cast<uint8_t>(-sum);
-  const bool good = expected == m_frameBuf[n - 1];
+  const bool good = expected == frameBuf_[n - 1];
 
   // The hex text began at this frame's start byte and holds its bytes unless it was cut.
-  if (m_strRxHex.size() == 3 * size_t{n}) {
-    m_strRxCheck.assign(m_strRxHex);
+  if (rxHex_.size() == 3 * size_t{n}) {
+    rxCheck_.assign(rxHex_);
   } else {
-    m_strRxCheck.clear();
-    AppendHexSpaced(m_strRxCheck, std::span(m_frameBuf.data(), n));
+    rxCheck_.clear();
+    AppendHexSpaced(rxCheck_, std::span(frameBuf_.data(), n));
   }
   if (good) {
-    Park(n);
-    m_strRxCheck += "checksum good ";
-    AppendHexSpaced(m_strRxCheck, expected);
+    Queue(EntryKind::kGood, frameBuf_.data(), std::min<size_t>(n, kSlotSize));
+    rxCheck_ += "checksum good ";
+    AppendHexSpaced(rxCheck_, expected);
   } else {
+    Queue(EntryKind::kBad, frameBuf_.data(), n);
     // The received checksum already ends the byte text just before; the value it should have
     // been is what the engineer cannot read off the line, so that is the second field.
-    m_strRxCheck += "checksum error sparesum=";
-    AppendHexSpaced(m_strRxCheck, sum);
-    m_strRxCheck += "checksum=";
-    AppendHexSpaced(m_strRxCheck, expected);
-  }
-  return good;
-}
-
-void ReplyReceiver::Park(uint32_t n) {
-  // A good frame longer than a slot is kept cut to the slot: it still reaches the raw log (the
-  // console's only record of traffic, its length byte telling the real size) and decodes the same,
-  // as no field lies past offset 20.
-  const auto len = static_cast<uint8_t>(std::min<uint32_t>(n, kSlotSize));
-  // A frame never overtakes one that waits: slot 1 takes it only when nothing else is queued.
-  if (m_bFramePending == 0 && m_parkedLen[1] == 0) {
-    std::memcpy(m_parkedFrame[0], m_frameBuf.data(), len);
-    m_parkedLen[0] = len;
-    m_bFramePending = 1;
-  } else if (m_parkedLen[1] == 0) {
-    std::memcpy(m_parkedFrame[1], m_frameBuf.data(), len);
-    m_parkedLen[1] = len;
-  } else if (m_nWaitingCount < kWaitingFrames) {
-    const uint32_t at = (m_nWaitingFirst + m_nWaitingCount) % kWaitingFrames;
-    std::memcpy(m_waitingFrame[at], m_frameBuf.data(), len);
-    m_waitingLen[at] = len;
-    ++m_nWaitingCount;
-  } else {
-    ++m_nDroppedFrames;
+    rxCheck_ += "checksum error sparesum=";
+    AppendHexSpaced(rxCheck_, sum);
+    rxCheck_ += "checksum=";
+    AppendHexSpaced(rxCheck_, expected);
   }
 }
 
-void ReplyReceiver::RefillSlotTwo() {
-  m_parkedLen[1] = 0;
-  if (m_nWaitingCount == 0) return;
-  const uint8_t len = m_waitingLen[m_nWaitingFirst];
-  std::memcpy(m_parkedFrame[1], m_waitingFrame[m_nWaitingFirst], len);
-  m_parkedLen[1] = len;
-  m_nWaitingFirst = (m_nWaitingFirst + 1) % kWaitingFrames;
-  --m_nWaitingCount;
+void ReplyReceiver::Queue(EntryKind kind, const uint8_t* bytes, size_t n) {
+  EndDroppedRun();
+  const auto len = static_cast<uint32_t>(n);
+  const size_t at = queue_.size();
+  queue_.resize(at + kEntryHeader + n);
+  queue_[at] = static_cast<uint8_t>(kind);
+  std::memcpy(&queue_[at + 1], &len, sizeof len);
+  std::memcpy(&queue_[at + kEntryHeader], bytes, n);
+  ++waitingEntries_;
+  if (kind == EntryKind::kGood) ++waitingGood_;
 }
 
-void DispatchTick(ReplyReceiver& rx, TickOutput& out) {
-  out.stopTimer = false;
-  out.shown = false;
+void ReplyReceiver::Drop(uint8_t b) {
+  if (openRun_ == kNoRun) {
+    Queue(EntryKind::kDropped, &b, 1);
+    openRun_ = queue_.size() - kEntryHeader - 1;
+    return;
+  }
+  queue_.push_back(b);
+  const uint32_t len = ReadLength(&queue_[openRun_ + 1]) + 1;
+  std::memcpy(&queue_[openRun_ + 1], &len, sizeof len);
+}
+
+void ReplyReceiver::DispatchTick(TickOutput& out) {
+  out.Clear();
+  if (waitingEntries_ == 0) {
+    out.stopTimer = true;
+    return;
+  }
+  EndDroppedRun();
+  for (size_t at = 0; at < queue_.size();) {
+    const auto kind = static_cast<EntryKind>(queue_[at]);
+    const uint32_t len = ReadLength(&queue_[at + 1]);
+    Show(kind, &queue_[at + kEntryHeader], len, out.Add());
+    at += kEntryHeader + len;
+  }
+  queue_.clear();
+  waitingEntries_ = 0;
+  waitingGood_ = 0;
+}
+
+void ReplyReceiver::Show(EntryKind kind, const uint8_t* bytes, size_t n, ShownEntry& out) {
+  out.kind = kind;
   out.rawLine.clear();
   out.eventLines.clear();
   out.isCuffPressure = false;
   out.cuffPressure = 0;
-  if (rx.m_bFramePending == 0) {
-    const size_t waiting = std::min<size_t>(rx.m_parkedLen[1], kSlotSize);
-    if (waiting == 0) {
-      out.stopTimer = true;
-      return;
-    }
-    std::memcpy(rx.m_parkedFrame[0], rx.m_parkedFrame[1], waiting);
-    rx.m_parkedLen[0] = static_cast<uint8_t>(waiting);
-    rx.RefillSlotTwo();
-    rx.m_bFramePending = 1;
-  }
-  if (rx.m_bFramePending != 1) return;
-
-  const uint8_t* slot = rx.m_parkedFrame[0];
-  const size_t len = std::min<size_t>(rx.m_parkedLen[0], kSlotSize);
-  out.shown = true;
-  RenderRawTo(out.rawLine, kPrefixReceived, std::span(slot, len));
+  RenderRawTo(out.rawLine, kPrefixReceived, std::span(bytes, n));
+  if (kind != EntryKind::kGood) return;
+  // The length byte, also of a frame cut to the slot.
+  const uint32_t len = bytes[1];
   if (len == kCharReplyLen) {
     std::string& reply = out.eventLines.Add();
     reply += "Reply: ";
     // "%c" into a C string: a NUL character shows as nothing.
-    if (slot[2] != 0) reply.push_back(static_cast<char>(slot[2]));
+    if (bytes[2] != 0) reply.push_back(static_cast<char>(bytes[2]));
   } else if (len == kCuffPressureLen) {
     out.isCuffPressure = true;
-    out.cuffPressure = Le16(slot + 2);
+    out.cuffPressure = Le16(bytes + 2);
     out.eventLines.Add() << "Cuff pressure: " << out.cuffPressure;
+  } else if (len >= kBpDataLen) {
+    DecodeBpData(bytes, out.eventLines);
   } else {
-    DecodeBpData(slot, out.eventLines);
+    // Too short for BP data: decoding it would show bytes of earlier replies as a new result.
+    out.eventLines.Add() << "Short reply: " << len << " bytes";
   }
-  rx.m_bFramePending = 0;
-}
-
-TickOutput DispatchTick(ReplyReceiver& rx) {
-  TickOutput out;
-  DispatchTick(rx, out);
-  return out;
 }
 
 std::string FormatPressure(int mmHg) {

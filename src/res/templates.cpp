@@ -3,6 +3,7 @@
 #include <array>
 
 #include "res/resource.h"
+#include "res/version.h"
 
 namespace res {
 namespace {
@@ -143,7 +144,9 @@ struct StringEntry {
 constexpr StringEntry kStrings[] = {{IDS_ABOUTBOX, "QUIRAB_NIBP 정보(&A)..."}};
 
 constexpr VersionInfo kVersion = {
-    {1, 0, 0, 1}, {1, 0, 0, 1}, "QUIRAB_NIBP", "QUIRAB_NIBP", "QUIRAB_NIBP", "NIBP module test console",
+    {kVersionNumbers[0], kVersionNumbers[1], kVersionNumbers[2], kVersionNumbers[3]},
+    {kVersionNumbers[0], kVersionNumbers[1], kVersionNumbers[2], kVersionNumbers[3]},
+    "QUIRAB_NIBP", "QUIRAB_NIBP", "QUIRAB_NIBP", "NIBP module test console",
 };
 
 }  // namespace

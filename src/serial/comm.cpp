@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "serial/platform.h"
 
@@ -43,6 +45,12 @@ struct CComm::Impl {
   std::atomic<uint64_t> wakeups{0};
   std::atomic<uint64_t> reads{0};
   std::atomic<bool> idle{false};
+  std::atomic<bool> lost{false};
+
+  // The output queue, shared by Send and the reader.
+  mutable std::mutex txMu;
+  std::vector<uint8_t> txQueue;
+  bool txDroppedOnLoss = false;
 };
 
 CComm::CComm() : CComm(serial::MakePosixPlatform()) {}
@@ -75,23 +83,27 @@ BOOL CComm::CreateIoEvents() {
   return 1;
 }
 
+// Records why the open failed, from the error the failing call left.
+BOOL CComm::FailOpen() {
+  const int err = impl_->platform->LastError();
+  m_strOpenFailure = DevicePath(m_nPort) + ": " + (err != 0 ? std::strerror(err) : "failed");
+  m_bConnected = 0;
+  if (m_hComm != serial::kInvalidHandle) (void)impl_->platform->Close(m_hComm);
+  m_hComm = serial::kInvalidHandle;
+  return 0;
+}
+
 BOOL CComm::OpenPort() {
   // A second open would orphan the running reader.
   if (m_bConnected) return 0;
   serial::Platform& os = *impl_->platform;
   serial::Handle h = serial::kInvalidHandle;
-  if (os.Open(DevicePath(m_nPort), h) != serial::Status::kOk) {
-    m_hComm = serial::kInvalidHandle;
-    return 0;
-  }
+  m_hComm = serial::kInvalidHandle;
+  m_strOpenFailure.clear();
+  if (os.Open(DevicePath(m_nPort), h) != serial::Status::kOk) return FailOpen();
   m_hComm = h;
 
-  const auto fail = [&] {
-    m_bConnected = 0;
-    (void)os.Close(m_hComm);
-    m_hComm = serial::kInvalidHandle;
-    return 0;
-  };
+  const auto fail = [&] { return FailOpen(); };
   if (!ConfigurePort()) return fail();
   // Only after the line is raw: bytes that came in under the previous settings may have been
   // edited by line processing (erase, kill, CR to NL) and are dropped with the rest.
@@ -102,6 +114,12 @@ BOOL CComm::OpenPort() {
   impl_->wakeups = 0;
   impl_->reads = 0;
   impl_->idle = false;
+  impl_->lost = false;
+  {
+    std::lock_guard lock(impl_->txMu);
+    impl_->txQueue.clear();
+    impl_->txDroppedOnLoss = false;
+  }
 
   // Set before the reader starts, so that its first test finds it.
   m_bConnected = 1;
@@ -123,10 +141,50 @@ BOOL CComm::ConfigurePort() {
 }
 
 BOOL CComm::WritePort(const uint8_t* bytes, uint32_t count) {
-  if (m_hComm == serial::kInvalidHandle) return 0;
+  return Send(bytes, count) == SendResult::kSent ? 1 : 0;
+}
+
+SendResult CComm::Send(const uint8_t* bytes, uint32_t count) {
+  if (m_hComm == serial::kInvalidHandle || !m_bConnected) return SendResult::kClosed;
+  if (impl_->lost) return SendResult::kLost;
+  std::lock_guard lock(impl_->txMu);
+  std::vector<uint8_t>& queue = impl_->txQueue;
+  if (queue.size() + count > kOutputQueueSize) return SendResult::kFull;
   uint32_t written = 0;
-  const serial::Status s = impl_->platform->Write(m_hComm, bytes, count, written);
-  return (s == serial::Status::kOk && written == count) ? 1 : 0;
+  if (queue.empty()) {
+    const serial::Status s = impl_->platform->Write(m_hComm, bytes, count, written);
+    if (s != serial::Status::kOk && s != serial::Status::kWouldBlock) return SendResult::kLost;
+    if (written == count) return SendResult::kSent;
+  }
+  // The rest goes out in order as the device takes it; the reader now watches for that.
+  const bool wasEmpty = queue.empty();
+  queue.insert(queue.end(), bytes + written, bytes + count);
+  if (wasEmpty) impl_->platform->Wake(impl_->waker);
+  return SendResult::kSent;
+}
+
+bool CComm::IsLost() const { return impl_->lost; }
+
+bool CComm::TakeOutputDroppedOnLoss() {
+  std::lock_guard lock(impl_->txMu);
+  return std::exchange(impl_->txDroppedOnLoss, false);
+}
+
+uint32_t CComm::OutputQueued() const {
+  std::lock_guard lock(impl_->txMu);
+  return static_cast<uint32_t>(impl_->txQueue.size());
+}
+
+bool CComm::FlushOutput() {
+  std::lock_guard lock(impl_->txMu);
+  std::vector<uint8_t>& queue = impl_->txQueue;
+  if (queue.empty()) return true;
+  uint32_t written = 0;
+  const serial::Status s = impl_->platform->Write(m_hComm, queue.data(),
+                                                   static_cast<uint32_t>(queue.size()), written);
+  if (s != serial::Status::kOk && s != serial::Status::kWouldBlock) return false;
+  queue.erase(queue.begin(), queue.begin() + written);
+  return true;
 }
 
 BOOL CComm::ClosePort() {
@@ -178,14 +236,24 @@ int CComm::ReaderLoop(std::stop_token stop) {
   serial::Platform& os = *impl_->platform;
   uint8_t buffer[kBlockSize];
   while (m_bConnected && !stop.stop_requested()) {
-    const serial::WaitResult r = os.Wait(m_hComm, impl_->waker);
+    bool wantWrite = false;
+    {
+      std::lock_guard lock(impl_->txMu);
+      wantWrite = !impl_->txQueue.empty();
+    }
+    const serial::WaitResult r = os.Wait(m_hComm, impl_->waker, wantWrite);
     ++impl_->wakeups;
-    if (r == serial::WaitResult::kWoken) continue;
+    if (r == serial::WaitResult::kWoken) {
+      // Output was queued, or the close asks us to end (the loop test sees that).
+      if (!stop.stop_requested()) os.ResetWaker(impl_->waker);
+      continue;
+    }
+    if (r == serial::WaitResult::kWritable && FlushOutput()) continue;
     if (r == serial::WaitResult::kReceived && ReadBlock(buffer, kBlockSize, stop)) continue;
     if (r == serial::WaitResult::kHangUp) (void)ReadBlock(buffer, kBlockSize, stop);
-    // The device went away: it would report so forever. Stay idle until the port is closed;
-    // a fresh open finds the device again once it is back.
-    impl_->idle = true;
+    // The device went away: it would report so forever. Say so once, then stay idle until the
+    // port is closed; a fresh open finds the device again once it is back.
+    MarkLost(stop);
     std::mutex mu;
     std::condition_variable_any cv;
     std::unique_lock lock(mu);
@@ -193,6 +261,20 @@ int CComm::ReaderLoop(std::stop_token stop) {
     break;
   }
   return 1;
+}
+
+void CComm::MarkLost(std::stop_token stop) {
+  {
+    std::lock_guard lock(impl_->txMu);
+    impl_->txDroppedOnLoss = !impl_->txQueue.empty();
+    impl_->txQueue.clear();
+    impl_->lost = true;
+  }
+  impl_->idle = true;
+  if (serial::NotifyTarget* window = m_hNotifyWnd; window != nullptr) {
+    // False when the close withdrew it: the handler then finds the port closed.
+    (void)window->SendMessageSync(WM_COMM_LOST, m_nPort, 0, stop);
+  }
 }
 
 // Moves what is waiting, at most one block, into the ring and hands it to the window. False

@@ -1,5 +1,17 @@
 #pragma once
-// CComm: one numbered serial port at 8N1, its reader thread and the 1024-byte receive ring.
+// CComm: one numbered serial port at 8N1, its reader thread, the 1024-byte receive ring and the
+// 4096-byte output queue.
+//
+// Threads. The owner's thread (the window's) calls every public operation. The reader thread,
+// started by OpenPort and joined by ClosePort, is the only writer of the receive ring and of
+// m_dwLastRead; after storing a block it sends WM_COMM_RECEIVE synchronously and stays blocked
+// until the owner's handler has returned, so the owner reads the ring and m_dwLastRead only
+// inside that handler (or after ClosePort). Before storing the next block the reader waits until
+// no earlier hand-over is still queued. When the device goes away the reader marks the port lost,
+// drops what was queued for output, sends WM_COMM_LOST once and then waits for ClosePort. The
+// output queue is shared under a lock: Send appends and writes what the device takes at once,
+// the reader writes the rest as the device takes it. Nothing the owner calls ever waits for the
+// device.
 
 #include <atomic>
 #include <cstdint>
@@ -8,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "serial/base_types.h"
 #include "serial/notify_target.h"
 #include "serial/runtime_class.h"
 
@@ -15,9 +28,15 @@ namespace serial {
 class Platform;
 }
 
-using BOOL = int;
+// Bytes that may wait for the device; a command that does not fit whole is not sent at all.
+inline constexpr uint32_t kOutputQueueSize = 4096;
 
-inline constexpr uint32_t WM_COMM_RECEIVE = 0x0400 + 1;
+enum class SendResult {
+  kSent,    // on the line, or queued whole behind earlier bytes
+  kClosed,  // the port is not open
+  kLost,    // the device went away
+  kFull,    // the output queue cannot take the whole command
+};
 
 // A transfer context: the file position of a transfer, always 0 on a serial line. Reads and
 // writes here take no context of their own; the record is kept for the owner's inspection.
@@ -50,8 +69,18 @@ class CComm : public CObject {
   void SetNotifyWindow(serial::NotifyTarget* window);
   BOOL CreateIoEvents();
   [[nodiscard]] BOOL OpenPort();
+  // Nonzero when Send says kSent.
   BOOL WritePort(const uint8_t* bytes, uint32_t count);
+  // Puts the whole command on the line or behind the bytes already queued, or nothing.
+  [[nodiscard]] SendResult Send(const uint8_t* bytes, uint32_t count);
   BOOL ClosePort();
+  // The device went away while open; cleared by the next open.
+  [[nodiscard]] bool IsLost() const;
+  // True once after a loss that dropped queued output.
+  [[nodiscard]] bool TakeOutputDroppedOnLoss();
+  [[nodiscard]] uint32_t OutputQueued() const;
+  // Why the last OpenPort failed: "/dev/ttyS3: No such file or directory".
+  [[nodiscard]] const std::string& OpenFailure() const { return m_strOpenFailure; }
   [[nodiscard]] BOOL HasRxData() const;
   [[nodiscard]] uint8_t GetRxByte();
 
@@ -80,13 +109,18 @@ class CComm : public CObject {
   std::atomic<uint32_t> m_nRxRead{0};
   std::atomic<uint32_t> m_nRxWrite{0};
   std::atomic<uint32_t> m_dwLastRead{0};
+  std::string m_strOpenFailure;
 
  private:
   BOOL ConfigurePort();
   BOOL ReleasePort();
   // False when the device went away.
   bool ReadBlock(uint8_t* buffer, uint32_t maxCount, std::stop_token stop);
+  // Writes what the device takes of the output queue; false when the device went away.
+  bool FlushOutput();
   int ReaderLoop(std::stop_token stop);
+  BOOL FailOpen();
+  void MarkLost(std::stop_token stop);
 
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -41,6 +41,7 @@ struct LineSettings {
 
 enum class WaitResult {
   kReceived,  // characters are waiting
+  kWritable,  // the device takes output again (asked for only with wantWrite)
   kWoken,     // Wake was called on the wake object
   kHangUp,    // the device reports hang-up or an error condition
   kFailed,    // the wait itself failed
@@ -69,13 +70,18 @@ class Platform {
   virtual Status Close(Handle h) = 0;
 
   // A wake object: once Wake has been called, every Wait on it returns kWoken at once until it
-  // is closed. Wake is safe from any thread.
+  // is reset or closed. Wake is safe from any thread.
   [[nodiscard]] virtual Status OpenWaker(Handle& out) = 0;
   virtual void Wake(Handle waker) = 0;
+  virtual void ResetWaker(Handle waker) = 0;
   virtual Status CloseWaker(Handle waker) = 0;
 
-  // Blocks until characters are waiting on `h`, the device hangs up, or `waker` is woken.
-  [[nodiscard]] virtual WaitResult Wait(Handle h, Handle waker) = 0;
+  // Blocks until characters are waiting on `h`, the device hangs up, `waker` is woken, or (with
+  // wantWrite) the device can take output.
+  [[nodiscard]] virtual WaitResult Wait(Handle h, Handle waker, bool wantWrite) = 0;
+
+  // The system's error number of the last call that failed on this thread.
+  [[nodiscard]] virtual int LastError() const = 0;
 };
 
 // The host's serial devices (termios, flock, poll, eventfd).

@@ -111,7 +111,11 @@ tcflag_t DataBitsFlag(uint8_t bits) {
   }
 }
 
+// Per thread: the reader's failures must not overwrite what an open on the window's thread saw.
+thread_local int tLastError = 0;
+
 Status Errno() {
+  tLastError = errno;
   return StatusFromErrno(errno);
 }
 
@@ -122,11 +126,13 @@ class PosixPlatform final : public Platform {
     // O_NONBLOCK also keeps open() from waiting for carrier on a real port.
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) return Errno();
-    if (::isatty(fd.get()) == 0) return Status::kUnsupported;
+    if (::isatty(fd.get()) == 0) return Errno();
     // TIOCEXCL turns away other users' opens but not root's; the lock turns away every
     // opener that takes it too, this program included.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-      return errno == EWOULDBLOCK ? Status::kBusy : Errno();
+      if (errno != EWOULDBLOCK) return Errno();
+      tLastError = EBUSY;
+      return Status::kBusy;
     }
     if (::ioctl(fd.get(), TIOCEXCL) != 0) return Errno();
     out = fd.release();
@@ -135,7 +141,10 @@ class PosixPlatform final : public Platform {
 
   Status Configure(Handle h, const LineSettings& line) override {
     speed_t speed{};
-    if (!SpeedFor(line.baudRate, speed)) return Status::kUnsupported;
+    if (!SpeedFor(line.baudRate, speed)) {
+      tLastError = EINVAL;
+      return Status::kUnsupported;
+    }
     termios t{};
     if (::tcgetattr(h, &t) != 0) return Errno();
     ::cfmakeraw(&t);
@@ -156,7 +165,10 @@ class PosixPlatform final : public Platform {
     // tcsetattr succeeds when any part applies: a speed the device refused shows on read-back.
     termios back{};
     if (::tcgetattr(h, &back) != 0) return Errno();
-    if (::cfgetospeed(&back) != speed) return Status::kUnsupported;
+    if (::cfgetospeed(&back) != speed) {
+      tLastError = EINVAL;
+      return Status::kUnsupported;
+    }
     // Hold DTR and RTS inactive; devices without modem lines (pseudo-terminals) say ENOTTY.
     const int lines = TIOCM_DTR | TIOCM_RTS;
     (void)::ioctl(h, TIOCMBIC, &lines);
@@ -224,19 +236,31 @@ class PosixPlatform final : public Platform {
     (void)!::write(waker, &one, sizeof one);
   }
 
+  void ResetWaker(Handle waker) override {
+    uint64_t count = 0;
+    (void)!::read(waker, &count, sizeof count);
+  }
+
   Status CloseWaker(Handle waker) override { return ::close(waker) == 0 ? Status::kOk : Errno(); }
 
-  WaitResult Wait(Handle h, Handle waker) override {
-    // The waker is never drained: once woken, it stays woken until closed.
-    pollfd fds[2] = {{waker, POLLIN, 0}, {h, POLLIN, 0}};
+  WaitResult Wait(Handle h, Handle waker, bool wantWrite) override {
+    // The waker stays woken until reset: a wake-up is never lost between two waits.
+    const short events = static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0));
+    pollfd fds[2] = {{waker, POLLIN, 0}, {h, events, 0}};
     while (::poll(fds, 2, -1) < 0) {
-      if (errno != EINTR) return WaitResult::kFailed;
+      if (errno != EINTR) {
+        tLastError = errno;
+        return WaitResult::kFailed;
+      }
     }
     if ((fds[0].revents & POLLIN) != 0) return WaitResult::kWoken;
     if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return WaitResult::kHangUp;
     if ((fds[1].revents & POLLIN) != 0) return WaitResult::kReceived;
+    if ((fds[1].revents & POLLOUT) != 0) return WaitResult::kWritable;
     return WaitResult::kFailed;
   }
+
+  int LastError() const override { return tLastError; }
 };
 
 }  // namespace

@@ -11,9 +11,9 @@
 
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
-#include "support/console_fixture.h"
 #include "res/resource.h"
-#include "serial/fake_platform.h"
+#include "support/console_fixture.h"
+#include "support/fake_platform.h"
 
 namespace {
 
@@ -110,12 +110,34 @@ TEST_F(Receive, FramesOfEachLengthDecodeIntoTheEventLog) {
   EXPECT_EQ(w->CurSel(IDC_LIST_EVENT), 3);
 }
 
-TEST_F(Receive, BadChecksumShowsTheVerdictAndLeavesTheTimerAlone) {
-  Deliver({0x3E, 0x05, 0xA0, 0x00, 0x1E});
-  EXPECT_EQ(w->GetText(IDC_RX_CHECK), "3e 05 a0 00 1e checksum error sparesum=e3 checksum=1d ");
-  EXPECT_FALSE(DispatchRuns());
-  EXPECT_TRUE(Raw().empty());
-  EXPECT_TRUE(Events().empty());
+// Bad frames and noise leave the logs as they are unless the raw log is asked to show them.
+TEST_F(Receive, BadFramesAndNoiseShowOnlyWhenAsked) {
+  for (const BOOL show : {0, 1}) {
+    SCOPED_TRACE(show);
+    dlg.m_bShowBadFrames = show;
+    w->Click(IDC_CLEAR_DISPLAY);
+    Deliver({0x3E, 0x05, 0xA0, 0x00, 0x1E, 0x07, 0x08});
+    EXPECT_EQ(w->GetText(IDC_RX_CHECK), "3e 05 a0 00 1e checksum error sparesum=e3 checksum=1d ");
+    Deliver(kReplyK);
+    while (DispatchRuns()) ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+    const Lines bad = {"PC <-- MODULE <3E><05><A0><00><1E> checksum error",
+                       "PC <-- MODULE <07><08> dropped", "PC <-- MODULE <3E><04><4B><73>"};
+    EXPECT_EQ(Raw(), show == 1 ? bad : Lines{bad.back()});
+    EXPECT_EQ(Events(), Lines{"Reply: K"});
+  }
+}
+
+// Frames closer together than the dispatch period, for seconds: the first one starts the timer,
+// the rest never restart it, and each tick shows everything that came.
+TEST_F(Receive, FastFramesNeverHoldTheDisplayOff) {
+  size_t shown = 0;
+  for (int tick = 0; tick < 500; ++tick) {  // 10 s of 20 ms ticks, four frames each
+    for (int k = 0; k < 4; ++k) Deliver(kCuff160);
+    ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+    shown += 4;
+    ASSERT_EQ(Events().size(), shown);
+  }
+  EXPECT_EQ(w->TimerSets(TIMER_REPLY_DISPATCH), 1u);
 }
 
 TEST_F(Receive, OnlyBytesTheRingHoldsAreMovedAndTheCountBoundsTheTransfer) {
@@ -126,7 +148,7 @@ TEST_F(Receive, OnlyBytesTheRingHoldsAreMovedAndTheCountBoundsTheTransfer) {
   EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 04 ");
   Deliver({}, 2);
   EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 04 4b 73 ");
-  EXPECT_EQ(dlg.m_rx.m_nReplyCount, 0u);
+  EXPECT_EQ(dlg.m_rx.View().replyCount, 0u);
 }
 
 TEST_F(Receive, TypedButUntakenInflateTextIsReplacedWhenAMessageArrives) {
@@ -167,7 +189,7 @@ TEST(ReceiveAcrossReopen, FrameCutShortByTheCloseDoesNotSwallowTheNextOne) {
 
     os->Feed({0x3E, 0x05, 0xA0});
     if (takenBeforeClose) {
-      ASSERT_TRUE(w->RunUntil([&] { return dlg.m_rx.m_nFramePos == 3; }, 10s));
+      ASSERT_TRUE(w->RunUntil([&] { return dlg.m_rx.View().framePos == 3; }, 10s));
     } else {
       // No pumping: the reader stores the head and waits in the hand-over.
       const auto end = std::chrono::steady_clock::now() + 10s;
@@ -184,6 +206,46 @@ TEST(ReceiveAcrossReopen, FrameCutShortByTheCloseDoesNotSwallowTheNextOne) {
     EXPECT_EQ(w->Lines(IDC_LIST_EVENT), Lines{"Cuff pressure: 160"});
     dlg.OnPortClose();
   }
+}
+
+// A device that goes away is shown as lost within a message, tried again every tick of the reopen
+// timer, and taken back with the poll still running; nothing is left over across many losses.
+TEST_F(Receive, LostDeviceIsShownAndTakenBackEveryTime) {
+  using namespace std::chrono_literals;
+  OpenPort();
+  w->Click(IDC_AUTO_PRESSURE);
+  for (int i = 0; i < 1000; ++i) {
+    os->HangUp();
+    while (w->GetText(IDC_PORT_STATUS) != "COM1 LOST") ASSERT_TRUE(w->PumpPosted(10s));
+    ASSERT_EQ(Events().back(), "COM1 LOST");
+    os->openResult = serial::Status::kNotFound;  // still unplugged at the first try
+    ASSERT_TRUE(w->FireTimer(TIMER_REOPEN));
+    ASSERT_EQ(w->GetText(IDC_PORT_STATUS), "COM1 LOST");
+    os->openResult = serial::Status::kOk;
+    os->Replug();
+    ASSERT_TRUE(w->FireTimer(TIMER_REOPEN));
+    ASSERT_EQ(w->GetText(IDC_PORT_STATUS), "COM1 OPEN");
+    ASSERT_EQ(Events().back(), "COM1 OPEN");
+    ASSERT_FALSE(w->TimerRunning(TIMER_REOPEN));
+  }
+  EXPECT_EQ(Events().size(), 2000u);
+  EXPECT_TRUE(ui.MessageBoxes().empty());
+  ASSERT_TRUE(w->FireTimer(TIMER_PRESSURE_POLL));
+  EXPECT_EQ(Raw().back(), "PC --> MODULE <3A><79><05><00><48>");
+  os->Feed(kCuff160);
+  ASSERT_TRUE(w->RunUntil([&] { return Events().back() == "Cuff pressure: 160"; }, 10s));
+
+  // CLOSE while lost stops the attempts; OPEN while lost is OPEN while open.
+  os->HangUp();
+  while (w->GetText(IDC_PORT_STATUS) != "COM1 LOST") ASSERT_TRUE(w->PumpPosted(10s));
+  w->Click(IDC_PORT_OPEN);
+  ASSERT_EQ(ui.MessageBoxes().size(), 1u);
+  EXPECT_EQ(ui.MessageBoxes()[0].text, "Comport  is already used.");
+  w->Click(IDC_PORT_CLOSE);
+  EXPECT_EQ(w->GetText(IDC_PORT_STATUS), "CLOSE");
+  EXPECT_FALSE(w->TimerRunning(TIMER_REOPEN));
+  EXPECT_FALSE(dlg.m_comm.m_bConnected);
+  EXPECT_EQ(os->BadHandleUses(), 0u);
 }
 
 }  // namespace

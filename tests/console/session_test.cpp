@@ -16,7 +16,7 @@
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
 #include "res/resource.h"
-#include "serial/fake_platform.h"
+#include "support/fake_platform.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -190,6 +190,7 @@ TEST_F(Session, RecordSessionIsACheckItemWhoseChoiceOutlivesTheConsole) {
 TEST_F(Session, AFolderThatCannotBeWrittenOrAFullDiskIsSaidOnceAndTheConsoleGoesOn) {
   std::ofstream(home.path / "file") << "x";
   Start([&](CNibpDlg& d) { d.m_sessionsFolder = (home.path / "file" / "sessions").string(); });
+  w->Click(IDC_PORT_OPEN);
   ASSERT_EQ(w->Lines(IDC_LIST_EVENT).size(), 1u);
   EXPECT_EQ(w->Lines(IDC_LIST_EVENT)[0].rfind("Recording stopped: ", 0), 0u);
   EXPECT_NE(w->Lines(IDC_LIST_EVENT)[0].find("Not a directory"), std::string::npos);
@@ -203,6 +204,7 @@ TEST_F(Session, AFolderThatCannotBeWrittenOrAFullDiskIsSaidOnceAndTheConsoleGoes
       return -1;
     };
   });
+  w->Click(IDC_PORT_OPEN);
   w->Click(IDC_GET_PRESSURE);
   const std::string stopped =
       "Recording stopped: " + dlg->Session()->Path() + ": No space left on device";
@@ -213,6 +215,7 @@ TEST_F(Session, AFolderThatCannotBeWrittenOrAFullDiskIsSaidOnceAndTheConsoleGoes
 }
 
 TEST_F(Session, SaveAsWritesTheLogWithItsTimesWhereTheDialogSays) {
+  w->Click(IDC_PORT_OPEN);
   w->Click(IDC_GET_PRESSURE);
   w->Click(IDC_ABORT_BP);
   const fs::path target = home.path / "saved.txt";
@@ -224,12 +227,12 @@ TEST_F(Session, SaveAsWritesTheLogWithItsTimesWhereTheDialogSays) {
   answer = target.string();
   w->ChooseListMenuItem(IDC_LIST_EVENT, ID_EVENT_SAVE_AS);
   EXPECT_EQ(ReadAll(target),
-            "2026-12-07 09:30:01.040\t-- Get Pressure --\n"
-            "2026-12-07 09:30:01.060\t-- Abort BP --\n");
+            "2026-12-07 09:30:01.050\t-- Get Pressure --\n"
+            "2026-12-07 09:30:01.070\t-- Abort BP --\n");
   w->ChooseListMenuItem(IDC_LIST_RAW, ID_RAW_SAVE_AS);
   EXPECT_EQ(ReadAll(target),
-            "2026-12-07 09:30:01.030\tPC --> MODULE <3A><79><05><00><48>\n"
-            "2026-12-07 09:30:01.050\tPC --> MODULE <3A><79><01><00><4C>\n");
+            "2026-12-07 09:30:01.040\tPC --> MODULE <3A><79><05><00><48>\n"
+            "2026-12-07 09:30:01.060\tPC --> MODULE <3A><79><01><00><4C>\n");
   const std::string homeDir = std::getenv("HOME") ? std::getenv("HOME") : "";
   ASSERT_EQ(ui.SaveDialogDefaults().size(), 3u);
   EXPECT_EQ(ui.SaveDialogDefaults()[0], homeDir + "/event-20261207-093001.txt");

@@ -5,9 +5,9 @@
 #include "app/nibp_app.h"
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
-#include "support/console_fixture.h"
 #include "framework/icon.h"
 #include "res/resource.h"
+#include "support/console_fixture.h"
 
 namespace {
 
@@ -25,7 +25,8 @@ TEST_F(Console, StartsWithComOneSelectedAndTheDefaultsShown) {
   EXPECT_EQ(w->GetText(IDC_PRESSURE), "  0  mmHg");
   EXPECT_FALSE(w->IsEnabled(IDC_PRESSURE));
   EXPECT_EQ(w->GetText(IDC_PORT_STATUS), "");
-  for (int id : {IDC_PUMP, IDC_CONTROL_VALVE, IDC_DUMP_VALVE, IDC_AUTO_PRESSURE}) EXPECT_EQ(w->GetCheck(id), 0);
+  for (int id : {IDC_PUMP, IDC_CONTROL_VALVE, IDC_DUMP_VALVE, IDC_AUTO_PRESSURE})
+    EXPECT_EQ(w->GetCheck(id), 0);
   EXPECT_TRUE(w->Lines(IDC_LIST_RAW).empty());
   EXPECT_TRUE(w->Lines(IDC_LIST_EVENT).empty());
   EXPECT_FALSE(w->Visible(IDC_RX_HEX));
@@ -83,6 +84,7 @@ TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {
 
 TEST_F(Console, EnterAndEscNeverEndTheConsoleAndTheCloseBoxDoes) {
   // Enter in the edit takes its text first, as leaving it would, then sets the pressure.
+  OpenPort();
   w->Type(IDC_INFLATE, "77");
   w->PressEnter();
   EXPECT_EQ(dlg.m_nInflate, 77u);
@@ -104,14 +106,17 @@ TEST_F(Console, EnterOnAFocusedPushButtonClicksIt) {
   w->SetFocus(IDC_START_ADULT);
   w->PressEnter();
   EXPECT_FALSE(w->Ended());
-  ASSERT_EQ(w->Lines(IDC_LIST_EVENT).size(), 1u);
-  EXPECT_EQ(w->Lines(IDC_LIST_EVENT)[0], "-- Start Adult BP --");
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT),
+            (std::vector<std::string>{"-- Start Adult BP --", "Not sent: port closed"}));
 }
 
 TEST_F(Console, MinimisedWindowDrawsTheIconCentredWithRounding) {
   const struct {
     int w, h, x, y;
-  } cases[] = {{160, 28, 64, -1}, {161, 29, 65, -1}, {32, 32, 0, 0}, {0, 0, -15, -15}};  // integer division truncates
+  } cases[] = {{160, 28, 64, -1},
+               {161, 29, 65, -1},
+               {32, 32, 0, 0},
+               {0, 0, -15, -15}};  // integer division truncates
   w->SetIconic(true);
   for (const auto& c : cases) {
     w->SetClientSize(c.w, c.h);

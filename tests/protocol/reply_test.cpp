@@ -33,16 +33,28 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-// One message as the console handles it; returns how often it (re)started the dispatch timer.
+// One message as the console handles it; 1 when it started the dispatch timer.
 int Feed(ReplyReceiver& rx, const Bytes& batch) {
   for (uint8_t b : batch) rx.PushReplyByte(b);
-  int starts = 0;
-  while (rx.m_nReplyCount > 0) starts += rx.Step(rx.PopReplyByte()) ? 1 : 0;
-  return starts;
+  return rx.Assemble() ? 1 : 0;
 }
 
-Bytes Slot(const ReplyReceiver& rx, int slot) {
-  return Bytes(rx.m_parkedFrame[slot], rx.m_parkedFrame[slot] + rx.m_parkedLen[slot]);
+// What one tick shows: a kind letter (G good, B bad checksum, D dropped) and the raw line.
+Lines TickEntries(ReplyReceiver& rx) {
+  protocol::TickOutput out;
+  rx.DispatchTick(out);
+  Lines lines;
+  for (const auto& e : out) {
+    const char kind = e.kind == protocol::EntryKind::kGood  ? 'G'
+                      : e.kind == protocol::EntryKind::kBad ? 'B'
+                                                            : 'D';
+    lines.push_back(std::string(1, kind) + " " + e.rawLine);
+  }
+  return lines;
+}
+
+std::string Entry(char kind, const Bytes& bytes) {
+  return std::string(1, kind) + " " + protocol::RenderRaw(protocol::kPrefixReceived, bytes);
 }
 
 const Bytes kCuff160 = {0x3E, 0x05, 0xA0, 0x00, 0x1D};
@@ -59,16 +71,18 @@ struct AssemblyCase {
   std::vector<int> starts;  // timer starts per batch
   std::string rxHex;
   std::string rxCheck;
-  Bytes slot1, slot2;
+  Lines waiting;  // what the next tick shows
   uint32_t framePos = 0;
 };
 
-TEST(ReplyAssembler, BatchesGiveTextsParkedFramesAndTimerStarts) {
+TEST(ReplyAssembler, BatchesGiveTextsWaitingEntriesAndTimerStarts) {
   const Bytes oversize = GoodFrame(60);
   const Bytes longest = GoodFrame(255);
   std::string oversizeHex, longestHex;
   protocol::AppendHexSpaced(oversizeHex, oversize);
   protocol::AppendHexSpaced(longestHex, longest);
+  const Bytes cut60(oversize.begin(), oversize.begin() + protocol::kSlotSize);
+  const Bytes cut255(longest.begin(), longest.begin() + protocol::kSlotSize);
 
   const std::vector<AssemblyCase> cases = {
       {"cuff pressure in one message",
@@ -76,106 +90,110 @@ TEST(ReplyAssembler, BatchesGiveTextsParkedFramesAndTimerStarts) {
        {1},
        "3e 05 a0 00 1d ",
        "3e 05 a0 00 1d checksum good 1d ",
-       kCuff160,
-       {}},
+       {Entry('G', kCuff160)}},
       {"cuff pressure split across messages",
        {{0x3E, 0x05}, {0xA0, 0x00, 0x1D}},
        {0, 1},
        "3e 05 a0 00 1d ",
        "3e 05 a0 00 1d checksum good 1d ",
-       kCuff160,
-       {}},
+       {Entry('G', kCuff160)}},
+      // A run of dropped bytes ends with its message.
       {"noise before the start byte is cleared by it",
        {{0x01, 0x02}, {0xFF, 0x3E, 0x05, 0xA0, 0x00, 0x1D}},
-       {0, 1},
+       {1, 0},
        "3e 05 a0 00 1d ",
        "3e 05 a0 00 1d checksum good 1d ",
-       kCuff160,
-       {}},
-      {"noise alone shows but parks nothing", {{0x01, 0x02, 0x3F}}, {0}, "01 02 3f ", "", {}, {}},
+       {Entry('D', {0x01, 0x02}), Entry('D', {0xFF}), Entry('G', kCuff160)}},
+      {"noise alone", {{0x01, 0x02, 0x3F}}, {1}, "01 02 3f ", "", {Entry('D', {1, 2, 0x3F})}},
       {"trailing bytes after a frame stay in the hex text",
        {Concat({kCuff160, {0x07, 0x08}})},
        {1},
        "3e 05 a0 00 1d 07 08 ",
        "3e 05 a0 00 1d checksum good 1d ",
-       kCuff160,
-       {}},
-      {"three-byte frame", {kEmpty}, {1}, "3e 03 bf ", "3e 03 bf checksum good bf ", kEmpty, {}},
+       {Entry('G', kCuff160), Entry('D', {0x07, 0x08})}},
+      {"three-byte frame",
+       {kEmpty},
+       {1},
+       "3e 03 bf ",
+       "3e 03 bf checksum good bf ",
+       {Entry('G', kEmpty)}},
       {"start byte inside a frame is data",
        {{0x3E, 0x05, 0x3E, 0x00, 0x7F}},
        {1},
        "3e 05 3e 00 7f ",
        "3e 05 3e 00 7f checksum good 7f ",
-       {0x3E, 0x05, 0x3E, 0x00, 0x7F},
-       {}},
-      {"length 0 abandoned after its third byte",
+       {Entry('G', {0x3E, 0x05, 0x3E, 0x00, 0x7F})}},
+      {"length 0 ends the header at once",
        {{0x3E, 0x00, 0x41}},
-       {0},
+       {1},
        "3e 00 41 ",
        "",
-       {},
-       {}},
+       {Entry('D', {0x3E, 0x00, 0x41})}},
       {"length 0 then a good frame",
        {{0x3E, 0x00, 0x41}, kCuff160},
-       {0, 1},
+       {1, 0},
        "3e 05 a0 00 1d ",
        "3e 05 a0 00 1d checksum good 1d ",
-       kCuff160,
-       {}},
-      // The third byte belongs to the abandoned frame even when it is 3E; the fourth starts anew.
-      {"length 1, a start byte as third byte",
-       {{0x3E, 0x01, 0x3E, 0x3E, 0x03, 0xBF}},
+       {Entry('D', {0x3E, 0x00, 0x41}), Entry('G', kCuff160)}},
+      // The byte after a length below 3 is looked at as a start byte.
+      {"length 2, a frame right after",
+       {{0x3E, 0x02, 0x3E, 0x03, 0xBF}},
        {1},
        "3e 03 bf ",
        "3e 03 bf checksum good bf ",
-       kEmpty,
-       {}},
-      {"length 2 abandoned", {{0x3E, 0x02, 0x00, 0x10}}, {0}, "3e 02 00 10 ", "", {}, {}},
+       {Entry('D', {0x3E, 0x02}), Entry('G', kEmpty)}},
+      // The third byte starts a frame whose length byte is the fourth (3E: 62 bytes).
+      {"length 1, two start bytes after it",
+       {{0x3E, 0x01, 0x3E, 0x3E, 0x03, 0xBF}},
+       {1},
+       "3e 3e 03 bf ",
+       "",
+       {Entry('D', {0x3E, 0x01})},
+       4},
+      {"length 2 then noise",
+       {{0x3E, 0x02, 0x00, 0x10}},
+       {1},
+       "3e 02 00 10 ",
+       "",
+       {Entry('D', {0x3E, 0x02, 0x00, 0x10})}},
       {"bad checksum",
        {{0x3E, 0x05, 0xA0, 0x00, 0x1E}},
-       {0},
+       {1},
        "3e 05 a0 00 1e ",
        "3e 05 a0 00 1e checksum error sparesum=e3 checksum=1d ",
-       {},
-       {}},
-      {"bad checksum keeps what was parked",
+       {Entry('B', {0x3E, 0x05, 0xA0, 0x00, 0x1E})}},
+      {"bad checksum keeps what waits",
        {kCuff160, kReplyK, {0x3E, 0x04, 0x00, 0x00}},
-       {1, 1, 0},
+       {1, 0, 0},
        "3e 04 00 00 ",
        "3e 04 00 00 checksum error sparesum=42 checksum=be ",
-       kCuff160,
-       kReplyK},
+       {Entry('G', kCuff160), Entry('G', kReplyK), Entry('B', {0x3E, 0x04, 0x00, 0x00})}},
       // A lost byte: the next frame's start byte completes this one, the rest waits for a 3E.
       {"lost byte swallows the next start byte",
        {{0x3E, 0x05, 0xA0, 0x1D}, kCuff160},
-       {0, 0},
+       {0, 1},
        "3e 05 a0 1d 3e 05 a0 00 1d ",
        "3e 05 a0 1d 3e checksum error sparesum=00 checksum=00 ",
-       {},
-       {}},
-      {"half a frame waits", {{0x3E, 0x05, 0xA0}}, {0}, "3e 05 a0 ", "", {}, {}, 3},
-      // The third waits behind slot 2.
+       {Entry('B', {0x3E, 0x05, 0xA0, 0x1D, 0x3E}), Entry('D', {0x05, 0xA0, 0x00, 0x1D})}},
+      {"half a frame waits", {{0x3E, 0x05, 0xA0}}, {0}, "3e 05 a0 ", "", {}, 3},
       {"three frames in one message",
        {Concat({kCuff160, kReplyK, kEmpty})},
-       {3},
+       {1},
        "3e 03 bf ",
        "3e 03 bf checksum good bf ",
-       kCuff160,
-       kReplyK},
-      {"oversize frame is parked cut to the slot",
+       {Entry('G', kCuff160), Entry('G', kReplyK), Entry('G', kEmpty)}},
+      {"oversize frame waits cut to the slot",
        {oversize},
        {1},
        oversizeHex,
        oversizeHex + "checksum good " + oversizeHex.substr(oversizeHex.size() - 3),
-       Bytes(oversize.begin(), oversize.begin() + protocol::kSlotSize),
-       {}},
+       {Entry('G', cut60)}},
       {"longest frame",
        {longest},
        {1},
        longestHex,
        longestHex + "checksum good " + longestHex.substr(longestHex.size() - 3),
-       Bytes(longest.begin(), longest.begin() + protocol::kSlotSize),
-       {}},
+       {Entry('G', cut255)}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -183,17 +201,12 @@ TEST(ReplyAssembler, BatchesGiveTextsParkedFramesAndTimerStarts) {
     std::vector<int> starts;
     for (const auto& batch : c.batches) starts.push_back(Feed(rx, batch));
     EXPECT_EQ(starts, c.starts);
-    if (!c.rxHex.empty()) {
-      EXPECT_EQ(rx.m_strRxHex, c.rxHex);
-    }
-    if (!c.rxCheck.empty() || c.slot1.empty()) {
-      EXPECT_EQ(rx.m_strRxCheck, c.rxCheck);
-    }
-    EXPECT_EQ(Slot(rx, 0), c.slot1);
-    EXPECT_EQ(Slot(rx, 1), c.slot2);
-    EXPECT_EQ(rx.m_bFramePending, c.slot1.empty() ? 0 : 1);
-    EXPECT_EQ(rx.m_nFramePos, c.framePos);
-    EXPECT_EQ(rx.m_nReplyCount, 0u);
+    EXPECT_EQ(rx.RxHex(), c.rxHex);
+    EXPECT_EQ(rx.RxCheck(), c.rxCheck);
+    EXPECT_EQ(rx.View().framePos, c.framePos);
+    EXPECT_EQ(rx.View().replyCount, 0u);
+    EXPECT_EQ(TickEntries(rx), c.waiting);
+    EXPECT_EQ(rx.View().waitingEntries, 0u);
   }
 }
 
@@ -201,67 +214,67 @@ TEST(ReplyRing, PositionsAreReducedBeforeUseAndStoredUnreduced) {
   struct Case {
     uint32_t start;
     std::vector<uint32_t> after;  // the position after each of the bytes
-    uint32_t firstSlot;
   };
   const std::vector<Case> cases = {
-      {0, {1, 2, 3}, 0},     {39998, {39999, 40000, 1}, 39998}, {39999, {40000, 1, 2}, 39999},
-      {40000, {1, 2, 3}, 0},  // a stored 40000 serves index 0
-      {80005, {6, 7, 8}, 5},  // any value is reduced first
+      {0, {1, 2, 3}},         {39998, {39999, 40000, 1}},
+      {39999, {40000, 1, 2}}, {40000, {1, 2, 3}},  // a stored 40000 serves index 0
+      {80005, {6, 7, 8}},                          // any value is reduced first
   };
   const Bytes bytes = {0x11, 0x22, 0x33};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.start);
     ReplyReceiver rx;
-    rx.m_nReplyWrite = rx.m_nReplyRead = c.start;
-    std::vector<uint32_t> writes, reads;
+    rx.StartRingAt(c.start);
+    std::vector<uint32_t> writes;
     for (uint8_t b : bytes) {
       rx.PushReplyByte(b);
-      writes.push_back(rx.m_nReplyWrite);
-    }
-    EXPECT_EQ(rx.m_nReplyCount, 3u);
-    EXPECT_EQ(rx.m_replyRing[c.firstSlot], 0x11);
-    Bytes popped;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-      popped.push_back(rx.PopReplyByte());
-      reads.push_back(rx.m_nReplyRead);
+      writes.push_back(rx.View().replyWrite);
     }
     EXPECT_EQ(writes, c.after);
-    EXPECT_EQ(reads, c.after);
-    EXPECT_EQ(popped, bytes);
-    EXPECT_EQ(rx.m_nReplyCount, 0u);
+    EXPECT_EQ(rx.View().replyCount, 3u);
+    EXPECT_TRUE(rx.Assemble());
+    EXPECT_EQ(rx.View().replyRead, c.after.back());
+    EXPECT_EQ(rx.View().replyCount, 0u);
+    EXPECT_EQ(TickEntries(rx), Lines{Entry('D', bytes)});  // read back in the order written
   }
 }
 
 TEST(ReplyRing, FrameAcrossTheRingEndIsAssembled) {
   ReplyReceiver rx;
-  rx.m_nReplyWrite = rx.m_nReplyRead = 39997;
+  rx.StartRingAt(39997);
   EXPECT_EQ(Feed(rx, kCuff160), 1);
-  EXPECT_EQ(rx.m_nReplyWrite, 2u);
-  EXPECT_EQ(Slot(rx, 0), kCuff160);
+  EXPECT_EQ(rx.View().replyWrite, 2u);
+  EXPECT_EQ(TickEntries(rx), Lines{Entry('G', kCuff160)});
 }
 
-TEST(ReplyRing, PopOnAnEmptyRingChangesNothing) {
+TEST(ReplyRing, AssemblingAnEmptyRingChangesNothing) {
   ReplyReceiver rx;
-  EXPECT_EQ(rx.PopReplyByte(), 0);
-  EXPECT_EQ(rx.m_nReplyCount, 0u);
-  EXPECT_EQ(rx.m_nReplyRead, 0u);
+  EXPECT_FALSE(rx.Assemble());
+  EXPECT_EQ(rx.View().replyCount, 0u);
+  EXPECT_EQ(rx.View().replyRead, 0u);
+  EXPECT_EQ(rx.View().waitingEntries, 0u);
 }
 
 TEST(ReplyAssembler, HexTextOfANoisyLineKeepsTheMostRecentBytesInBoundedSpace) {
   ReplyReceiver rx;
   std::string all;
   size_t maxCapacity = 0;
+  Bytes batch;
   for (int i = 0; i < 100000; ++i) {
     const auto b = static_cast<uint8_t>(i % 61);  // never 3E
-    ASSERT_FALSE(rx.Step(b));
+    batch.push_back(b);
     protocol::AppendHexSpaced(all, Bytes{b});
-    ASSERT_LE(rx.m_strRxHex.size(), protocol::kRxHexMaxChars);
-    maxCapacity = std::max(maxCapacity, rx.m_strRxHex.capacity());
+    if (batch.size() < 100) continue;
+    Feed(rx, batch);
+    batch.clear();
+    ASSERT_LE(rx.RxHex().size(), protocol::kRxHexMaxChars);
+    maxCapacity = std::max(maxCapacity, rx.RxHex().capacity());
+    ASSERT_EQ(TickEntries(rx).size(), 1u);  // one dropped run a message
   }
   const size_t keep = protocol::kRxHexKeepBytes * 3;
-  EXPECT_GE(rx.m_strRxHex.size(), keep);
-  EXPECT_EQ(rx.m_strRxHex.size() % 3, 0u);  // cut at a byte's text
-  EXPECT_EQ(rx.m_strRxHex, all.substr(all.size() - rx.m_strRxHex.size()));
+  EXPECT_GE(rx.RxHex().size(), keep);
+  EXPECT_EQ(rx.RxHex().size() % 3, 0u);  // cut at a byte's text
+  EXPECT_EQ(rx.RxHex(), all.substr(all.size() - rx.RxHex().size()));
   EXPECT_LE(maxCapacity, 2 * protocol::kRxHexMaxChars);
 
   // A start byte still clears it; a whole frame of the longest length stays visible.
@@ -269,7 +282,7 @@ TEST(ReplyAssembler, HexTextOfANoisyLineKeepsTheMostRecentBytesInBoundedSpace) {
   EXPECT_EQ(Feed(rx, longest), 1);
   std::string longestHex;
   protocol::AppendHexSpaced(longestHex, longest);
-  EXPECT_EQ(rx.m_strRxHex, longestHex);
+  EXPECT_EQ(rx.RxHex(), longestHex);
 }
 
 // A readable record of ticks and messages: "stop", the raw line and event lines of a shown frame,
@@ -288,11 +301,16 @@ Lines Record(ReplyReceiver& rx, const std::vector<Step>& steps) {
       out.push_back("+" + std::to_string(Feed(rx, s.bytes)));
       continue;
     }
-    protocol::DispatchTick(rx, t);
+    rx.DispatchTick(t);
     if (t.stopTimer) out.push_back("stop");
-    if (!t.shown) continue;
-    out.push_back(t.rawLine);
-    out.insert(out.end(), t.eventLines.begin(), t.eventLines.end());
+    for (const auto& e : t) {
+      if (e.kind == protocol::EntryKind::kGood) {
+        out.push_back(e.rawLine);
+      } else {
+        out.push_back((e.kind == protocol::EntryKind::kBad ? "bad " : "dropped ") + e.rawLine);
+      }
+      out.insert(out.end(), e.eventLines.begin(), e.eventLines.end());
+    }
   }
   return out;
 }
@@ -324,11 +342,18 @@ TEST(ReplyDispatch, DecodesByLength) {
         "<3E><16><FF><FF><FF><FF><FF><FF><AB><CD><EF><00><00><00><00><00><FF><FF><FF><FF><FF><50>",
         "BP Data: 65535 / 65535 mmHg Heart: 65535  MAP: 65535", "TC: ab cd ef 00 00 00 00 00 ",
         "SQ: 255  Err: 255  Status: 255"}},
-      // Past the frame's end the slot still holds zeros before the first longer frame.
-      {"three-byte frame first",
-       kEmpty,
-       {"PC <-- MODULE <3E><03><BF>", "BP Data: 191 / 0 mmHg Heart: 0  MAP: 0",
-        "TC: 00 00 00 00 00 00 00 00 ", "SQ: 0  Err: 0  Status: 0"}},
+      // Bytes keep their value: the text is 8-bit.
+      {"character above 0x7F",
+       Sealed({0x3E, 0x04, 0xE9}),
+       {"PC <-- MODULE <3E><04><E9><D5>", "Reply: \xE9"}},
+      // Too short for BP data: only its length, never bytes of earlier replies.
+      {"three-byte frame", kEmpty, {"PC <-- MODULE <3E><03><BF>", "Short reply: 3 bytes"}},
+      {"six-byte frame",
+       GoodFrame(6),
+       {Entry('G', GoodFrame(6)).substr(2), "Short reply: 6 bytes"}},
+      {"21-byte frame",
+       GoodFrame(21),
+       {Entry('G', GoodFrame(21)).substr(2), "Short reply: 21 bytes"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -340,16 +365,14 @@ TEST(ReplyDispatch, DecodesByLength) {
   }
 }
 
-TEST(ReplyDispatch, ShortFrameDecodesStaleBytesOfEarlierFrames) {
+TEST(ReplyDispatch, ShortFrameAfterBpDataShowsNoStaleResult) {
   ReplyReceiver rx;
   const Lines got = Record(rx, {{Op::Feed, kBpData}, {Op::Tick}, {Op::Feed, kEmpty}, {Op::Tick}});
-  ASSERT_EQ(got.size(), 10u);
-  const Lines last(got.end() - 4, got.end());
-  EXPECT_EQ(last, (Lines{"PC <-- MODULE <3E><03><BF>", "BP Data: 191 / 80 mmHg Heart: 72  MAP: 93",
-                         "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2"}));
+  EXPECT_EQ(Lines(got.end() - 2, got.end()),
+            (Lines{"PC <-- MODULE <3E><03><BF>", "Short reply: 3 bytes"}));
 }
 
-TEST(ReplyDispatch, ShowsOneFramePerTickInTheOrderTheyArrived) {
+TEST(ReplyDispatch, EachTickShowsEverythingWaitingInArrivalOrder) {
   const std::string a = "PC <-- MODULE <3E><05><A0><00><1D>";
   const std::string b = "PC <-- MODULE <3E><04><4B><73>";
   const std::string c = "PC <-- MODULE <3E><05><05><00><B8>";
@@ -362,33 +385,27 @@ TEST(ReplyDispatch, ShowsOneFramePerTickInTheOrderTheyArrived) {
     Lines record;
   };
   const std::vector<Case> cases = {
-      {"nothing parked", {{Op::Tick}}, {"stop"}},
-      {"two frames",
-       {{Op::Feed, Concat({kCuff160, kReplyK})}, {Op::Tick}, {Op::Tick}, {Op::Tick}},
-       {"+2", a, "Cuff pressure: 160", b, "Reply: K", "stop"}},
-      {"three frames before a tick: none is lost",
-       {{Op::Feed, kCuff160},
-        {Op::Feed, kBpData},
-        {Op::Feed, kReplyK},
-        {Op::Tick},
-        {Op::Tick},
-        {Op::Tick},
-        {Op::Tick}},
-       {"+1", "+1", "+1", a, "Cuff pressure: 160", bp, "BP Data: 120 / 80 mmHg Heart: 72  MAP: 93",
+      {"nothing waiting", {{Op::Tick}}, {"stop"}},
+      {"two frames, one tick",
+       {{Op::Feed, Concat({kCuff160, kReplyK})}, {Op::Tick}, {Op::Tick}},
+       {"+1", a, "Cuff pressure: 160", b, "Reply: K", "stop"}},
+      // Only the first frame into an empty queue starts the timer; later ones do not restart it.
+      {"three frames before a tick",
+       {{Op::Feed, kCuff160}, {Op::Feed, kBpData}, {Op::Feed, kReplyK}, {Op::Tick}, {Op::Tick}},
+       {"+1", "+0", "+0", a, "Cuff pressure: 160", bp, "BP Data: 120 / 80 mmHg Heart: 72  MAP: 93",
         "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2", b, "Reply: K", "stop"}},
-      // B waits in slot 2 while slot 1 is shown; C, coming later, waits behind B.
-      {"C after B",
+      {"a frame after a tick starts the timer again",
        {{Op::Feed, kCuff160},
         {Op::Feed, kReplyK},
         {Op::Tick},
         {Op::Feed, kCuff5},
         {Op::Tick},
-        {Op::Tick},
         {Op::Tick}},
-       {"+1", "+1", a, "Cuff pressure: 160", "+1", b, "Reply: K", c, "Cuff pressure: 5", "stop"}},
-      {"bad frame between ticks shows nothing",
-       {{Op::Feed, kCuff160}, {Op::Tick}, {Op::Feed, {0x3E, 0x03, 0x00}}, {Op::Tick}},
-       {"+1", a, "Cuff pressure: 160", "+0", "stop"}},
+       {"+1", "+0", a, "Cuff pressure: 160", b, "Reply: K", "+1", c, "Cuff pressure: 5", "stop"}},
+      {"bad frame and noise between good ones keep their places",
+       {{Op::Feed, Concat({kCuff160, {0x3E, 0x03, 0x00}, {0x55}, kReplyK})}, {Op::Tick}},
+       {"+1", a, "Cuff pressure: 160", "bad PC <-- MODULE <3E><03><00>",
+        "dropped PC <-- MODULE <55>", b, "Reply: K"}},
   };
   for (const auto& cs : cases) {
     SCOPED_TRACE(cs.name);
@@ -397,25 +414,32 @@ TEST(ReplyDispatch, ShowsOneFramePerTickInTheOrderTheyArrived) {
   }
 }
 
-// More frames than can wait before a tick: the newest are dropped and counted, the rest are
-// shown in order.
-TEST(ReplyDispatch, FloodKeepsTheOldestFramesInOrder) {
+// A burst far beyond any fixed queue: every frame is shown once, in order, by one tick, and the
+// queue costs the frames' bytes and their headers only.
+TEST(ReplyDispatch, BurstIsShownWholeInOrder) {
   auto rx = std::make_unique<ReplyReceiver>();
-  const size_t held = 2 + protocol::kWaitingFrames;
-  for (size_t i = 0; i < held + 3; ++i) {
-    const auto p = static_cast<uint8_t>(i);
-    const auto hi = static_cast<uint8_t>(i >> 8);
-    ASSERT_EQ(Feed(*rx, Sealed({0x3E, 0x05, p, hi})), 1);
+  constexpr size_t kFrames = 50000;
+  size_t peakBytes = 0;
+  for (size_t i = 0; i < kFrames; i += 200) {
+    Bytes batch;
+    for (size_t k = i; k < i + 200; ++k) {
+      const Bytes f = Sealed({0x3E, 0x05, static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8)});
+      batch.insert(batch.end(), f.begin(), f.end());
+    }
+    ASSERT_EQ(Feed(*rx, batch), i == 0 ? 1 : 0);
+    peakBytes = std::max(peakBytes, rx->View().waitingBytes);
   }
-  EXPECT_EQ(rx->m_nDroppedFrames, 3u);
-  std::vector<uint16_t> shown;
-  for (protocol::TickOutput t = protocol::DispatchTick(*rx); !t.stopTimer;
-       t = protocol::DispatchTick(*rx)) {
-    ASSERT_TRUE(t.isCuffPressure);
-    shown.push_back(t.cuffPressure);
+  EXPECT_EQ(rx->View().waitingGood, kFrames);
+  EXPECT_LE(peakBytes, kFrames * 10);
+  protocol::TickOutput t;
+  rx->DispatchTick(t);
+  ASSERT_EQ(t.size(), kFrames);
+  for (size_t i = 0; i < kFrames; ++i) {
+    ASSERT_TRUE(t[i].isCuffPressure);
+    ASSERT_EQ(t[i].cuffPressure, static_cast<uint16_t>(i));
   }
-  ASSERT_EQ(shown.size(), held);
-  for (size_t i = 0; i < held; ++i) ASSERT_EQ(shown[i], i);
+  rx->DispatchTick(t);
+  EXPECT_TRUE(t.stopTimer);
 }
 
 TEST(ReplyDispatch, OversizeFrameIsShownCutToTheSlot) {

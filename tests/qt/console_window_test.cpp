@@ -40,6 +40,7 @@
 #include "records/record_format.h"
 #include "res/resource.h"
 #include "res/templates.h"
+#include "support/fake_platform.h"
 
 namespace {
 
@@ -52,7 +53,8 @@ constexpr int kWaitMs = 5000;
 
 // A console as the user gets it: created, shown and active.
 struct Console {
-  CNibpDlg dlg{*g_ui};
+  std::shared_ptr<serial::FakePlatform> os = std::make_shared<serial::FakePlatform>();
+  CNibpDlg dlg{*g_ui, os};
   QtWindow* w = nullptr;
   QDialog* d = nullptr;
 
@@ -83,6 +85,9 @@ struct Console {
   }
 
   void Click(int id) const { QTest::mouseClick(w->Control(id), Qt::LeftButton); }
+
+  // OPEN on the port shown (COM1 at start-up), without moving the focus.
+  void OpenPort() { dlg.OnPortOpen(); }
 
   // Puts the caret in the edit with a click and replaces its text by typing.
   void TypeInto(int id, const QString& text) const {
@@ -191,6 +196,7 @@ TEST_F(ConsoleWindow, TabVisitsTheTabStopsInTemplateOrder) {
 
 TEST_F(ConsoleWindow, EnterInTheEditSetsThePressureWithTheTypedText) {
   auto& c = *con;
+  c.OpenPort();
   c.TypeInto(IDC_INFLATE, "200");
   QTest::keyClick(c.C(IDC_INFLATE), Qt::Key_Return);
   EXPECT_FALSE(c.w->Ended());
@@ -230,6 +236,7 @@ TEST(ConsoleKeys, EnterAndEscElsewhereDoNothingAndTheCloseBoxEndsWithCancel) {
 
 TEST_F(ConsoleWindow, EnterOnAFocusedPushButtonClicksIt) {
   auto& c = *con;
+  c.OpenPort();
   c.C(IDC_GET_PRESSURE)->setFocus(Qt::TabFocusReason);
   QTest::keyClick(c.C(IDC_GET_PRESSURE), Qt::Key_Return);
   EXPECT_FALSE(c.w->Ended());
@@ -239,6 +246,7 @@ TEST_F(ConsoleWindow, EnterOnAFocusedPushButtonClicksIt) {
 
 TEST_F(ConsoleWindow, ACheckBoxHasToggledWhenItsClickIsReported) {
   auto& c = *con;
+  c.OpenPort();
   c.Click(IDC_PUMP);
   EXPECT_EQ(c.LastEvent(), "-- Start Pump --");
   EXPECT_EQ(c.Lines(IDC_LIST_RAW).back(), "PC --> MODULE <3A><0C><01><00><00><B9>");
@@ -252,12 +260,48 @@ TEST_F(ConsoleWindow, ACheckBoxHasToggledWhenItsClickIsReported) {
 
 TEST_F(ConsoleWindow, TheEditReportsLosingTheFocusBeforeTheButtonReportsItsClick) {
   auto& c = *con;
-  c.TypeInto(IDC_INFLATE, "1000");
+  c.OpenPort();
+  c.TypeInto(IDC_INFLATE, "250");
   c.Click(IDC_SET_PRESSURE);
-  EXPECT_EQ(c.dlg.m_nInflate, 1000u);
-  EXPECT_EQ(c.LastEvent(), "-- Set Initial Inflate to 1000 --");
-  EXPECT_EQ(c.Lines(IDC_LIST_RAW).back(), "PC --> MODULE <3A><17><E8><03><C4>");
-  EXPECT_EQ(c.C<QLineEdit>(IDC_INFLATE)->text(), "1000");  // kept as typed
+  EXPECT_EQ(c.dlg.m_nInflate, 250u);
+  EXPECT_EQ(c.LastEvent(), "-- Set Initial Inflate to 250 --");
+  EXPECT_EQ(c.Lines(IDC_LIST_RAW).back(), "PC --> MODULE <3A><17><FA><00><B5>");
+  EXPECT_EQ(c.C<QLineEdit>(IDC_INFLATE)->text(), "250");  // kept as typed
+}
+
+// Out of range: a box, nothing sent, and the focus back in the edit with its text selected.
+TEST_F(ConsoleWindow, AnInflateTargetOutsideTheRangeIsRefused) {
+  auto& c = *con;
+  c.OpenPort();
+  c.TypeInto(IDC_INFLATE, "70000");
+  QString text;
+  QTimer::singleShot(0, [&] {
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          box = dynamic_cast<QMessageBox*>(QApplication::activeModalWidget());
+          return box != nullptr;
+        },
+        kWaitMs));
+    text = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  c.Click(IDC_SET_PRESSURE);
+  EXPECT_EQ(text, "Enter a pressure from 30 to 300 mmHg.");
+  EXPECT_TRUE(c.Lines(IDC_LIST_RAW).empty());
+  EXPECT_TRUE(c.Lines(IDC_LIST_EVENT).empty());
+  auto* edit = c.C<QLineEdit>(IDC_INFLATE);
+  EXPECT_EQ(c.d->focusWidget(), edit);  // the focus once the window is active again
+  EXPECT_EQ(edit->selectedText(), "70000");
+}
+
+// Texts are 8-bit: a byte above 0x7F shows as the Latin-1 character of that value.
+TEST_F(ConsoleWindow, LogBytesAbove0x7FShowAsLatin1) {
+  auto& c = *con;
+  c.dlg.m_listEvent.AddString("Reply: \xE9\xFF\x80");
+  const auto* m = c.w->ListModel(IDC_LIST_EVENT);
+  EXPECT_EQ(m->data(m->index(0), Qt::DisplayRole).toString(),
+            QString::fromUtf8("Reply: \u00E9\u00FF") + QChar(0x80));
 }
 
 TEST_F(ConsoleWindow, TheUpDownStepsTheEditAndWrapsWithoutTakingTheFocus) {
@@ -324,6 +368,7 @@ TEST_F(ConsoleWindow, EveryControlHasAnAccessibleName) {
 
 TEST_F(ConsoleWindow, TheLogsShowTheirLinesAndKeepTheNewestInView) {
   auto& c = *con;
+  c.OpenPort();
   c.Click(IDC_START_ADULT);
   c.Click(IDC_ABORT_BP);
   // Through the accessibility tree, as a screen reader reads them.
@@ -455,6 +500,7 @@ TEST_F(ConsoleWindow, ShowTimesSelectionAndCopyGiveTheLinesWithTheirTimes) {
   auto& c = *con;
   int64_t now = 1796635801000;
   c.dlg.m_clock = [&] { return now += 1001; };
+  c.OpenPort();
   for (int i = 0; i < 3; ++i) {
     c.Click(IDC_GET_PRESSURE);
     c.Click(IDC_ABORT_BP);
@@ -545,6 +591,7 @@ TEST_F(ConsoleWindow, ALogScrolledAwayOrWithASelectionHoldsUntilEnd) {
 
 TEST_F(ConsoleWindow, AutoPressureDisplayPollsOnTheTimerUntilUnchecked) {
   auto& c = *con;
+  c.OpenPort();
   c.Click(IDC_AUTO_PRESSURE);
   EXPECT_TRUE(c.C(IDC_PRESSURE)->isEnabled());
   EXPECT_TRUE(c.w->TimerRunning(TIMER_PRESSURE_POLL));

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/comm.h"
-#include "serial/fake_platform.h"
+#include "support/fake_platform.h"
 #include "test_support.h"
 
 namespace {
@@ -90,16 +90,46 @@ TEST_F(FakeCommTest, ClosedPortMakesNoPlatformCalls) {
   EXPECT_THAT(os->Written(), IsEmpty());
 }
 
-TEST_F(FakeCommTest, WriteSucceedsOnlyWhenTheDeviceTookEverything) {
+// What the device does not take at once goes out later, in order; a command that does not fit
+// whole is not sent at all; a loss drops what waited and says so once.
+TEST_F(FakeCommTest, CommandsGoOutWholeAndInOrderWhateverTheDeviceTakes) {
   const uint8_t frame[] = {0x3A, 0x79, 0x05, 0x00, 0x48};
+  const std::vector<uint8_t> one(frame, frame + sizeof frame);
+  std::vector<uint8_t> expected;
   ASSERT_TRUE(Open());
   EXPECT_TRUE(comm.WritePort(frame, sizeof frame));
-  os->writeLimit = 3;
-  EXPECT_FALSE(comm.WritePort(frame, sizeof frame));
+  expected.insert(expected.end(), one.begin(), one.end());
+  os->writeLimit = 3;  // each write takes only part
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(comm.Send(frame, sizeof frame), SendResult::kSent);
+    expected.insert(expected.end(), one.begin(), one.end());
+  }
+  ASSERT_TRUE(WaitFor([&] { return comm.OutputQueued() == 0; }));
+  EXPECT_EQ(os->Written(), expected);
+
   os->writeLimit = UINT32_MAX;
-  os->writeResult = Status::kWouldBlock;
-  EXPECT_FALSE(comm.WritePort(frame, sizeof frame));
-  EXPECT_THAT(os->Written(), ElementsAre(0x3A, 0x79, 0x05, 0x00, 0x48, 0x3A, 0x79, 0x05));
+  os->Block(2);  // the peer stops reading
+  while (comm.OutputQueued() + sizeof frame <= kOutputQueueSize) {
+    ASSERT_EQ(comm.Send(frame, sizeof frame), SendResult::kSent);
+    expected.insert(expected.end(), one.begin(), one.end());
+  }
+  EXPECT_EQ(comm.Send(frame, sizeof frame), SendResult::kFull);
+  os->Drain();
+  ASSERT_TRUE(WaitFor([&] { return comm.OutputQueued() == 0; }));
+  EXPECT_EQ(os->Written(), expected);
+
+  os->Block(0);
+  EXPECT_EQ(comm.Send(frame, sizeof frame), SendResult::kSent);
+  os->HangUp();
+  ASSERT_TRUE(win.Pump());
+  EXPECT_THAT(win.lost, ElementsAre(3u));
+  EXPECT_TRUE(comm.IsLost());
+  EXPECT_EQ(comm.Send(frame, sizeof frame), SendResult::kLost);
+  EXPECT_TRUE(comm.TakeOutputDroppedOnLoss());
+  EXPECT_FALSE(comm.TakeOutputDroppedOnLoss());
+  EXPECT_EQ(comm.OutputQueued(), 0u);
+  EXPECT_TRUE(comm.ClosePort());
+  EXPECT_EQ(comm.Send(frame, sizeof frame), SendResult::kClosed);
 }
 
 TEST_F(FakeCommTest, DeviceNames) {
@@ -158,6 +188,8 @@ TEST_F(FakeCommTest, DeviceGoneLeavesReaderIdleUntilClosed) {
   ASSERT_TRUE(Open());
   os->HangUp();
   ASSERT_TRUE(WaitFor([&] { return comm.ReaderStats().idle; }));
+  ASSERT_TRUE(win.Pump());  // said once
+  EXPECT_THAT(win.lost, ElementsAre(3u));
   const size_t waits = os->WaitCount();
   EXPECT_FALSE(win.Pump(std::chrono::milliseconds(50)));
   EXPECT_EQ(os->WaitCount(), waits);
@@ -169,6 +201,7 @@ TEST_F(FakeCommTest, DeviceGoneLeavesReaderIdleUntilClosed) {
   os->Feed({9});
   ASSERT_TRUE(win.PumpUntil(1));
   EXPECT_FALSE(comm.ReaderStats().idle);
+  EXPECT_FALSE(comm.IsLost());
 }
 
 }  // namespace

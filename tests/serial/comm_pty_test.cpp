@@ -253,6 +253,8 @@ TEST_F(PtyCommTest, HangUpIdlesTheReaderAndANewDeviceOpens) {
   ASSERT_TRUE(win.PumpUntil(2));
   pty->HangUp();
   ASSERT_TRUE(WaitFor([&] { return comm.ReaderStats().idle; }));
+  ASSERT_TRUE(win.Pump());  // the loss, said once
+  EXPECT_EQ(win.lost.size(), 1u);
   const CommReaderStats idle = comm.ReaderStats();
   EXPECT_LE(idle.wakeups, 4u);
   EXPECT_FALSE(win.Pump(50ms));

@@ -79,6 +79,8 @@ class TestWindow final : public serial::NotifyTarget {
       for (uint32_t i = 0; i < count && comm_->HasRxData(); ++i)
         block.push_back(comm_->GetRxByte());
       received.insert(received.end(), block.begin(), block.end());
+    } else if (item->msg == WM_COMM_LOST) {
+      lost.push_back(item->wParam);
     }
     {
       std::lock_guard lock(mu_);
@@ -115,6 +117,7 @@ class TestWindow final : public serial::NotifyTarget {
   std::vector<Notice> notices;
   std::vector<std::vector<uint8_t>> blocks;  // as each handler took them
   std::vector<uint8_t> received;
+  std::vector<uintptr_t> lost;  // WM_COMM_LOST, by port number
 
  private:
   struct Item {

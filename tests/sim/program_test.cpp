@@ -6,14 +6,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,27 +54,33 @@ class TempDir {
   fs::path path_;
 };
 
-// nibp-sim as a child process with its output on a pipe.
+// nibp-sim (or another of the programs) as a child process with its output on a pipe, without a
+// display.
 class SimProcess {
  public:
-  SimProcess(const fs::path& xdg, std::vector<std::string> args) {
+  SimProcess(const fs::path& xdg, std::vector<std::string> args, const char* exe = NIBP_SIM) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return;
     out_ = fds[0];
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    args.insert(args.begin(), NIBP_SIM);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    args.insert(args.begin(), exe);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> env = {"XDG_CONFIG_HOME=" + xdg.string()};
-    for (char** e = environ; *e != nullptr; ++e)
-      if (std::string_view(*e).rfind("XDG_CONFIG_HOME=", 0) != 0) env.emplace_back(*e);
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string_view v(*e);
+      if (!v.starts_with("XDG_CONFIG_HOME=") && !v.starts_with("DISPLAY=") &&
+          !v.starts_with("WAYLAND_DISPLAY=") && !v.starts_with("QT_QPA_PLATFORM="))
+        env.emplace_back(*e);
+    }
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    if (::posix_spawn(&pid_, NIBP_SIM, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    if (::posix_spawn(&pid_, exe, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
   }
@@ -109,6 +120,9 @@ class SimProcess {
     return Wait();
   }
 
+  // Everything it printed that no WaitForLine took, once it has ended.
+  [[nodiscard]] const std::string& output() const { return buffer_; }
+
   int Wait() {
     // Its end closes the pipe.
     const auto until = Clock::now() + kDeadline;
@@ -116,7 +130,9 @@ class SimProcess {
       pollfd p{out_, POLLIN, 0};
       if (::poll(&p, 1, MsLeft(until)) <= 0) return -1;
       char buf[512];
-      if (::read(out_, buf, sizeof buf) <= 0) break;
+      const ssize_t n = ::read(out_, buf, sizeof buf);
+      if (n <= 0) break;
+      buffer_.append(buf, static_cast<size_t>(n));
     }
     int status = 0;
     if (::waitpid(pid_, &status, 0) != pid_) return -1;
@@ -140,6 +156,7 @@ class Line {
   Line(const Line&) = delete;
   Line& operator=(const Line&) = delete;
   [[nodiscard]] bool open() const { return fd_ >= 0; }
+  [[nodiscard]] int fd() const { return fd_; }
 
   [[nodiscard]] bool Send(const Bytes& b) {
     return ::write(fd_, b.data(), b.size()) == static_cast<ssize_t>(b.size());
@@ -238,12 +255,178 @@ TEST(Program, WithoutReopenItEndsAtTheHangUp) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
+TEST(Program, AnswersHelpAndVersionWithoutADisplay) {
+  struct Case {
+    const char* exe;
+    std::vector<std::string> args;
+    int status;
+    std::string output;  // the whole output, or its start when it ends in "..."
+  };
+  std::vector<Case> cases = {
+      {NIBP_SIM, {"--version"}, 0, "nibp-sim (QUIRAB_NIBP) 1.0.0.1\n"},
+      {NIBP_SIM, {"--port", "COM2", "--help"}, 0, "Usage: nibp-sim [OPTION]...\n..."},
+      {NIBP_SIM,
+       {"--replay", "/nonexistent/session"},
+       1,
+       "nibp-sim: cannot read /nonexistent/session: ..."},
+  };
+#ifdef NIBP_CONSOLE
+  cases.push_back({NIBP_CONSOLE, {"--version"}, 0, "QUIRAB_NIBP 1.0.0.1\n"});
+  cases.push_back(
+      {NIBP_CONSOLE, {"-platform", "xcb", "--help"}, 0, "Usage: QUIRAB_NIBP [OPTION]...\n..."});
+  cases.push_back({NIBP_CONSOLE, {}, 1, "QUIRAB_NIBP: no display..."});
+#endif
+  TempDir xdg;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.exe) + " " + (c.args.empty() ? "" : c.args.back()));
+    SimProcess p(xdg.path(), c.args, c.exe);
+    EXPECT_EQ(p.Wait(), c.status);
+    if (c.output.ends_with("...")) {
+      EXPECT_TRUE(p.output().starts_with(c.output.substr(0, c.output.size() - 3))) << p.output();
+    } else {
+      EXPECT_EQ(p.output(), c.output);
+    }
+  }
+}
+
+// What stands at COMn before the simulator starts, and what it must find there after.
+TEST(Program, KeepsTheUsersMappings) {
+  const int ptm = ::posix_openpt(O_RDWR | O_NOCTTY);  // another simulator's line
+  ASSERT_GE(ptm, 0);
+  ASSERT_EQ(::grantpt(ptm) | ::unlockpt(ptm), 0);
+  const std::string otherPty = ::ptsname(ptm);
+  enum Before { kLinkTo, kFile };
+  struct Case {
+    const char* name;
+    Before before;
+    std::string target;
+    bool force;
+    bool refused;       // exit 2 with one line, the entry untouched
+    std::string after;  // the link's target at the end; empty: no link
+  };
+  const Case cases[] = {
+      {"a device", kLinkTo, "/dev/null", false, true, "/dev/null"},
+      {"a device, forced", kLinkTo, "/dev/null", true, false, "/dev/null"},
+      {"a file", kLinkTo, "/etc/hostname", false, true, "/etc/hostname"},
+      {"a dangling link", kLinkTo, "/dev/pts/9999", false, false, ""},
+      {"a link to an unplugged adapter", kLinkTo, "/dev/ttyUSB97", false, false, "/dev/ttyUSB97"},
+      {"another simulator's line", kLinkTo, otherPty, false, false, ""},
+      {"no link at all, forced", kFile, "", true, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir xdg;
+    const fs::path link = xdg.path() / "quirab_nibp" / "ports" / "COM4";
+    fs::create_directories(link.parent_path());
+    if (c.before == kLinkTo) fs::create_symlink(c.target, link);
+    if (c.before == kFile) std::ofstream(link) << "mine\n";
+    std::vector<std::string> args = {"--port", "COM4"};
+    if (c.force) args.emplace_back("--force");
+    SimProcess sim(xdg.path(), args);
+    if (c.refused) {
+      EXPECT_EQ(sim.Wait(), 2);
+      EXPECT_EQ(std::count(sim.output().begin(), sim.output().end(), '\n'), 1) << sim.output();
+      EXPECT_NE(sim.output().find("COM4"), std::string::npos);
+    } else {
+      ASSERT_TRUE(sim.WaitForLine("COM4 -> /dev/pts/"));
+      EXPECT_TRUE(fs::read_symlink(link).string().starts_with("/dev/pts/"));
+      EXPECT_EQ(sim.Stop(SIGTERM), 0);
+    }
+    if (c.before == kFile) {
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(link)));
+    } else if (c.after.empty()) {
+      EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    } else {
+      ASSERT_TRUE(fs::is_symlink(link));
+      EXPECT_EQ(fs::read_symlink(link).string(), c.after);
+    }
+  }
+  ::close(ptm);
+}
+
+// A console killed outright leaves exclusive mode on the line; the simulator clears it.
+TEST(Program, ClearsTheExclusiveModeOfAKilledConsole) {
+  TempDir xdg;
+  const fs::path link = xdg.path() / "quirab_nibp" / "ports" / "COM1";
+  SimProcess sim(xdg.path(), {});
+  ASSERT_TRUE(sim.WaitForLine("COM1 -> "));
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t console = ::fork();
+  ASSERT_GE(console, 0);
+  if (console == 0) {  // opens the line as the console does, then waits to be killed
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
+    const bool ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::ioctl(fd, TIOCEXCL) == 0;
+    (void)!::write(ready[1], ok ? "y" : "n", 1);
+    while (true) ::pause();
+  }
+  ::close(ready[1]);
+  char answer = 0;
+  ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(answer, 'y');
+  Line probe(link);  // root passes exclusive mode; others would get EBUSY here
+  ASSERT_TRUE(probe.open());
+  int exclusive = 0;
+  ASSERT_EQ(::ioctl(probe.fd(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1);
+  ::kill(console, SIGKILL);
+  ::waitpid(console, nullptr, 0);
+  ASSERT_TRUE(sim.WaitForLine("exclusive mode cleared"));
+  ASSERT_EQ(::ioctl(probe.fd(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  EXPECT_EQ(::flock(probe.fd(), LOCK_EX | LOCK_NB), 0)
+      << "the next console could not lock the line";
+}
+
+// A recorded session played at twice its speed: every frame the module sent, at its time.
+TEST(Program, ReplaysASessionFromTheFirstCommand) {
+  TempDir xdg;
+  const fs::path session = xdg.path() / "day.session";
+  const fs::path times = xdg.path() / "sent-times";
+  std::ofstream(session)
+      << "2026-12-07T09:30:00.000+00:00\tS\tCom_Port 1 Open\n"
+         "2026-12-07T09:30:00.950+00:00\tR\tPC --> MODULE <3A><79><05><00><48>\n"
+         "2026-12-07T09:30:01.000+00:00\tR\tPC <-- MODULE <3E><05><A0><00><1D>\n"
+         "2026-12-07T09:30:01.000+00:00\tE\tCuff pressure 160 mmHg\n"
+         "2026-12-07T09:30:01.200+00:00\tN\tPC <-- MODULE <11><22> dropped\n"
+         "2026-12-07T09:30:01.400+00:00\tR\tPC <-- MODULE <3E><04><4B><73>\n"
+         "2026-12-07T09:30:01.600+00:00\tB\tPC <-- MODULE <3E><04><4B><74> checksum error\n"
+         "2026-12-07T09:30:02.000+00:00\tR\tPC <-- MODULE <3E><04><4B><73>\n";
+  SimProcess sim(xdg.path(), {"--replay", session.string(), "--speed", "2", "--log-sent-times",
+                              times.string()});
+  ASSERT_TRUE(sim.WaitForLine("COM1 -> "));
+  Line line(fs::path(xdg.path()) / "quirab_nibp" / "ports" / "COM1");
+  ASSERT_TRUE(line.open());
+  ASSERT_TRUE(line.Send(kGetBpData));
+  EXPECT_TRUE(sim.WaitForLine("received 3a 79 03 00 4a"));
+  EXPECT_EQ(line.Receive(19), (Bytes{0x3E, 0x05, 0xA0, 0x00, 0x1D, 0x11, 0x22, 0x3E, 0x04, 0x4B,
+                                     0x73, 0x3E, 0x04, 0x4B, 0x74, 0x3E, 0x04, 0x4B, 0x73}));
+  ASSERT_TRUE(sim.WaitForLine("replay finished"));
+
+  // Good frames only in the log, at the recorded offsets halved; late by a loaded machine, never
+  // early.
+  std::ifstream in(times);
+  std::vector<long long> sentNs;
+  for (std::string l; std::getline(in, l);) sentNs.push_back(std::stoll(l));
+  ASSERT_EQ(sentNs.size(), 3u);
+  const long long expectedMs[] = {0, 200, 500};
+  for (size_t i = 1; i < sentNs.size(); ++i) {
+    const long long gapMs = (sentNs[i] - sentNs[0]) / 1000000;
+    EXPECT_GE(gapMs, expectedMs[i] - 2) << i;
+    EXPECT_LE(gapMs, expectedMs[i] + 150) << i;
+  }
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
 TEST(Program, RefusesBadOptions) {
   TempDir xdg;
   for (std::vector<std::string> args : {std::vector<std::string>{"--port", "LPT1"},
                                         {"--systolic", "80", "--diastolic", "90"},
                                         {"--noise", "2"},
                                         {"--reopen"},
+                                        {"--loop"},
+                                        {"--replay", "f", "--stream", "4"},
                                         {"stray"}}) {
     SCOPED_TRACE(args.front());
     SimProcess sim(xdg.path(), args);

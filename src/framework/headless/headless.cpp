@@ -84,15 +84,30 @@ void HeadlessWindow::SetText(int id, std::string_view text) {
   }
 }
 
-std::string HeadlessWindow::GetText(int id) const { return C(id).text; }
+std::string HeadlessWindow::GetText(int id) const {
+  return C(id).text;
+}
 
-int HeadlessWindow::GetCheck(int id) const { return C(id).check; }
+int HeadlessWindow::GetCheck(int id) const {
+  return C(id).check;
+}
 
-void HeadlessWindow::SetCheck(int id, int state) { C(id).check = state; }
+void HeadlessWindow::SetCheck(int id, int state) {
+  C(id).check = state;
+}
 
-void HeadlessWindow::Enable(int id, bool enable) { C(id).enabled = enable; }
+void HeadlessWindow::Enable(int id, bool enable) {
+  C(id).enabled = enable;
+}
 
-bool HeadlessWindow::IsEnabled(int id) const { return C(id).enabled; }
+bool HeadlessWindow::IsEnabled(int id) const {
+  return C(id).enabled;
+}
+
+void HeadlessWindow::FocusControl(int id) {
+  SetFocus(id);
+  selectedAll_ = C(id).tmpl->kind == res::Kind::Edit ? id : 0;
+}
 
 int HeadlessWindow::ListAdd(int id, std::string_view line, int64_t timeMs) {
   auto& c = C(id);
@@ -101,7 +116,9 @@ int HeadlessWindow::ListAdd(int id, std::string_view line, int64_t timeMs) {
   return static_cast<int>(c.lines.size()) - 1;
 }
 
-int HeadlessWindow::ListCount(int id) const { return static_cast<int>(C(id).lines.size()); }
+int HeadlessWindow::ListCount(int id) const {
+  return static_cast<int>(C(id).lines.size());
+}
 
 std::string HeadlessWindow::ListText(int id, int index) const {
   const auto& c = C(id);
@@ -191,7 +208,9 @@ int HeadlessWindow::ComboSetCurSel(int id, int index) {
   return index;
 }
 
-int HeadlessWindow::ComboGetCurSel(int id) const { return C(id).curSel; }
+int HeadlessWindow::ComboGetCurSel(int id) const {
+  return C(id).curSel;
+}
 
 void HeadlessWindow::SpinSetRange(int id, int lower, int upper) {
   auto& c = C(id);
@@ -204,6 +223,7 @@ bool HeadlessWindow::SetTimer(UINT_PTR id, UINT elapseMs) {
   if (ended_) return false;
   timers_[id] = elapseMs;
   due_[id] = std::chrono::steady_clock::now() + std::chrono::milliseconds(elapseMs);
+  ++timerSets_[id];
   return true;
 }
 
@@ -216,7 +236,9 @@ int HeadlessWindow::MessageBox(std::string_view text, std::string_view title, UI
   return backend_.MessageBox(text, title, type);
 }
 
-bool HeadlessWindow::HasSystemMenu() const { return (tmpl_.style & res::kSysMenu) != 0; }
+bool HeadlessWindow::HasSystemMenu() const {
+  return (tmpl_.style & res::kSysMenu) != 0;
+}
 
 void HeadlessWindow::AppendSystemMenu(UINT flags, UINT id, std::string_view text) {
   sysMenu_.push_back(
@@ -241,11 +263,17 @@ std::string HeadlessWindow::SaveFileName(std::string_view title, std::string_vie
   return backend_.onSaveFileName ? backend_.onSaveFileName(title, defaultPath) : std::string();
 }
 
-void HeadlessWindow::SetIcon(HICON icon, bool big) { (big ? bigIcon_ : smallIcon_) = icon; }
+void HeadlessWindow::SetIcon(HICON icon, bool big) {
+  (big ? bigIcon_ : smallIcon_) = icon;
+}
 
-CRect HeadlessWindow::GetClientRect() const { return CRect{0, 0, clientW_, clientH_}; }
+CRect HeadlessWindow::GetClientRect() const {
+  return CRect{0, 0, clientW_, clientH_};
+}
 
-void HeadlessWindow::DrawIcon(int x, int y, HICON icon) { drawn_.push_back({x, y, icon}); }
+void HeadlessWindow::DrawIcon(int x, int y, HICON icon) {
+  drawn_.push_back({x, y, icon});
+}
 
 void HeadlessWindow::WakeForPosted() {
   {
@@ -290,6 +318,7 @@ void HeadlessWindow::Click(int id) {
 void HeadlessWindow::Type(int id, std::string_view text) {
   SetFocus(id);
   C(id).text = std::string(text);
+  selectedAll_ = 0;
 }
 
 void HeadlessWindow::SelectItem(int id, int index) {
@@ -350,7 +379,9 @@ void HeadlessWindow::PressEnter() {
   events_.OnBackendOk();
 }
 
-void HeadlessWindow::PressEscape() { events_.OnBackendCancel(); }
+void HeadlessWindow::PressEscape() {
+  events_.OnBackendCancel();
+}
 
 void HeadlessWindow::CloseBox() {
   events_.OnBackendClose();
@@ -362,9 +393,13 @@ bool HeadlessWindow::FireTimer(UINT_PTR id) {
   return true;
 }
 
-void HeadlessWindow::SysCommand(UINT id, LPARAM param) { events_.OnBackendSysCommand(id, param); }
+void HeadlessWindow::SysCommand(UINT id, LPARAM param) {
+  events_.OnBackendSysCommand(id, param);
+}
 
-void HeadlessWindow::Paint() { events_.OnBackendPaint(); }
+void HeadlessWindow::Paint() {
+  events_.OnBackendPaint();
+}
 
 bool HeadlessWindow::PumpPosted(std::chrono::milliseconds timeout) {
   {
@@ -376,7 +411,8 @@ bool HeadlessWindow::PumpPosted(std::chrono::milliseconds timeout) {
   return true;
 }
 
-bool HeadlessWindow::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+bool HeadlessWindow::RunUntil(const std::function<bool()>& done,
+                              std::chrono::milliseconds timeout) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
   for (;;) {
@@ -409,16 +445,26 @@ void HeadlessWindow::RunFor(std::chrono::milliseconds duration) {
   RunUntil([] { return false; }, duration);
 }
 
-bool HeadlessWindow::Visible(int id) const { return C(id).visible; }
-const std::vector<std::string>& HeadlessWindow::Lines(int id) const { return C(id).lines; }
-int HeadlessWindow::CurSel(int id) const { return C(id).curSel; }
-const std::vector<std::string>& HeadlessWindow::Items(int id) const { return C(id).lines; }
-std::pair<int, int> HeadlessWindow::SpinRange(int id) const { return {C(id).lower, C(id).upper}; }
+bool HeadlessWindow::Visible(int id) const {
+  return C(id).visible;
+}
+const std::vector<std::string>& HeadlessWindow::Lines(int id) const {
+  return C(id).lines;
+}
+int HeadlessWindow::CurSel(int id) const {
+  return C(id).curSel;
+}
+const std::vector<std::string>& HeadlessWindow::Items(int id) const {
+  return C(id).lines;
+}
+std::pair<int, int> HeadlessWindow::SpinRange(int id) const {
+  return {C(id).lower, C(id).upper};
+}
 
 // ---- backend ----
 
-std::unique_ptr<Window> HeadlessBackend::CreateWindow(const res::DialogTemplate& tmpl, WindowEvents& events,
-                                                      Window* /*parent*/) {
+std::unique_ptr<Window> HeadlessBackend::CreateWindow(const res::DialogTemplate& tmpl,
+                                                      WindowEvents& events, Window* /*parent*/) {
   return std::make_unique<HeadlessWindow>(*this, tmpl, events);
 }
 

@@ -48,6 +48,7 @@ class HeadlessWindow final : public Window {
   void SetCheck(int id, int state) override;
   void Enable(int id, bool enable) override;
   [[nodiscard]] bool IsEnabled(int id) const override;
+  void FocusControl(int id) override;
   int ListAdd(int id, std::string_view line, int64_t timeMs) override;
   [[nodiscard]] int ListCount(int id) const override;
   [[nodiscard]] std::string ListText(int id, int index) const override;
@@ -120,8 +121,15 @@ class HeadlessWindow final : public Window {
   [[nodiscard]] int CurSel(int id) const;
   [[nodiscard]] const std::vector<std::string>& Items(int id) const;
   [[nodiscard]] int Focus() const { return focus_; }
+  // The edit whose whole text the program selected, until the next typing; 0 for none.
+  [[nodiscard]] int SelectedAll() const { return selectedAll_; }
   [[nodiscard]] const std::map<UINT_PTR, UINT>& Timers() const { return timers_; }
   [[nodiscard]] bool TimerRunning(UINT_PTR id) const { return timers_.count(id) != 0; }
+  // How often timer `id` was started or restarted.
+  [[nodiscard]] size_t TimerSets(UINT_PTR id) const {
+    const auto it = timerSets_.find(id);
+    return it == timerSets_.end() ? 0 : it->second;
+  }
   [[nodiscard]] const std::vector<SysMenuItem>& SystemMenu() const { return sysMenu_; }
   [[nodiscard]] const std::vector<SysMenuItem>& ListMenu(int id) const { return C(id).menu; }
   // A line as the list shows it, its time in front while times are shown.
@@ -174,6 +182,8 @@ class HeadlessWindow final : public Window {
   bool ended_ = false;
   INT_PTR endCode_ = 0;
   int focus_ = 0;
+  std::map<UINT_PTR, size_t> timerSets_;
+  int selectedAll_ = 0;
   bool iconic_ = false;
   int clientW_ = 0, clientH_ = 0;
   int iconErases_ = 0;

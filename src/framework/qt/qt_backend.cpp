@@ -11,6 +11,7 @@
 
 #include "framework/qt/message_box.h"
 #include "framework/qt/qt_window.h"
+#include "framework/qt/signal_close.h"
 
 namespace fw::qt {
 
@@ -72,6 +73,7 @@ QtBackend::QtBackend(int& argc, char** argv) : appName_(BaseName(argc, argv)) {
   // The program ends with its dialog, never because a window happened to close.
   QApplication::setQuitOnLastWindowClosed(false);
   caretBlink_ = std::make_unique<CaretBlinkTimeout>();
+  signalClose_ = std::make_unique<SignalClose>();
 }
 
 QtBackend::~QtBackend() = default;

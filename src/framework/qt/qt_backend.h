@@ -16,6 +16,7 @@ namespace fw::qt {
 inline constexpr std::chrono::milliseconds kCaretBlinkTimeout{10'000};
 
 class CaretBlinkTimeout;
+class SignalClose;
 
 class QtBackend final : public Backend {
  public:
@@ -33,6 +34,7 @@ class QtBackend final : public Backend {
  private:
   std::unique_ptr<QApplication> app_;
   std::unique_ptr<CaretBlinkTimeout> caretBlink_;  // made after the application, gone before it
+  std::unique_ptr<SignalClose> signalClose_;       // likewise
   std::string appName_;
 };
 

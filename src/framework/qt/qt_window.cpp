@@ -663,6 +663,13 @@ bool QtWindow::IsEnabled(int id) const {
   return c && c->widget->isEnabled();
 }
 
+void QtWindow::FocusControl(int id) {
+  Ctl* c = Find(id);
+  if (!c) return;
+  c->widget->setFocus(Qt::OtherFocusReason);
+  if (c->edit) c->edit->selectAll();
+}
+
 int QtWindow::ListAdd(int id, std::string_view line, int64_t timeMs) {
   Ctl* c = Find(id);
   if (!c || !c->model) return LB_ERR;

@@ -50,6 +50,7 @@ class QtWindow final : public Window {
   void SetCheck(int id, int state) override;
   void Enable(int id, bool enable) override;
   [[nodiscard]] bool IsEnabled(int id) const override;
+  void FocusControl(int id) override;
   int ListAdd(int id, std::string_view line, int64_t timeMs) override;
   [[nodiscard]] int ListCount(int id) const override;
   [[nodiscard]] std::string ListText(int id, int index) const override;

@@ -24,6 +24,7 @@ class FakePlatform final : public Platform {
   Status wakerResult = Status::kOk;
   Status writeResult = Status::kOk;
   uint32_t writeLimit = UINT32_MAX;  // bytes a write takes at most
+  int lastError = 0;                 // what LastError reports
 
   // ---- the device side ----
   // Bytes arrive at the open device.
@@ -47,6 +48,19 @@ class FakePlatform final : public Platform {
     {
       std::lock_guard lock(mu_);
       hungUp_ = true;
+    }
+    cv_.notify_all();
+  }
+  // The line stops taking output after `room` more bytes, until Drain.
+  void Block(uint32_t room) {
+    std::lock_guard lock(mu_);
+    room_ = room;
+  }
+  // The peer reads: the line takes output again.
+  void Drain() {
+    {
+      std::lock_guard lock(mu_);
+      room_ = UINT32_MAX;
     }
     cv_.notify_all();
   }
@@ -139,7 +153,9 @@ class FakePlatform final : public Platform {
     written = 0;
     if (!Known(h)) return Status::kFailed;
     if (writeResult != Status::kOk) return writeResult;
-    written = std::min(count, writeLimit);
+    written = std::min({count, writeLimit, room_});
+    if (room_ != UINT32_MAX) room_ -= written;
+    if (written == 0 && count != 0) return Status::kWouldBlock;
     written_.insert(written_.end(), buf, buf + written);
     return Status::kOk;
   }
@@ -171,6 +187,10 @@ class FakePlatform final : public Platform {
     }
     cv_.notify_all();
   }
+  void ResetWaker(Handle waker) override {
+    std::lock_guard lock(mu_);
+    if (auto it = wakers_.find(waker); it != wakers_.end()) it->second = false;
+  }
   Status CloseWaker(Handle waker) override {
     std::lock_guard lock(mu_);
     Log("CloseWaker");
@@ -180,16 +200,23 @@ class FakePlatform final : public Platform {
     }
     return Status::kOk;
   }
-  WaitResult Wait(Handle h, Handle waker) override {
+  WaitResult Wait(Handle h, Handle waker, bool wantWrite) override {
     std::unique_lock lock(mu_);
     ++waits_;
     if (!Known(h) || wakers_.count(waker) == 0) return WaitResult::kFailed;
-    cv_.wait(lock, [&] { return wakers_[waker] || hungUp_ || spurious_ || !rx_.empty(); });
+    const auto writable = [&] { return wantWrite && room_ > 0; };
+    cv_.wait(lock, [&] {
+      return wakers_[waker] || hungUp_ || spurious_ || !rx_.empty() || writable();
+    });
     if (wakers_[waker]) return WaitResult::kWoken;
     if (hungUp_) return WaitResult::kHangUp;
-    spurious_ = false;
-    return WaitResult::kReceived;
+    if (spurious_ || !rx_.empty()) {
+      spurious_ = false;
+      return WaitResult::kReceived;
+    }
+    return WaitResult::kWritable;
   }
+  int LastError() const override { return lastError; }
 
  private:
   void Log(std::string call) { calls_.push_back(std::move(call)); }
@@ -209,6 +236,7 @@ class FakePlatform final : public Platform {
   std::vector<uint8_t> written_;
   bool spurious_ = false;
   bool hungUp_ = false;
+  uint32_t room_ = UINT32_MAX;
   size_t waits_ = 0;
   size_t badHandles_ = 0;
 };

@@ -1,0 +1,127 @@
+#include "sim/replay.h"
+
+#include <algorithm>
+#include <string>
+
+#include "protocol/frames.h"
+
+namespace sim {
+namespace {
+
+bool Digits(std::string_view s, size_t at, size_t n, int& out) {
+  if (at + n > s.size()) return false;
+  int v = 0;
+  for (size_t i = at; i < at + n; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    v = v * 10 + (s[i] - '0');
+  }
+  out = v;
+  return true;
+}
+
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const int yoe = y - era * 400;
+  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<int64_t>(era) * 146097 + doe - 719468;
+}
+
+// "2026-12-07T09:30:01.123+00:00" (or Z) with `iso`, "2026-12-07 09:30:01.123" without. Only the
+// differences between lines matter, so a raw log's local time is taken as it stands.
+std::optional<int64_t> ParseTime(std::string_view s, bool iso) {
+  int y, mo, d, h, mi, sec, ms;
+  if (s.size() < 23 || !Digits(s, 0, 4, y) || s[4] != '-' || !Digits(s, 5, 2, mo) || s[7] != '-' ||
+      !Digits(s, 8, 2, d) || s[10] != (iso ? 'T' : ' ') || !Digits(s, 11, 2, h) || s[13] != ':' ||
+      !Digits(s, 14, 2, mi) || s[16] != ':' || !Digits(s, 17, 2, sec) || s[19] != '.' ||
+      !Digits(s, 20, 3, ms))
+    return std::nullopt;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60) return std::nullopt;
+  int64_t offsetMin = 0;
+  const std::string_view zone = s.substr(23);
+  if (iso) {
+    int oh, om;
+    if (zone == "Z") {
+      offsetMin = 0;
+    } else if (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') && Digits(zone, 1, 2, oh) &&
+               zone[3] == ':' && Digits(zone, 4, 2, om)) {
+      offsetMin = (zone[0] == '-' ? -1 : 1) * (oh * 60 + om);
+    } else {
+      return std::nullopt;
+    }
+  } else if (!zone.empty()) {
+    return std::nullopt;
+  }
+  const int64_t minutes = DaysFromCivil(y, mo, d) * 1440 + h * 60 + mi - offsetMin;
+  return (minutes * 60 + sec) * 1000 + ms;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The bytes of "PC <-- MODULE <3E><05>..." and what follows them, or nothing.
+std::optional<std::vector<uint8_t>> ReceivedBytes(std::string_view text, std::string_view& rest) {
+  if (!text.starts_with(protocol::kPrefixReceived)) return std::nullopt;
+  text.remove_prefix(protocol::kPrefixReceived.size());
+  std::vector<uint8_t> bytes;
+  while (text.size() >= 4 && text[0] == '<' && text[3] == '>') {
+    const int hi = HexValue(text[1]), lo = HexValue(text[2]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
+    text.remove_prefix(4);
+  }
+  if (bytes.empty()) return std::nullopt;
+  rest = text;
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<ReplayFrame> ParseReplayLine(std::string_view line) {
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  const size_t tab = line.find('\t');
+  if (tab == std::string_view::npos) return std::nullopt;
+  const std::string_view stamp = line.substr(0, tab);
+  std::string_view text = line.substr(tab + 1);
+  const bool session = stamp.size() > 10 && stamp[10] == 'T';
+  char tag = 'R';
+  if (session) {
+    if (text.size() < 2 || text[1] != '\t') return std::nullopt;
+    tag = text[0];
+    text.remove_prefix(2);
+    if (tag != 'R' && tag != 'B' && tag != 'N') return std::nullopt;
+  }
+  const std::optional<int64_t> ms = ParseTime(stamp, session);
+  if (!ms) return std::nullopt;
+  std::string_view rest;
+  std::optional<std::vector<uint8_t>> bytes = ReceivedBytes(text, rest);
+  if (!bytes) return std::nullopt;
+  const bool exact = rest.empty();
+  if (!exact && rest != " checksum error" && rest != " dropped") return std::nullopt;
+  // A session records what the raw log shows of a bad frame or of noise again as its own B or N
+  // line; a saved raw log has only the shown line.
+  if (session && tag == 'R' && !exact) return std::nullopt;
+  return ReplayFrame{*ms, std::move(*bytes), tag == 'R' && exact};
+}
+
+std::vector<ReplayFrame> ReadReplay(std::istream& in) {
+  std::vector<ReplayFrame> frames;
+  int64_t first = 0, last = 0;
+  for (std::string line; std::getline(in, line);) {
+    std::optional<ReplayFrame> f = ParseReplayLine(line);
+    if (!f) continue;
+    if (frames.empty()) first = last = f->ms;
+    last = std::max(last, f->ms);
+    f->ms = last - first;
+    frames.push_back(std::move(*f));
+  }
+  return frames;
+}
+
+}  // namespace sim
