@@ -117,6 +117,16 @@ TEST_F(Session, EveryLineAndStatusIsRecordedWithTheTimeItsLogKeeps) {
   EXPECT_EQ(w->ListTime(IDC_LIST_EVENT, 0), kStart + 90);
   w->ShowTimes(IDC_LIST_EVENT, true);
   EXPECT_EQ(w->Shown(IDC_LIST_EVENT, 0), "09:30:01.090 -- Abort BP --");
+
+  // Lines selected to read back hold the log: new lines do not move it until End.
+  w->SelectLines(IDC_LIST_EVENT, 0, 0);
+  w->Click(IDC_GET_PRESSURE);
+  EXPECT_EQ(w->CurSel(IDC_LIST_EVENT), 0);
+  w->CopyLines(IDC_LIST_EVENT);
+  EXPECT_EQ(ui.clipboard, "09:30:01.090 -- Abort BP --\n");
+  w->PressEnd(IDC_LIST_EVENT);
+  w->Click(IDC_GET_PRESSURE);
+  EXPECT_EQ(w->CurSel(IDC_LIST_EVENT), w->ListCount(IDC_LIST_EVENT) - 1);
 }
 
 TEST_F(Session, BadFramesAreRecordedAlwaysAndShownInTheRawLogOnlyWhenAsked) {

@@ -169,6 +169,25 @@ TEST_F(EndToEnd, UnderFaultsEveryGoodFrameIsShownOnceInOrder) {
       << Received().size() << " shown of " << sent;
   EXPECT_EQ(Received(), testsupport::ReadLines(sentLog));
   ExpectEventLogMatchesRawLog();
+
+  // The session holds the raw log as shown, and the corrupted frames and the noise besides.
+  dlg->Session()->Flush();
+  std::vector<std::string> raw;
+  size_t bad = 0, dropped = 0;
+  std::ifstream in(dlg->Session()->Path());
+  for (std::string line; std::getline(in, line);) {
+    const auto r = records::ParseRecord(line);
+    ASSERT_TRUE(r.has_value()) << line;
+    if (r->tag == records::Tag::kRaw) raw.push_back(r->text);
+    bad += r->tag == records::Tag::kBad ? 1 : 0;
+    dropped += r->tag == records::Tag::kDropped ? 1 : 0;
+    if (r->tag == records::Tag::kBad || r->tag == records::Tag::kDropped) {
+      EXPECT_EQ(r->text.rfind("PC <-- MODULE <", 0), 0u) << line;
+    }
+  }
+  EXPECT_EQ(raw, w->Lines(IDC_LIST_RAW));
+  EXPECT_GT(bad, 0u);
+  EXPECT_GT(dropped, 0u);
 }
 
 TEST_F(EndToEnd, UnsolicitedStreamIsShownInOrderWithoutDuplicates) {
