@@ -8,8 +8,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QMenu>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>

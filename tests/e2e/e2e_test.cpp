@@ -144,8 +144,9 @@ TEST_F(EndToEnd, MeasurementInflatesToTheSetPressureThenGivesTheResult) {
   for (std::string line; std::getline(in, line);) {
     const auto r = records::ParseRecord(line);
     ASSERT_TRUE(r.has_value()) << line;
-    (r->tag == records::Tag::kRaw ? raw : r->tag == records::Tag::kEvent ? event : status)
-        .push_back(r->text);
+    if (r->tag == records::Tag::kRaw) raw.push_back(r->text);
+    if (r->tag == records::Tag::kEvent) event.push_back(r->text);
+    if (r->tag == records::Tag::kStatus) status.push_back(r->text);
   }
   EXPECT_EQ(raw, w->Lines(IDC_LIST_RAW));
   EXPECT_EQ(event, w->Lines(IDC_LIST_EVENT));

@@ -9,8 +9,8 @@
 #include "console/nibp_dlg.h"
 #include "framework/headless/headless.h"
 #include "res/resource.h"
-#include "support/temp_folder.h"
 #include "support/fake_platform.h"
+#include "support/temp_folder.h"
 
 namespace testsupport {
 
