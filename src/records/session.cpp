@@ -88,12 +88,19 @@ std::string SaveRecordSession(const std::string& configFolder, bool on) {
 // ---- recorder ----
 
 SessionRecorder::SessionRecorder(Options options) : options_(std::move(options)) {
-  path_ = options_.folder + "/" + FileStampLocal(options_.startMs) + ".session";
+  const std::string stem = options_.folder + "/" + FileStampLocal(options_.startMs);
+  path_ = stem + ".session";
   if (std::string error = MakeFolders(options_.folder); !error.empty()) {
     Fail(error);
     return;
   }
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // A session never continues another: a second one started in the same second gets "-2".
+  constexpr int kMaxSameSecond = 100;
+  for (int n = 2;; ++n) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
+    if (fd_ >= 0 || errno != EEXIST || n > kMaxSameSecond) break;
+    path_ = stem + "-" + std::to_string(n) + ".session";
+  }
   if (fd_ < 0) {
     Fail(path_ + ": " + std::strerror(errno));
     return;

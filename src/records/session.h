@@ -39,7 +39,9 @@ class SessionRecorder {
  public:
   struct Options {
     std::string folder;
-    int64_t startMs = 0;  // names the file: YYYYMMDD-HHMMSS.session
+    // Names the file: YYYYMMDD-HHMMSS.session, or YYYYMMDD-HHMMSS-N.session (N from 2) when
+    // another session started in the same second.
+    int64_t startMs = 0;
     // How long the writer gathers records after the first of a batch.
     std::chrono::milliseconds batch{50};
     WriteFn write = SystemWrite();

@@ -227,30 +227,39 @@ TEST_F(EndToEnd, LostDeviceIsShownAndTakenBack) {
   EXPECT_TRUE(w->RunUntil([&] { return EventSeen("Cuff pressure: "); }, 10s));
 }
 
-// What a console received, saved as a raw log and played by the simulator into a second console,
-// arrives there again, frame for frame; the second console's commands change nothing.
-TEST_F(EndToEnd, ARecordedRawLogReplaysIntoTheNextConsole) {
-  StartSim({"--stream", "10"});
-  OpenConsole();
-  w->Click(IDC_GET_BP_DATA);
-  ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= 12; }, 20s));
-  const auto recorded = Received();
-  const std::string rawLog = home.Dir() + "/raw.txt";
-  {
-    std::ofstream out(rawLog);
-    int64_t ms = records::NowMs();
-    for (const auto& line : w->Lines(IDC_LIST_RAW))
-      out << records::DateTimeLocal(ms += 40) << '\t' << line << '\n';
-  }
-  dlg.reset();
-  EXPECT_EQ(sim->Stop(), 0);
+// What a console received, in its saved raw log or in its session file, played by the simulator
+// into a second console, arrives there again, frame for frame; the second console's commands
+// change nothing.
+TEST_F(EndToEnd, ASavedRawLogOrASessionReplaysIntoTheNextConsole) {
+  for (const bool session : {false, true}) {
+    SCOPED_TRACE(session ? "session file" : "saved raw log");
+    StartSim({"--stream", "10"});
+    OpenConsole();
+    w->Click(IDC_GET_BP_DATA);
+    ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= 12; }, 20s));
+    const auto recorded = Received();
+    const std::string file = home.Dir() + (session ? "/day.session" : "/raw.txt");
+    if (session) {
+      dlg->Session()->Flush();
+      std::filesystem::copy_file(dlg->Session()->Path(), file);
+    } else {
+      ui.onSaveFileName = [&](std::string_view, std::string_view) { return file; };
+      w->ChooseListMenuItem(IDC_LIST_RAW, ID_RAW_SAVE_AS);
+      ASSERT_TRUE(ui.MessageBoxes().empty()) << ui.MessageBoxes()[0].text;
+    }
+    dlg.reset();
+    EXPECT_EQ(sim->Stop(), 0);
 
-  StartSim({"--replay", rawLog, "--speed", "4"});
-  OpenConsole();
-  w->Click(IDC_START_ADULT);
-  ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= recorded.size(); }, 20s));
-  w->RunFor(200ms);
-  EXPECT_EQ(Received(), recorded);
+    StartSim({"--replay", file, "--speed", "4"});
+    OpenConsole();
+    w->Click(IDC_START_ADULT);
+    ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= recorded.size(); }, 20s));
+    w->RunFor(200ms);
+    EXPECT_EQ(Received(), recorded);
+    dlg.reset();
+    EXPECT_EQ(sim->Stop(), 0);
+    sim.reset();
+  }
 }
 
 }  // namespace

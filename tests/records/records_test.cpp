@@ -190,6 +190,11 @@ TEST_F(Files, SessionRecordsArriveInOrderAndAFullDiskStopsRecordingOnce) {
   EXPECT_EQ(got[3].tag, Tag::kBad);
   EXPECT_EQ(got[3].ms, kMs + 3);
 
+  {
+    records::SessionRecorder again(In(tmp.path / "sessions", kMs + 999));  // the same second
+    EXPECT_EQ(again.Path(), (tmp.path / "sessions" / "20261207-093001-2.session").string());
+  }
+
   int stops = 0;
   auto full = In(tmp.path, kMs + 60'000);
   full.write = FullAfter(40);
