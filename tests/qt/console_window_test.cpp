@@ -533,6 +533,10 @@ TEST_F(ConsoleWindow, ShowTimesSelectionAndCopyGiveTheLinesWithTheirTimes) {
   QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
             shown(0) + "\n" + shown(2) + "\n" + shown(3) + "\n" + shown(4) + "\n");
+  // A click below the last line selects nothing.
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    QPoint(5, view->viewport()->height() - 2));
+  EXPECT_FALSE(view->selectionModel()->hasSelection());
   // Ctrl+A and the menu's Copy take everything.
   QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
   WhenMenuShows(c.w->ListMenu(IDC_LIST_EVENT), [](QMenu* m) { Item(m, "Copy")->trigger(); });

@@ -433,6 +433,11 @@ void LogView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlag
   const int first = FirstVisibleRow();
   // Rows above the view have negative positions: round down, not toward zero.
   const auto rowAt = [&](int y) { return first + (y >= 0 ? y : y - rowHeight_ + 1) / rowHeight_; };
+  // A click below the last line selects nothing, as in any list.
+  if (rowAt(r.top()) >= count || rowAt(r.bottom()) < 0) {
+    selectionModel()->select(QItemSelection(), command);
+    return;
+  }
   const int top = std::clamp(rowAt(r.top()), 0, count - 1);
   const int bottom = std::clamp(rowAt(r.bottom()), 0, count - 1);
   selectionModel()->select(QItemSelection(model_->index(top), model_->index(bottom)), command);
