@@ -99,6 +99,8 @@ BOOL CNibpDlg::OnInitDialog() {
       sysMenu->AppendMenu(MF_SEPARATOR);
       sysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, aboutMenu);
     }
+    sysMenu->AppendMenu(MF_STRING, IDM_PRESSURE_CHART, "Pressure Chart");
+    sysMenu->AppendMenu(MF_STRING, IDM_RESULTS, "Results");
     m_bRecordSession = records::LoadRecordSession(m_configFolder) ? 1 : 0;
     sysMenu->AppendMenu(MF_SEPARATOR);
     sysMenu->AppendMenu(MF_STRING, IDM_RECORD_SESSION, "Record Session");
@@ -139,6 +141,12 @@ void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
     OnRecordSession();
   } else if ((id & 0xFFF0) == IDM_OPEN_SESSIONS) {
     OnOpenSessionsFolder();
+  } else if ((id & 0xFFF0) == IDM_PRESSURE_CHART) {
+    if (!m_chartView) m_chartView = Ui().CreatePressureChart(m_feed.Series(), GetWindow());
+    if (m_chartView) m_chartView->Show();
+  } else if ((id & 0xFFF0) == IDM_RESULTS) {
+    if (!m_resultsView) m_resultsView = Ui().CreateResults(m_feed.Results(), GetWindow());
+    if (m_resultsView) m_resultsView->Show();
   } else {
     CDialog::OnSysCommand(id, param);
   }
@@ -167,6 +175,7 @@ HCURSOR CNibpDlg::OnQueryDragIcon() {
 
 void CNibpDlg::Log(CListBox& list, const std::string& line) {
   const int64_t now = m_clock();
+  if (&list == &m_listEvent) m_feed.OnEventLine(now, line);
   list.AddString(line, now);
   list.SetCurSel(list.GetCount() - 1);
   Record(now, &list == &m_listRaw ? records::Tag::kRaw : records::Tag::kEvent, line);

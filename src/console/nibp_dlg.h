@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "feed/event_feed.h"
 #include "framework/dialog.h"
 #include "protocol/frames.h"
 #include "protocol/reply.h"
@@ -63,6 +64,10 @@ class CNibpDlg : public CDialog {
   std::string m_sessionsFolder = records::SessionsFolder();
   std::string m_configFolder = records::ConfigFolder();
   records::WriteFn m_sessionWrite = records::SystemWrite();
+  // Cuff pressures, markers and results read from the event log, for the two views below.
+  feed::EventFeed m_feed;
+  std::unique_ptr<fw::View> m_chartView;  // made when first asked for, closed with the window
+  std::unique_ptr<fw::View> m_resultsView;
 
   // Handlers, public so that tests may call them as the window would.
   void OnSelchangePort();

@@ -39,7 +39,9 @@ int64_t CListBox::GetTime(int index) const {
 void CListBox::AppendMenu(UINT flags, UINT itemId, std::string_view text) {
   if (W()) W()->ListAppendMenu(GetDlgCtrlID(), flags, itemId, text);
 }
-int CListBox::SetCurSel(int index) { return W() ? W()->ListSetCurSel(GetDlgCtrlID(), index) : LB_ERR; }
+int CListBox::SetCurSel(int index) {
+  return W() ? W()->ListSetCurSel(GetDlgCtrlID(), index) : LB_ERR;
+}
 void CListBox::ResetContent() {
   if (W()) W()->ListReset(GetDlgCtrlID());
 }

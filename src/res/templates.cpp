@@ -66,8 +66,17 @@ constexpr std::string_view kGulim = "굴림";
 constexpr DialogTemplate kDialogs[] = {
     {IDD_QUIRAB_NIBP_DIALOG, "QUIRAB_NIBP", 0, 0, 491, 365, kGulim, 9,
      kCaption | kSysMenu | kModalFrame | kAppWindow, kConsoleControls, kConsoleItems},
-    {IDD_ABOUTBOX, "QUIRAB_NIBP 정보", 0, 0, 235, 55, kGulim, 9, kCaption | kSysMenu | kModalFrame,
-     kAboutControls, {}},
+    {IDD_ABOUTBOX,
+     "QUIRAB_NIBP 정보",
+     0,
+     0,
+     235,
+     55,
+     kGulim,
+     9,
+     kCaption | kSysMenu | kModalFrame,
+     kAboutControls,
+     {}},
 };
 
 // Icon: a cuff-pressure gauge. Palette index per pixel; 0 is transparent.

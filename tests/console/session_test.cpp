@@ -168,8 +168,13 @@ TEST_F(Session, BadFramesAreRecordedAlwaysAndShownInTheRawLogOnlyWhenAsked) {
 }
 
 TEST_F(Session, RecordSessionIsACheckItemWhoseChoiceOutlivesTheConsole) {
-  const auto check = [&] { return w->SystemMenu()[3]; };
-  ASSERT_EQ(check().id, IDM_RECORD_SESSION);
+  const auto check = [&] {
+    for (const auto& item : w->SystemMenu()) {
+      if (item.id == IDM_RECORD_SESSION) return item;
+    }
+    return fw::headless::SysMenuItem{};
+  };
+  ASSERT_EQ(check().text, "Record Session");
   ASSERT_NE(dlg->Session(), nullptr);
   w->SysCommand(IDM_RECORD_SESSION);
   EXPECT_FALSE(check().checked);

@@ -44,21 +44,37 @@ TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
   EXPECT_EQ(w->Items(IDC_PORT_COMBO), expected);
 }
 
-TEST_F(Console, SystemMenuOffersTheAboutBoxAndTheSessionItemsAndIconsAreSet) {
+TEST_F(Console, SystemMenuOffersTheAboutBoxTheViewsAndTheSessionItemsAndIconsAreSet) {
   const auto& menu = w->SystemMenu();
-  ASSERT_EQ(menu.size(), 5u);
+  ASSERT_EQ(menu.size(), 7u);
   EXPECT_EQ(menu[0].flags, MF_SEPARATOR);
   EXPECT_EQ(menu[1].id, IDM_ABOUTBOX);
   EXPECT_EQ(menu[1].text, "QUIRAB_NIBP 정보(&A)...");
-  EXPECT_EQ(menu[2].flags, MF_SEPARATOR);
-  EXPECT_EQ(menu[3].id, IDM_RECORD_SESSION);
-  EXPECT_EQ(menu[3].text, "Record Session");
-  EXPECT_TRUE(menu[3].checkable && menu[3].checked);
-  EXPECT_EQ(menu[4].id, IDM_OPEN_SESSIONS);
-  EXPECT_EQ(menu[4].text, "Open Sessions Folder");
+  EXPECT_EQ(menu[2].id, IDM_PRESSURE_CHART);
+  EXPECT_EQ(menu[2].text, "Pressure Chart");
+  EXPECT_EQ(menu[3].id, IDM_RESULTS);
+  EXPECT_EQ(menu[3].text, "Results");
+  EXPECT_EQ(menu[4].flags, MF_SEPARATOR);
+  EXPECT_EQ(menu[5].id, IDM_RECORD_SESSION);
+  EXPECT_EQ(menu[5].text, "Record Session");
+  EXPECT_TRUE(menu[5].checkable && menu[5].checked);
+  EXPECT_EQ(menu[6].id, IDM_OPEN_SESSIONS);
+  EXPECT_EQ(menu[6].text, "Open Sessions Folder");
   EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));
+}
+
+TEST_F(Console, ChartAndResultsOpenOnceOverTheConsolesStoresAndShowAgain) {
+  dlg.OnSysCommand(IDM_PRESSURE_CHART, 0);
+  dlg.OnSysCommand(IDM_RESULTS | 0x3, 0);
+  dlg.OnSysCommand(IDM_PRESSURE_CHART, 0);
+  EXPECT_EQ(ui.ViewEvents(),
+            (std::vector<std::string>{"Pressure Chart created", "Pressure Chart shown",
+                                      "Results created", "Results shown", "Pressure Chart shown"}));
+  EXPECT_EQ(ui.ChartSeries(), &dlg.m_feed.Series());
+  EXPECT_EQ(ui.ResultRows(), &dlg.m_feed.Results());
+  EXPECT_TRUE(ui.ModalRuns().empty());
 }
 
 TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {

@@ -639,13 +639,17 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   QMenu* menu = c.w->SystemMenu();
   ASSERT_NE(menu, nullptr);
   const auto actions = menu->actions();
-  ASSERT_EQ(actions.size(), 5);
+  ASSERT_EQ(actions.size(), 7);
   EXPECT_TRUE(actions[0]->isSeparator());
   EXPECT_EQ(actions[1]->text(), "QUIRAB_NIBP 정보(&A)...");
   EXPECT_EQ(actions[1]->data().toUInt(), IDM_ABOUTBOX);
-  EXPECT_EQ(actions[3]->text(), "Record Session");
-  EXPECT_TRUE(actions[3]->isCheckable() && actions[3]->isChecked());
-  EXPECT_EQ(actions[4]->text(), "Open Sessions Folder");
+  EXPECT_EQ(actions[2]->text(), "Pressure Chart");
+  EXPECT_EQ(actions[2]->data().toUInt(), IDM_PRESSURE_CHART);
+  EXPECT_EQ(actions[3]->text(), "Results");
+  EXPECT_EQ(actions[3]->data().toUInt(), IDM_RESULTS);
+  EXPECT_EQ(actions[5]->text(), "Record Session");
+  EXPECT_TRUE(actions[5]->isCheckable() && actions[5]->isChecked());
+  EXPECT_EQ(actions[6]->text(), "Open Sessions Folder");
 
   // Right button on the background: choose the item, then close the box with Enter.
   QString aboutTitle;
