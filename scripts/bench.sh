@@ -8,6 +8,9 @@ logs="$build/bench-logs"
 limit=${BENCH_TIMEOUT:-1200}  # seconds per program
 mkdir -p "$logs"
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+# The consoles measured record their sessions here, not among the user's.
+XDG_STATE_HOME="$(cd "$build" && pwd)/bench-state"
+export XDG_STATE_HOME
 
 rows=()
 run() {  # name, command...
@@ -40,6 +43,7 @@ run() {  # name, command...
 
 run receive "$build/bench/bench_receive" --table
 run logview "$build/bench/bench_logview"
+run session "$build/bench/bench_session" 20
 run latency "$build/bench/bench_latency" 300
 run startup "$build/bench/bench_cpu" startup
 run idle "$build/bench/bench_cpu" idle "$build/sim/nibp-sim" 30

@@ -1,11 +1,13 @@
 #include "console/nibp_dlg.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "console/about_dlg.h"
 #include "console/inflate_text.h"
 #include "console/ports_dlg.h"
 #include "framework/icon.h"
+#include "records/file_io.h"
 #include "res/resource.h"
 #include "serial/port_name.h"
 #include "serial/ports_dir.h"
@@ -69,6 +71,10 @@ void CNibpDlg::MapHandlers() {
   MapCommand(IDC_DUMP_VALVE, BN_CLICKED, [this] { OnDumpValve(); });
   MapCommand(IDC_AUTO_PRESSURE, BN_CLICKED, [this] { OnAutoPressureDisplay(); });
   MapMessage(WM_COMM_RECEIVE, [this](WPARAM w, LPARAM l) { return OnCommReceive(w, l); });
+  MapCommand(ID_RAW_SAVE_AS, BN_CLICKED, [this] { OnSaveRawLog(); });
+  MapCommand(ID_EVENT_SAVE_AS, BN_CLICKED, [this] { OnSaveEventLog(); });
+  MapCommand(ID_RAW_SHOW_BAD_FRAMES, BN_CLICKED, [this] { OnShowBadFrames(); });
+  MapMessage(WM_RECORDING_STOPPED, [this](WPARAM w, LPARAM l) { return OnRecordingStopped(w, l); });
   MapMessage(WM_COMM_LOST, [this](WPARAM w, LPARAM l) { return OnCommLost(w, l); });
 }
 
@@ -101,7 +107,19 @@ BOOL CNibpDlg::OnInitDialog() {
     sysMenu->AppendMenu(MF_STRING, IDM_PRESSURE_CHART, "Pressure Chart");
     sysMenu->AppendMenu(MF_STRING, IDM_RESULTS, "Results");
     sysMenu->AppendMenu(MF_STRING, IDM_PORTS, "Ports...");
+    m_bRecordSession = records::LoadRecordSession(m_configFolder) ? 1 : 0;
+    sysMenu->AppendMenu(MF_SEPARATOR);
+    sysMenu->AppendMenu(MF_STRING, IDM_RECORD_SESSION, "Record Session");
+    sysMenu->CheckMenuItem(IDM_RECORD_SESSION, m_bRecordSession == 1 ? MF_CHECKED : MF_UNCHECKED);
+    sysMenu->AppendMenu(MF_STRING, IDM_OPEN_SESSIONS, "Open Sessions Folder");
   }
+  m_listRaw.AppendMenu(MF_SEPARATOR, 0, {});
+  m_listRaw.AppendMenu(MF_STRING, ID_RAW_SAVE_AS, "Save As...");
+  m_listRaw.AppendMenu(MF_STRING, ID_RAW_SHOW_BAD_FRAMES, "Show Bad Frames");
+  CheckMenuItem(ID_RAW_SHOW_BAD_FRAMES, m_bShowBadFrames == 1 ? MF_CHECKED : MF_UNCHECKED);
+  m_listEvent.AppendMenu(MF_SEPARATOR, 0, {});
+  m_listEvent.AppendMenu(MF_STRING, ID_EVENT_SAVE_AS, "Save As...");
+
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
 
@@ -117,6 +135,8 @@ BOOL CNibpDlg::OnInitDialog() {
   UpdateData(FALSE);
   m_rx.ResetFrameState();
   UpdatePortTip();
+  (void)records::RemoveOldSessions(m_sessionsFolder, m_clock());
+  if (m_bRecordSession == 1) StartRecording();
   return TRUE;
 }
 
@@ -126,6 +146,10 @@ void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
     about.DoModal();
   } else if ((id & 0xFFF0) == IDM_PORTS) {
     OnPorts();
+  } else if ((id & 0xFFF0) == IDM_RECORD_SESSION) {
+    OnRecordSession();
+  } else if ((id & 0xFFF0) == IDM_OPEN_SESSIONS) {
+    OnOpenSessionsFolder();
   } else if ((id & 0xFFF0) == IDM_PRESSURE_CHART) {
     if (!m_chartView) m_chartView = Ui().CreatePressureChart(m_feed.Series(), GetWindow());
     if (m_chartView) m_chartView->Show();
@@ -159,13 +183,16 @@ HCURSOR CNibpDlg::OnQueryDragIcon() {
 // ---- commands ----
 
 void CNibpDlg::Log(CListBox& list, const std::string& line) {
-  if (&list == &m_listEvent) m_feed.OnEventLine(m_clock(), line);
-  list.AddString(line);
+  const int64_t now = m_clock();
+  if (&list == &m_listEvent) m_feed.OnEventLine(now, line);
+  list.AddString(line, now);
   list.SetCurSel(list.GetCount() - 1);
+  Record(now, &list == &m_listRaw ? records::Tag::kRaw : records::Tag::kEvent, line);
 }
 
 void CNibpDlg::SetStatus(const std::string& text) {
   m_strStatus = text;
+  Record(m_clock(), records::Tag::kStatus, text);
 }
 
 void CNibpDlg::SendAndLog(size_t n, const std::string& eventText) {
@@ -447,7 +474,93 @@ void CNibpDlg::OnReplyDispatchTick() {
   if (pressureShown) UpdateData(FALSE);
 }
 
+// ---- records ----
+
+void CNibpDlg::OnOK() {
+  // Enter in the Initial Inflate edit takes its text, as leaving it would, and sets the pressure.
+  if (GetFocusId() == IDC_INFLATE) {
+    OnKillfocusInflate();
+    OnSetPressure();
+  }
+}
+
+void CNibpDlg::OnCancel() {}
+
+void CNibpDlg::OnClose() {
+  EndDialog(IDCANCEL);
+}
+
+void CNibpDlg::Record(int64_t ms, records::Tag tag, const std::string& text) {
+  if (m_session) m_session->Add(ms, tag, text);
+}
+
 void CNibpDlg::OnDiscarded(records::Tag tag, const std::string& rawLine) {
+  // Recorded whether shown or not; what the raw log shows is recorded as R by Log.
+  Record(m_clock(), tag, rawLine);
   if (m_bShowBadFrames != 1) return;
   Log(m_listRaw, rawLine + (tag == records::Tag::kBad ? " checksum error" : " dropped"));
+}
+
+void CNibpDlg::OnShowBadFrames() {
+  m_bShowBadFrames = m_bShowBadFrames == 1 ? 0 : 1;
+  CheckMenuItem(ID_RAW_SHOW_BAD_FRAMES, m_bShowBadFrames == 1 ? MF_CHECKED : MF_UNCHECKED);
+}
+
+void CNibpDlg::SaveLog(CListBox& list, const char* stem) {
+  const char* home = std::getenv("HOME");
+  const std::string suggested = std::string(home != nullptr ? home : "") + "/" + stem + "-" +
+                                records::FileStampLocal(m_clock()) + ".txt";
+  const std::string path = GetSaveFileName("Save As", suggested);
+  if (path.empty()) return;
+  const records::LogLines lines{list.GetCount(), [&](int i) { return list.GetTime(i); },
+                                [&](int i) { return list.GetText(i); }};
+  const std::string error = records::SaveLog(path, lines);
+  if (!error.empty()) AfxMessageBox("Could not save " + path + ":\n" + error);
+}
+
+void CNibpDlg::OnSaveRawLog() {
+  SaveLog(m_listRaw, "raw");
+}
+
+void CNibpDlg::OnSaveEventLog() {
+  SaveLog(m_listEvent, "event");
+}
+
+void CNibpDlg::StartRecording() {
+  records::SessionRecorder::Options options;
+  options.folder = m_sessionsFolder;
+  options.startMs = m_clock();
+  options.write = m_sessionWrite;
+  // The writer thread hands its failure to the window, which says so in the event log.
+  options.onStopped = [this](std::stop_token stop) {
+    (void)SendMessageSync(WM_RECORDING_STOPPED, 0, 0, stop);
+  };
+  m_sessionFailureShown = false;
+  m_session = std::make_unique<records::SessionRecorder>(std::move(options));
+  if (m_session->Stopped()) OnRecordingStopped(0, 0);
+}
+
+LRESULT CNibpDlg::OnRecordingStopped(WPARAM /*wParam*/, LPARAM /*lParam*/) {
+  if (!m_session || !m_session->Stopped() || m_sessionFailureShown) return 0;
+  m_sessionFailureShown = true;
+  Log(m_listEvent, "Recording stopped: " + m_session->Failure());
+  return 0;
+}
+
+void CNibpDlg::OnRecordSession() {
+  m_bRecordSession = m_bRecordSession == 1 ? 0 : 1;
+  CheckMenuItem(IDM_RECORD_SESSION, m_bRecordSession == 1 ? MF_CHECKED : MF_UNCHECKED);
+  if (m_bRecordSession == 1) {
+    StartRecording();
+  } else {
+    m_session.reset();
+  }
+  // A choice that cannot be kept still holds for this run.
+  (void)records::SaveRecordSession(m_configFolder, m_bRecordSession == 1);
+}
+
+void CNibpDlg::OnOpenSessionsFolder() {
+  // The folder may not exist yet when recording has been off since the first start.
+  (void)records::MakeFolders(m_sessionsFolder);
+  if (!Ui().OpenFolder(m_sessionsFolder)) AfxMessageBox("Cannot open " + m_sessionsFolder);
 }

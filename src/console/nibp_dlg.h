@@ -13,6 +13,7 @@
 #include "protocol/frames.h"
 #include "protocol/reply.h"
 #include "records/record_format.h"
+#include "records/session.h"
 #include "serial/comm.h"
 
 inline constexpr UINT_PTR TIMER_PRESSURE_POLL = 0;
@@ -58,6 +59,12 @@ class CNibpDlg : public CDialog {
   BOOL m_bShowBadFrames = 0;
   // The wall-clock time given to each log line and status change; tests replace it.
   std::function<int64_t()> m_clock = records::NowMs;
+  // The session file, on unless the user turned it off at an earlier start.
+  BOOL m_bRecordSession = 1;
+  // Where sessions and settings go; tests point them elsewhere before Create.
+  std::string m_sessionsFolder = records::SessionsFolder();
+  std::string m_configFolder = records::ConfigFolder();
+  records::WriteFn m_sessionWrite = records::SystemWrite();
   // Cuff pressures, markers and results read from the event log, for the two views below.
   feed::EventFeed m_feed;
   std::unique_ptr<fw::View> m_chartView;  // made when first asked for, closed with the window
@@ -86,6 +93,17 @@ class CNibpDlg : public CDialog {
   void OnClearDisplay();
   void OnAutoPressureDisplay();
   LRESULT OnCommReceive(WPARAM wParam, LPARAM lParam);
+  // A frame with a bad checksum (kBad) or bytes dropped between frames (kDropped), in arrival
+  // order, as the raw-log line received.
+  void OnDiscarded(records::Tag tag, const std::string& rawLine);
+  void OnShowBadFrames();
+  void OnSaveRawLog();
+  void OnSaveEventLog();
+  void OnRecordSession();
+  void OnOpenSessionsFolder();
+  LRESULT OnRecordingStopped(WPARAM wParam, LPARAM lParam);
+  // The session being recorded; null while recording is off.
+  [[nodiscard]] records::SessionRecorder* Session() const { return m_session.get(); }
   LRESULT OnCommLost(WPARAM wParam, LPARAM lParam);
   void OnTimer(UINT_PTR id) override;
   void OnSysCommand(UINT id, LPARAM param) override;
@@ -95,6 +113,10 @@ class CNibpDlg : public CDialog {
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
+  // Enter and Esc never end the console; the close box does.
+  void OnOK() override;
+  void OnCancel() override;
+  void OnClose() override;
 
  private:
   void MapHandlers();
@@ -107,8 +129,6 @@ class CNibpDlg : public CDialog {
   void AssembleReplies();
   void StartDispatch();
   void OnReplyDispatchTick();
-  // A frame with a bad checksum, or bytes dropped between frames, as a received raw line.
-  void OnDiscarded(records::Tag tag, const std::string& rawLine);
   // Closes the device and takes what the reader had handed over.
   void ReleasePort();
   void OnReopenTick();
@@ -118,8 +138,13 @@ class CNibpDlg : public CDialog {
   void SetStatus(const std::string& text);
   // The port box's tooltip names the device its text leads to.
   void UpdatePortTip();
+  void Record(int64_t ms, records::Tag tag, const std::string& text);
+  void StartRecording();
+  void SaveLog(CListBox& list, const char* stem);
 
   // Filled by every dispatch tick; its strings keep their storage between ticks.
   protocol::TickOutput m_tick;
+  std::unique_ptr<records::SessionRecorder> m_session;
+  bool m_sessionFailureShown = false;
   bool m_bDispatching = false;  // TIMER_REPLY_DISPATCH runs
 };

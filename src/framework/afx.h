@@ -48,6 +48,8 @@ inline constexpr UINT MB_ICONEXCLAMATION = 0x0030;
 
 // Menu flags.
 inline constexpr UINT MF_STRING = 0x0000;
+inline constexpr UINT MF_UNCHECKED = 0x0000;
+inline constexpr UINT MF_CHECKED = 0x0008;
 inline constexpr UINT MF_SEPARATOR = 0x0800;
 
 // System metrics.

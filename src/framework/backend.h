@@ -2,6 +2,7 @@
 // What a window system must provide for one dialog, and what it reports back. The Qt backend
 // gives the real window; the headless backend keeps everything in memory for tests.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,9 +45,11 @@ class WindowEvents {
   virtual void OnBackendTimer(UINT_PTR id) = 0;
   virtual void OnBackendSysCommand(UINT id, LPARAM param) = 0;
   virtual void OnBackendPaint() = 0;
-  // Enter outside a push button, and Esc or the close box.
+  // Enter outside a push button, and Esc.
   virtual void OnBackendOk() = 0;
   virtual void OnBackendCancel() = 0;
+  // The close box, Alt+F4, the window manager.
+  virtual void OnBackendClose() = 0;
   // Messages queued from other threads are waiting: deliver them now.
   virtual void OnBackendPosted() = 0;
 };
@@ -74,15 +77,23 @@ class Window {
   // Moves the focus to the control; an edit's whole text is then selected.
   virtual void FocusControl(int id) = 0;
 
-  // List box. Add returns the new line's index.
-  virtual int ListAdd(int id, std::string_view line) = 0;
+  // List box of log lines, each kept with the wall-clock time it was added (ms since the epoch).
+  // Add returns the new line's index. Its context menu has "Show Times", "Select All" and "Copy"
+  // of its own; the user selects lines, copies them and scrolls away without the dialog's help.
+  virtual int ListAdd(int id, std::string_view line, int64_t timeMs) = 0;
   [[nodiscard]] virtual int ListCount(int id) const = 0;
-  // Makes line `index` current and scrolls it into view. Lines are highlighted only in a list
-  // whose template allows selection.
+  [[nodiscard]] virtual std::string ListText(int id, int index) const = 0;
+  [[nodiscard]] virtual int64_t ListTime(int id, int index) const = 0;
+  // Makes line `index` current and scrolls it into view, while the list follows its newest
+  // line: not while the user has scrolled away or selected lines. Lines are highlighted only in
+  // a list whose template allows selection.
   virtual int ListSetCurSel(int id, int index) = 0;
   virtual void ListReset(int id) = 0;
   // The line the user chose in a list whose lines can be selected; -1 when none.
   [[nodiscard]] virtual int ListGetCurSel(int id) const = 0;
+  // Items after the list's own in its context menu; a chosen one is reported as a command
+  // (BN_CLICKED from `itemId`).
+  virtual void ListAppendMenu(int id, UINT flags, UINT itemId, std::string_view text) = 0;
 
   virtual int ComboAdd(int id, std::string_view item) = 0;
   virtual int ComboSetCurSel(int id, int index) = 0;
@@ -103,6 +114,14 @@ class Window {
 
   [[nodiscard]] virtual bool HasSystemMenu() const = 0;
   virtual void AppendSystemMenu(UINT flags, UINT id, std::string_view text) = 0;
+  // Makes the item `itemId` of any of the window's menus a check item in that state.
+  virtual void CheckMenuItem(UINT itemId, bool checked) = 0;
+
+  // The control with the keyboard focus; 0 for none or one without an id.
+  [[nodiscard]] virtual int FocusedId() const = 0;
+  // A modal file dialog for saving; the path chosen, empty when the user cancels.
+  [[nodiscard]] virtual std::string SaveFileName(std::string_view title,
+                                                 std::string_view defaultPath) = 0;
 
   virtual void SetIcon(HICON icon, bool big) = 0;
   [[nodiscard]] virtual bool IsIconic() const = 0;
@@ -127,6 +146,8 @@ class Backend {
   [[nodiscard]] virtual int GetSystemMetrics(int index) const = 0;
   // The program file's base name: the title of every message box.
   [[nodiscard]] virtual std::string AppName() const = 0;
+  // Shows a folder in the desktop's file manager; false when nothing could open it.
+  virtual bool OpenFolder(const std::string& path) = 0;
   // The "Pressure Chart" and "Results" windows; the stores outlive the views.
   virtual std::unique_ptr<View> CreatePressureChart(chart::PressureSeries& series,
                                                     Window* parent) = 0;

@@ -30,9 +30,22 @@ void CWnd::SetTip(std::string_view text) {
 
 std::string CWnd::GetWindowText() const { return window_ ? window_->GetText(GetDlgCtrlID()) : ""; }
 
-int CListBox::AddString(std::string_view line) { return W() ? W()->ListAdd(GetDlgCtrlID(), line) : LB_ERR; }
+int CListBox::AddString(std::string_view line, int64_t timeMs) {
+  return W() ? W()->ListAdd(GetDlgCtrlID(), line, timeMs) : LB_ERR;
+}
 int CListBox::GetCount() const { return W() ? W()->ListCount(GetDlgCtrlID()) : LB_ERR; }
-int CListBox::SetCurSel(int index) { return W() ? W()->ListSetCurSel(GetDlgCtrlID(), index) : LB_ERR; }
+std::string CListBox::GetText(int index) const {
+  return W() ? W()->ListText(GetDlgCtrlID(), index) : std::string();
+}
+int64_t CListBox::GetTime(int index) const {
+  return W() ? W()->ListTime(GetDlgCtrlID(), index) : 0;
+}
+void CListBox::AppendMenu(UINT flags, UINT itemId, std::string_view text) {
+  if (W()) W()->ListAppendMenu(GetDlgCtrlID(), flags, itemId, text);
+}
+int CListBox::SetCurSel(int index) {
+  return W() ? W()->ListSetCurSel(GetDlgCtrlID(), index) : LB_ERR;
+}
 int CListBox::GetCurSel() const { return W() ? W()->ListGetCurSel(GetDlgCtrlID()) : LB_ERR; }
 void CListBox::ResetContent() {
   if (W()) W()->ListReset(GetDlgCtrlID());
@@ -50,6 +63,10 @@ BOOL CMenu::AppendMenu(UINT flags, UINT id, std::string_view text) {
   if (window_ == nullptr) return FALSE;
   window_->AppendSystemMenu(flags, id, text);
   return TRUE;
+}
+
+void CMenu::CheckMenuItem(UINT id, UINT check) {
+  if (window_ != nullptr) window_->CheckMenuItem(id, (check & MF_CHECKED) != 0);
 }
 
 // ---- data exchange ----
@@ -182,6 +199,18 @@ CMenu* CDialog::GetSystemMenu(BOOL /*revert*/) {
   return sysMenu_.get();
 }
 
+void CDialog::CheckMenuItem(UINT id, UINT check) {
+  if (window_) window_->CheckMenuItem(id, (check & MF_CHECKED) != 0);
+}
+
+int CDialog::GetFocusId() const {
+  return window_ ? window_->FocusedId() : 0;
+}
+
+std::string CDialog::GetSaveFileName(std::string_view title, std::string_view defaultPath) {
+  return window_ ? window_->SaveFileName(title, defaultPath) : std::string();
+}
+
 HICON CDialog::SetIcon(HICON icon, BOOL big) {
   if (window_) window_->SetIcon(icon, big != FALSE);
   return icon;
@@ -213,6 +242,10 @@ void CDialog::OnOK() {
 }
 
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+void CDialog::OnClose() {
+  OnCancel();
+}
 
 void CDialog::OnSysCommand(UINT /*id*/, LPARAM /*param*/) {}
 
@@ -255,6 +288,9 @@ void CDialog::OnBackendSysCommand(UINT id, LPARAM param) { OnSysCommand(id, para
 void CDialog::OnBackendPaint() { OnPaint(); }
 void CDialog::OnBackendOk() { OnOK(); }
 void CDialog::OnBackendCancel() { OnCancel(); }
+void CDialog::OnBackendClose() {
+  OnClose();
+}
 
 // ---- messages from other threads ----
 

@@ -50,12 +50,16 @@ class CWnd {
 
 class CListBox : public CWnd {
  public:
-  int AddString(std::string_view line);
+  int AddString(std::string_view line, int64_t timeMs = 0);
   [[nodiscard]] int GetCount() const;
+  [[nodiscard]] std::string GetText(int index) const;
+  [[nodiscard]] int64_t GetTime(int index) const;
   int SetCurSel(int index);
   // Lists whose template allows selection: the chosen line, -1 when none.
   [[nodiscard]] int GetCurSel() const;
   void ResetContent();
+  // An item of the list's context menu, after its own.
+  void AppendMenu(UINT flags, UINT itemId, std::string_view text);
 };
 
 class CComboBox : public CWnd {
@@ -74,6 +78,8 @@ class CMenu {
  public:
   explicit CMenu(fw::Window* window) : window_(window) {}
   BOOL AppendMenu(UINT flags, UINT id = 0, std::string_view text = {});
+  // MF_CHECKED or MF_UNCHECKED; makes the item a check item.
+  void CheckMenuItem(UINT id, UINT check);
 
  private:
   fw::Window* window_;
@@ -119,6 +125,12 @@ class CDialog : public fw::WindowEvents, public serial::NotifyTarget {
   int AfxMessageBox(std::string_view text, UINT type = MB_OK);
 
   CMenu* GetSystemMenu(BOOL revert);
+  // MF_CHECKED or MF_UNCHECKED for an item of any of the window's menus.
+  void CheckMenuItem(UINT id, UINT check);
+  // The id of the control with the focus, 0 for none.
+  [[nodiscard]] int GetFocusId() const;
+  // A file dialog for saving; empty when cancelled.
+  [[nodiscard]] std::string GetSaveFileName(std::string_view title, std::string_view defaultPath);
   HICON SetIcon(HICON icon, BOOL big);
   [[nodiscard]] BOOL IsIconic() const;
   void GetClientRect(CRect* rect) const;
@@ -140,6 +152,8 @@ class CDialog : public fw::WindowEvents, public serial::NotifyTarget {
   virtual BOOL OnInitDialog();
   virtual void OnOK();
   virtual void OnCancel();
+  // The close box; default: OnCancel.
+  virtual void OnClose();
   virtual void OnSysCommand(UINT id, LPARAM param);
   virtual void OnPaint() {}
   virtual HCURSOR OnQueryDragIcon() { return nullptr; }
@@ -161,6 +175,7 @@ class CDialog : public fw::WindowEvents, public serial::NotifyTarget {
   void OnBackendPaint() override;
   void OnBackendOk() override;
   void OnBackendCancel() override;
+  void OnBackendClose() override;
   void OnBackendPosted() override;
 
   bool MakeWindow();

@@ -81,13 +81,132 @@ void AppendLatin1AsUtf8(std::string& out, std::string_view text) {
   }
 }
 
+void AppendRecordText(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b == '\\') {
+      out.append("\\\\");
+    } else if (b == '\n') {
+      out.append("\\n");
+    } else if (b == '\r') {
+      out.append("\\r");
+    } else if (b < 0x20 && b != '\t') {
+      out.append("\\x");
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 0xF]);
+    } else if (b < 0x80) {
+      out.push_back(c);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+    }
+  }
+}
+
+std::string RecordTextToLatin1(std::string_view utf8) {
+  const auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b == '\\' && i + 1 < utf8.size()) {
+      const char e = utf8[i + 1];
+      if (e == '\\' || e == 'n' || e == 'r') {
+        out.push_back(e == 'n' ? '\n' : e == 'r' ? '\r' : '\\');
+        ++i;
+        continue;
+      }
+      if (e == 'x' && i + 3 < utf8.size() && hex(utf8[i + 2]) >= 0 && hex(utf8[i + 3]) >= 0) {
+        out.push_back(static_cast<char>(hex(utf8[i + 2]) * 16 + hex(utf8[i + 3])));
+        i += 3;
+        continue;
+      }
+    }
+    // Two-byte sequences are the Latin-1 range; anything longer cannot come from a record.
+    if ((b & 0xE0) == 0xC0 && i + 1 < utf8.size() && b <= 0xC3) {
+      out.push_back(static_cast<char>(((b & 0x03) << 6) | (utf8[i + 1] & 0x3F)));
+      ++i;
+      continue;
+    }
+    out.push_back(static_cast<char>(b));
+  }
+  return out;
+}
+
 std::string FormatRecord(int64_t ms, Tag tag, std::string_view text) {
   std::string line = IsoLocal(ms);
   line.reserve(line.size() + 3 + text.size());
   line.push_back('\t');
   line.push_back(static_cast<char>(tag));
   line.push_back('\t');
-  AppendLatin1AsUtf8(line, text);
+  AppendRecordText(line, text);
+  return line;
+}
+
+namespace {
+
+// Days from 1970-01-01 to a civil date, proleptic Gregorian.
+int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const int yoe = y - era * 400;
+  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<int64_t>(era) * 146097 + doe - 719468;
+}
+
+// Reads `n` digits at `pos`; -1 when they are not all digits.
+int Digits(std::string_view s, size_t pos, size_t n) {
+  int v = 0;
+  for (size_t i = pos; i < pos + n; ++i) {
+    if (i >= s.size() || s[i] < '0' || s[i] > '9') return -1;
+    v = v * 10 + (s[i] - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+std::optional<Record> ParseRecord(std::string_view line) {
+  // "2026-12-07T09:30:01.123+00:00", 29 characters, then a tab, the tag, a tab.
+  constexpr size_t kTime = 29;
+  if (line.size() < kTime + 3 || line[kTime] != '\t' || line[kTime + 2] != '\t') return {};
+  const int y = Digits(line, 0, 4), mo = Digits(line, 5, 2), d = Digits(line, 8, 2);
+  const int h = Digits(line, 11, 2), mi = Digits(line, 14, 2), sec = Digits(line, 17, 2);
+  const int ms = Digits(line, 20, 3), oh = Digits(line, 24, 2), om = Digits(line, 27, 2);
+  if (y < 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || mi < 0 || sec < 0 || ms < 0 ||
+      oh < 0 || om < 0 || line[4] != '-' || line[7] != '-' || line[10] != 'T' || line[13] != ':' ||
+      line[16] != ':' || line[19] != '.' || line[26] != ':' ||
+      (line[23] != '+' && line[23] != '-')) {
+    return {};
+  }
+  const char tag = line[kTime + 1];
+  if (tag != 'R' && tag != 'E' && tag != 'S' && tag != 'B' && tag != 'N') return {};
+  const int64_t offset = (oh * 3600 + om * 60) * (line[23] == '-' ? -1 : 1);
+  const int64_t secs = DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + sec - offset;
+  return Record{secs * 1000 + ms, static_cast<Tag>(tag),
+                RecordTextToLatin1(line.substr(kTime + 3))};
+}
+
+std::string ShownLine(int64_t ms, std::string_view text, bool showTimes) {
+  if (!showTimes) return std::string(text);
+  std::string line = TimeOfDayLocal(ms);
+  line.push_back(' ');
+  line.append(text);
+  return line;
+}
+
+std::string FormatSavedLine(int64_t ms, std::string_view text) {
+  std::string line = DateTimeLocal(ms);
+  line.reserve(line.size() + 1 + text.size());
+  line.push_back('\t');
+  AppendRecordText(line, text);
   return line;
 }
 

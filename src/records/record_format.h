@@ -3,6 +3,7 @@
 // Times are wall-clock milliseconds since the Unix epoch, shown in local time.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,7 +32,29 @@ enum class Tag : char {
   kDropped = 'N',  // bytes dropped between frames, the same form
 };
 
-// One record: IsoLocal(ms), a tab, the tag, a tab, the text in UTF-8; no line end.
+// A text as it stands in a record or a saved log: UTF-8 from Latin-1, and kept on one line. A
+// backslash is written \\, a line feed \n, a carriage return \r, any other control byte but the
+// tab \xHH (two upper-case hex digits); everything else stays as it is.
+void AppendRecordText(std::string& out, std::string_view text);
+// The reverse: back to the 8-bit text. An unknown or cut escape is kept as it stands.
+[[nodiscard]] std::string RecordTextToLatin1(std::string_view utf8);
+
+// One record: IsoLocal(ms), a tab, the tag, a tab, the text as AppendRecordText writes it; no
+// line end. Tabs in the text stay: a reader splits at the first two tabs only.
 [[nodiscard]] std::string FormatRecord(int64_t ms, Tag tag, std::string_view text);
+
+struct Record {
+  int64_t ms = 0;
+  Tag tag = Tag::kRaw;
+  std::string text;  // 8-bit again
+};
+// Reads a line written by FormatRecord (without its line end); nothing when it is not one.
+[[nodiscard]] std::optional<Record> ParseRecord(std::string_view line);
+
+// A log line as a list shows it: with its time "HH:MM:SS.mmm " in front while times are shown.
+[[nodiscard]] std::string ShownLine(int64_t ms, std::string_view text, bool showTimes);
+
+// A line of a saved log: DateTimeLocal(ms), a tab, the text as AppendRecordText writes it.
+[[nodiscard]] std::string FormatSavedLine(int64_t ms, std::string_view text);
 
 }  // namespace records

@@ -49,3 +49,8 @@ inline constexpr unsigned IDM_OPEN_SESSIONS = 0x0030;
 inline constexpr unsigned IDM_PRESSURE_CHART = 0x0040;
 inline constexpr unsigned IDM_RESULTS = 0x0050;
 inline constexpr unsigned IDM_PORTS = 0x0060;
+
+// Items the console adds to its logs' context menus, reported as commands.
+inline constexpr int ID_RAW_SAVE_AS = 32771;
+inline constexpr int ID_EVENT_SAVE_AS = 32772;
+inline constexpr int ID_RAW_SHOW_BAD_FRAMES = 32773;

@@ -44,17 +44,24 @@ TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
   EXPECT_EQ(w->Items(IDC_PORT_COMBO), expected);
 }
 
-TEST_F(Console, SystemMenuOffersTheAboutBoxAndIconsAreSet) {
-  ASSERT_EQ(w->SystemMenu().size(), 5u);
-  EXPECT_EQ(w->SystemMenu()[0].flags, MF_SEPARATOR);
-  EXPECT_EQ(w->SystemMenu()[1].id, IDM_ABOUTBOX);
-  EXPECT_EQ(w->SystemMenu()[1].text, "QUIRAB_NIBP 정보(&A)...");
-  EXPECT_EQ(w->SystemMenu()[2].id, IDM_PRESSURE_CHART);
-  EXPECT_EQ(w->SystemMenu()[2].text, "Pressure Chart");
-  EXPECT_EQ(w->SystemMenu()[3].id, IDM_RESULTS);
-  EXPECT_EQ(w->SystemMenu()[3].text, "Results");
-  EXPECT_EQ(w->SystemMenu()[4].id, IDM_PORTS);
-  EXPECT_EQ(w->SystemMenu()[4].text, "Ports...");
+TEST_F(Console, SystemMenuOffersTheAboutBoxTheViewsAndTheSessionItemsAndIconsAreSet) {
+  const auto& menu = w->SystemMenu();
+  ASSERT_EQ(menu.size(), 8u);
+  EXPECT_EQ(menu[0].flags, MF_SEPARATOR);
+  EXPECT_EQ(menu[1].id, IDM_ABOUTBOX);
+  EXPECT_EQ(menu[1].text, "QUIRAB_NIBP 정보(&A)...");
+  EXPECT_EQ(menu[2].id, IDM_PRESSURE_CHART);
+  EXPECT_EQ(menu[2].text, "Pressure Chart");
+  EXPECT_EQ(menu[3].id, IDM_RESULTS);
+  EXPECT_EQ(menu[3].text, "Results");
+  EXPECT_EQ(menu[4].id, IDM_PORTS);
+  EXPECT_EQ(menu[4].text, "Ports...");
+  EXPECT_EQ(menu[5].flags, MF_SEPARATOR);
+  EXPECT_EQ(menu[6].id, IDM_RECORD_SESSION);
+  EXPECT_EQ(menu[6].text, "Record Session");
+  EXPECT_TRUE(menu[6].checkable && menu[6].checked);
+  EXPECT_EQ(menu[7].id, IDM_OPEN_SESSIONS);
+  EXPECT_EQ(menu[7].text, "Open Sessions Folder");
   EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));
@@ -93,20 +100,24 @@ TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {
   EXPECT_FALSE(w->Ended());
 }
 
-TEST_F(Console, EnterOutsideAPushButtonEndsWithOkEscWithCancel) {
+TEST_F(Console, EnterAndEscNeverEndTheConsoleAndTheCloseBoxDoes) {
+  // Enter in the edit takes its text first, as leaving it would, then sets the pressure.
+  OpenPort();
   w->Type(IDC_INFLATE, "77");
   w->PressEnter();
+  EXPECT_EQ(dlg.m_nInflate, 77u);
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT), std::vector<std::string>{"-- Set Initial Inflate to 77 --"});
+  EXPECT_EQ(w->Lines(IDC_LIST_RAW), std::vector<std::string>{"PC --> MODULE <3A><17><4D><00><62>"});
+  for (const int focus : {IDC_PORT_COMBO, IDC_PUMP, IDC_LIST_EVENT}) {
+    w->SetFocus(focus);
+    w->PressEnter();
+  }
+  w->PressEscape();
+  EXPECT_FALSE(w->Ended());
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT).size(), 1u);
+  w->CloseBox();
   EXPECT_TRUE(w->Ended());
-  EXPECT_EQ(w->EndCode(), IDOK);
-  EXPECT_EQ(dlg.m_strInflate, "77");  // the final exchange took the edit's text
-
-  HeadlessBackend ui2;
-  CNibpDlg dlg2{ui2};
-  ASSERT_TRUE(dlg2.Create());
-  auto* w2 = ui2.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
-  w2->PressEscape();
-  EXPECT_TRUE(w2->Ended());
-  EXPECT_EQ(w2->EndCode(), IDCANCEL);
+  EXPECT_EQ(w->EndCode(), IDCANCEL);
 }
 
 TEST_F(Console, EnterOnAFocusedPushButtonClicksIt) {

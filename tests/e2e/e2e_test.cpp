@@ -42,6 +42,8 @@ struct EndToEnd : ::testing::Test {
   }
   void OpenConsole() {
     dlg = std::make_unique<CNibpDlg>(ui);
+    dlg->m_sessionsFolder = home.Dir() + "/sessions";
+    dlg->m_configFolder = home.Dir() + "/quirab_nibp";
     ASSERT_TRUE(dlg->Create());
     w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
     w->Click(IDC_PORT_OPEN);
@@ -133,6 +135,22 @@ TEST_F(EndToEnd, MeasurementInflatesToTheSetPressureThenGivesTheResult) {
       std::stoul(tc.substr(10, 2), nullptr, 16) | std::stoul(tc.substr(13, 2), nullptr, 16) << 8;
   EXPECT_GE(top, 180u) << tc;
   EXPECT_LE(top, 190u) << tc;
+
+  // The session file holds both logs line by line, in order, and the status.
+  ASSERT_NE(dlg->Session(), nullptr);
+  dlg->Session()->Flush();
+  std::vector<std::string> raw, event, status;
+  std::ifstream in(dlg->Session()->Path());
+  for (std::string line; std::getline(in, line);) {
+    const auto r = records::ParseRecord(line);
+    ASSERT_TRUE(r.has_value()) << line;
+    if (r->tag == records::Tag::kRaw) raw.push_back(r->text);
+    if (r->tag == records::Tag::kEvent) event.push_back(r->text);
+    if (r->tag == records::Tag::kStatus) status.push_back(r->text);
+  }
+  EXPECT_EQ(raw, w->Lines(IDC_LIST_RAW));
+  EXPECT_EQ(event, w->Lines(IDC_LIST_EVENT));
+  EXPECT_EQ(status, std::vector<std::string>{"COM1 OPEN"});
 }
 
 TEST_F(EndToEnd, UnderFaultsEveryGoodFrameIsShownOnceInOrder) {
@@ -152,6 +170,25 @@ TEST_F(EndToEnd, UnderFaultsEveryGoodFrameIsShownOnceInOrder) {
       << Received().size() << " shown of " << sent;
   EXPECT_EQ(Received(), testsupport::ReadLines(sentLog));
   ExpectEventLogMatchesRawLog();
+
+  // The session holds the raw log as shown, and the corrupted frames and the noise besides.
+  dlg->Session()->Flush();
+  std::vector<std::string> raw;
+  size_t bad = 0, dropped = 0;
+  std::ifstream in(dlg->Session()->Path());
+  for (std::string line; std::getline(in, line);) {
+    const auto r = records::ParseRecord(line);
+    ASSERT_TRUE(r.has_value()) << line;
+    if (r->tag == records::Tag::kRaw) raw.push_back(r->text);
+    bad += r->tag == records::Tag::kBad ? 1 : 0;
+    dropped += r->tag == records::Tag::kDropped ? 1 : 0;
+    if (r->tag == records::Tag::kBad || r->tag == records::Tag::kDropped) {
+      EXPECT_EQ(r->text.rfind("PC <-- MODULE <", 0), 0u) << line;
+    }
+  }
+  EXPECT_EQ(raw, w->Lines(IDC_LIST_RAW));
+  EXPECT_GT(bad, 0u);
+  EXPECT_GT(dropped, 0u);
 }
 
 TEST_F(EndToEnd, UnsolicitedStreamIsShownInOrderWithoutDuplicates) {
@@ -190,30 +227,39 @@ TEST_F(EndToEnd, LostDeviceIsShownAndTakenBack) {
   EXPECT_TRUE(w->RunUntil([&] { return EventSeen("Cuff pressure: "); }, 10s));
 }
 
-// What a console received, saved as a raw log and played by the simulator into a second console,
-// arrives there again, frame for frame; the second console's commands change nothing.
-TEST_F(EndToEnd, ARecordedRawLogReplaysIntoTheNextConsole) {
-  StartSim({"--stream", "10"});
-  OpenConsole();
-  w->Click(IDC_GET_BP_DATA);
-  ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= 12; }, 20s));
-  const auto recorded = Received();
-  const std::string rawLog = home.Dir() + "/raw.txt";
-  {
-    std::ofstream out(rawLog);
-    int64_t ms = records::NowMs();
-    for (const auto& line : w->Lines(IDC_LIST_RAW))
-      out << records::DateTimeLocal(ms += 40) << '\t' << line << '\n';
-  }
-  dlg.reset();
-  EXPECT_EQ(sim->Stop(), 0);
+// What a console received, in its saved raw log or in its session file, played by the simulator
+// into a second console, arrives there again, frame for frame; the second console's commands
+// change nothing.
+TEST_F(EndToEnd, ASavedRawLogOrASessionReplaysIntoTheNextConsole) {
+  for (const bool session : {false, true}) {
+    SCOPED_TRACE(session ? "session file" : "saved raw log");
+    StartSim({"--stream", "10"});
+    OpenConsole();
+    w->Click(IDC_GET_BP_DATA);
+    ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= 12; }, 20s));
+    const auto recorded = Received();
+    const std::string file = home.Dir() + (session ? "/day.session" : "/raw.txt");
+    if (session) {
+      dlg->Session()->Flush();
+      std::filesystem::copy_file(dlg->Session()->Path(), file);
+    } else {
+      ui.onSaveFileName = [&](std::string_view, std::string_view) { return file; };
+      w->ChooseListMenuItem(IDC_LIST_RAW, ID_RAW_SAVE_AS);
+      ASSERT_TRUE(ui.MessageBoxes().empty()) << ui.MessageBoxes()[0].text;
+    }
+    dlg.reset();
+    EXPECT_EQ(sim->Stop(), 0);
 
-  StartSim({"--replay", rawLog, "--speed", "4"});
-  OpenConsole();
-  w->Click(IDC_START_ADULT);
-  ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= recorded.size(); }, 20s));
-  w->RunFor(200ms);
-  EXPECT_EQ(Received(), recorded);
+    StartSim({"--replay", file, "--speed", "4"});
+    OpenConsole();
+    w->Click(IDC_START_ADULT);
+    ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= recorded.size(); }, 20s));
+    w->RunFor(200ms);
+    EXPECT_EQ(Received(), recorded);
+    dlg.reset();
+    EXPECT_EQ(sim->Stop(), 0);
+    sim.reset();
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -18,6 +19,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
@@ -38,6 +40,7 @@
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/qt_window.h"
 #include "framework/qt/up_down.h"
+#include "records/record_format.h"
 #include "res/resource.h"
 #include "res/templates.h"
 #include "support/fake_device_source.h"
@@ -222,37 +225,37 @@ TEST_F(ConsoleWindow, TabVisitsTheTabStopsInTemplateOrder) {
   EXPECT_EQ(visited, expected);
 }
 
-TEST_F(ConsoleWindow, EnterInTheEditEndsWithOkAfterTakingTheControlsOver) {
+TEST_F(ConsoleWindow, EnterInTheEditSetsThePressureWithTheTypedText) {
   auto& c = *con;
-  c.TypeInto(IDC_INFLATE, "1000");
+  c.OpenPort();
+  c.TypeInto(IDC_INFLATE, "200");
   QTest::keyClick(c.C(IDC_INFLATE), Qt::Key_Return);
-  EXPECT_TRUE(c.w->Ended());
-  EXPECT_EQ(c.w->EndCode(), IDOK);
-  EXPECT_EQ(c.dlg.m_strInflate, "1000");
-  EXPECT_FALSE(c.d->isVisible());
+  EXPECT_FALSE(c.w->Ended());
+  EXPECT_EQ(c.dlg.m_nInflate, 200u);
+  EXPECT_EQ(c.LastEvent(), "-- Set Initial Inflate to 200 --");
+  EXPECT_EQ(QApplication::focusWidget(), c.C(IDC_INFLATE));
 }
 
-TEST(ConsoleKeys, EnterOutsideAPushButtonEndsWithOkAndEscOrTheCloseBoxWithCancel) {
+TEST(ConsoleKeys, EnterAndEscElsewhereDoNothingAndTheCloseBoxEndsWithCancel) {
   struct Case {
     const char* what;
     int focusId;
     Qt::Key key;
-    INT_PTR code;
   };
   const Case cases[] = {
-      {"Enter in the combo", IDC_PORT_COMBO, Qt::Key_Return, IDOK},
-      {"keypad Enter on a check box", IDC_PUMP, Qt::Key_Enter, IDOK},
-      {"Enter in a log", IDC_LIST_EVENT, Qt::Key_Return, IDOK},
-      {"Esc in the edit", IDC_INFLATE, Qt::Key_Escape, IDCANCEL},
-      {"Esc on a push button", IDC_PORT_OPEN, Qt::Key_Escape, IDCANCEL},
+      {"Enter in the combo", IDC_PORT_COMBO, Qt::Key_Return},
+      {"keypad Enter on a check box", IDC_PUMP, Qt::Key_Enter},
+      {"Enter in a log", IDC_LIST_EVENT, Qt::Key_Return},
+      {"Esc in the edit", IDC_INFLATE, Qt::Key_Escape},
+      {"Esc on a push button", IDC_PORT_OPEN, Qt::Key_Escape},
+      {"Esc in a log", IDC_LIST_RAW, Qt::Key_Escape},
   };
   for (const auto& k : cases) {
     Console c;
     ASSERT_NE(c.w, nullptr);
     c.C(k.focusId)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(QApplication::focusWidget(), k.key);
-    EXPECT_TRUE(c.w->Ended()) << k.what;
-    EXPECT_EQ(c.w->EndCode(), k.code) << k.what;
+    EXPECT_FALSE(c.w->Ended()) << k.what;
     EXPECT_EQ(c.w->ListModel(IDC_LIST_EVENT)->Count(), 0) << k.what;
   }
   Console c;
@@ -408,7 +411,7 @@ TEST_F(ConsoleWindow, TheLogsShowTheirLinesAndKeepTheNewestInView) {
 
   fw::Window& win = *c.w;
   for (int i = 0; i < 500; ++i) {
-    win.ListAdd(IDC_LIST_RAW, "line " + std::to_string(i));
+    win.ListAdd(IDC_LIST_RAW, "line " + std::to_string(i), 0);
     win.ListSetCurSel(IDC_LIST_RAW, win.ListCount(IDC_LIST_RAW) - 1);
   }
   const auto* view = c.w->ListView(IDC_LIST_RAW);
@@ -454,7 +457,7 @@ TEST_F(ConsoleWindow, AGrowingLogOnScreenMatchesAFullPaint) {
     // One line per pass of the event loop, as replies arrive, and now and then three at once.
     for (int i = 0; i < 80; ++i) {
       for (int k = 0; k < (i % 10 == 9 ? 3 : 1); ++k) {
-        win.ListAdd(id, "line " + std::to_string(i) + "." + std::to_string(k));
+        win.ListAdd(id, "line " + std::to_string(i) + "." + std::to_string(k), 0);
         win.ListSetCurSel(id, win.ListCount(id) - 1);
       }
       QCoreApplication::processEvents();
@@ -465,6 +468,160 @@ TEST_F(ConsoleWindow, AGrowingLogOnScreenMatchesAFullPaint) {
     ASSERT_GT(c.w->ListView(id)->FirstVisibleRow(), 0);
     EXPECT_TRUE(shownMatchesFullPaint(id)) << "scrolled";
   }
+}
+
+// Runs `act` once the popup menu `menu` is up, then chooses nothing unless `act` does.
+void WhenMenuShows(QMenu* menu, const std::function<void(QMenu*)>& act) {
+  QTimer::singleShot(0, [menu, act] {
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QApplication::activePopupWidget() == menu; }, kWaitMs));
+    act(menu);
+    if (menu->isVisible()) QTest::keyClick(menu, Qt::Key_Escape);
+  });
+}
+
+QAction* Item(QMenu* menu, const QString& text) {
+  for (QAction* a : menu->actions()) {
+    if (a->text() == text) return a;
+  }
+  return nullptr;
+}
+
+TEST_F(ConsoleWindow, EachLogHasItsOwnMenuWithTimesSelectionCopyAndSave) {
+  auto& c = *con;
+  const struct {
+    int id;
+    std::vector<QString> items;
+  } logs[] = {
+      {IDC_LIST_RAW, {"Show Times", "", "Select All", "Copy", "", "Save As...", "Show Bad Frames"}},
+      {IDC_LIST_EVENT, {"Show Times", "", "Select All", "Copy", "", "Save As..."}},
+  };
+  for (const auto& log : logs) {
+    QMenu* menu = c.w->ListMenu(log.id);
+    ASSERT_NE(menu, nullptr);
+    std::vector<QString> texts;
+    for (QAction* a : menu->actions()) texts.push_back(a->isSeparator() ? QString() : a->text());
+    EXPECT_EQ(texts, log.items);
+    EXPECT_TRUE(Item(menu, "Show Times")->isCheckable());
+    EXPECT_FALSE(Item(menu, "Show Times")->isChecked());
+    // The right button, the Menu key and Shift+F10 on the list open it, not the window's.
+    auto* view = c.w->ListView(log.id);
+    for (int way = 0; way < 3; ++way) {
+      bool shown = false;
+      WhenMenuShows(menu, [&](QMenu*) { shown = true; });
+      const_cast<fw::qt::LogView*>(view)->setFocus(Qt::TabFocusReason);
+      if (way == 0) {
+        QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                view->viewport()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(view->viewport(), &right);
+      } else if (way == 1) {
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              view->viewport()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(const_cast<fw::qt::LogView*>(view), &key);
+      } else {
+        QTest::keyClick(const_cast<fw::qt::LogView*>(view), Qt::Key_F10, Qt::ShiftModifier);
+      }
+      EXPECT_TRUE(shown) << log.id << " way " << way;
+    }
+  }
+  EXPECT_FALSE(c.w->Ended());
+}
+
+TEST_F(ConsoleWindow, ShowTimesSelectionAndCopyGiveTheLinesWithTheirTimes) {
+  auto& c = *con;
+  int64_t now = 1796635801000;
+  c.dlg.m_clock = [&] { return now += 1001; };
+  c.OpenPort();
+  for (int i = 0; i < 3; ++i) {
+    c.Click(IDC_GET_PRESSURE);
+    c.Click(IDC_ABORT_BP);
+  }
+  auto* view = const_cast<fw::qt::LogView*>(c.w->ListView(IDC_LIST_EVENT));
+  const auto* model = c.w->ListModel(IDC_LIST_EVENT);
+  ASSERT_EQ(model->Count(), 6);
+  const auto shown = [&](int row) {
+    return records::TimeOfDayLocal(model->Time(row)) + " " + std::string(model->Line(row));
+  };
+  EXPECT_EQ(model->data(model->index(2), Qt::ToolTipRole).toString().toStdString(),
+            records::DateTimeLocal(model->Time(2)));
+
+  // Show Times, chosen from the menu: every line shows its time, to screen readers too.
+  WhenMenuShows(c.w->ListMenu(IDC_LIST_EVENT), [](QMenu* m) { Item(m, "Show Times")->trigger(); });
+  view->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_EQ(model->data(model->index(0), Qt::DisplayRole).toString().toStdString(), shown(0));
+  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->child(1)->text(QAccessible::Name).toStdString(), shown(1));
+  EXPECT_EQ(model->Line(1), "-- Abort BP --");  // the stored text is unchanged
+
+  // Click, Shift+click, Ctrl+click, then Ctrl+C: the lines in log order, one per line.
+  QTest::qWait(50);
+  const auto at = [&](int row) { return view->visualRect(model->index(row)).center(); };
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at(4));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(2));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, at(0));
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+            shown(0) + "\n" + shown(2) + "\n" + shown(3) + "\n" + shown(4) + "\n");
+  // A click below the last line selects nothing.
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    QPoint(5, view->viewport()->height() - 2));
+  EXPECT_FALSE(view->selectionModel()->hasSelection());
+  // Ctrl+A and the menu's Copy take everything.
+  QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+  WhenMenuShows(c.w->ListMenu(IDC_LIST_EVENT), [](QMenu* m) { Item(m, "Copy")->trigger(); });
+  QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+  std::string all;
+  for (int row = 0; row < 6; ++row) all += shown(row) + "\n";
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), all);
+}
+
+TEST_F(ConsoleWindow, ALogScrolledAwayOrWithASelectionHoldsUntilEnd) {
+  auto& c = *con;
+  fw::Window& win = *c.w;
+  auto* view = const_cast<fw::qt::LogView*>(c.w->ListView(IDC_LIST_RAW));
+  const auto* model = c.w->ListModel(IDC_LIST_RAW);
+  const auto add = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      win.ListAdd(IDC_LIST_RAW, "line " + std::to_string(model->Count()), 0);
+      win.ListSetCurSel(IDC_LIST_RAW, model->Count() - 1);
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+  };
+  const auto newestInView = [&] {
+    return view->viewport()->rect().contains(view->visualRect(model->index(model->Count() - 1)));
+  };
+  add(200);
+  ASSERT_TRUE(QTest::qWaitFor(newestInView, kWaitMs));
+
+  // Scrolled up with the bar: the view stays where the user put it while lines arrive.
+  view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+  const int held = view->FirstVisibleRow();
+  add(50);
+  EXPECT_EQ(view->FirstVisibleRow(), held);
+  EXPECT_FALSE(newestInView());
+  // Back at the bottom of the bar, it follows again.
+  view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+  add(50);
+  EXPECT_TRUE(QTest::qWaitFor(newestInView, kWaitMs));
+
+  // A selected line holds the view and stays selected; End lets go of both.
+  view->setFocus(Qt::TabFocusReason);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    view->visualRect(model->index(view->FirstVisibleRow() + 1)).center());
+  const int selected = view->FirstVisibleRow() + 1;
+  const int top = view->FirstVisibleRow();
+  add(100);
+  EXPECT_EQ(view->FirstVisibleRow(), top);
+  EXPECT_TRUE(view->selectionModel()->isRowSelected(selected, QModelIndex()));
+  EXPECT_EQ(view->selectionModel()->selectedRows().size(), 1);
+  QTest::keyClick(view, Qt::Key_End);
+  add(10);
+  EXPECT_TRUE(QTest::qWaitFor(newestInView, kWaitMs));
+  EXPECT_FALSE(view->selectionModel()->hasSelection());
+  EXPECT_EQ(view->CurrentRow(), model->Count() - 1);
 }
 
 TEST_F(ConsoleWindow, AutoPressureDisplayPollsOnTheTimerUntilUnchecked) {
@@ -513,7 +670,7 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   QMenu* menu = c.w->SystemMenu();
   ASSERT_NE(menu, nullptr);
   const auto actions = menu->actions();
-  ASSERT_EQ(actions.size(), 5);
+  ASSERT_EQ(actions.size(), 8);
   EXPECT_TRUE(actions[0]->isSeparator());
   EXPECT_EQ(actions[1]->text(), "QUIRAB_NIBP 정보(&A)...");
   EXPECT_EQ(actions[1]->data().toUInt(), IDM_ABOUTBOX);
@@ -523,6 +680,9 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   EXPECT_EQ(actions[3]->data().toUInt(), IDM_RESULTS);
   EXPECT_EQ(actions[4]->text(), "Ports...");
   EXPECT_EQ(actions[4]->data().toUInt(), IDM_PORTS);
+  EXPECT_EQ(actions[6]->text(), "Record Session");
+  EXPECT_TRUE(actions[6]->isCheckable() && actions[6]->isChecked());
+  EXPECT_EQ(actions[7]->text(), "Open Sessions Folder");
 
   // Right button on the background: choose the item, then close the box with Enter.
   QString aboutTitle;
@@ -572,7 +732,7 @@ TEST_F(ConsoleWindow, ThePortsItemOpensThePortsWindowWhoseButtonsMapAndUnmap) {
   std::vector<std::string> table, devices, unplugged;
   QString title;
   bool linked = false, unlinked = false;
-  c.FromBackgroundMenu(-1, [&](QWidget* p) {
+  c.FromBackgroundMenu(4, [&](QWidget* p) {
     title = p->windowTitle();
     QListWidget *portList = nullptr, *devList = nullptr;
     for (auto* l : p->findChildren<QListWidget*>()) {
@@ -673,13 +833,14 @@ TEST_F(ConsoleWindow, MessagesFromAnotherThreadArriveWhileAMessageBoxIsOpen) {
   EXPECT_FALSE(c.w->Ended());
 }
 
-TEST(ModalDialogs, TheConsoleRunsUntilEscAndTheAboutBoxEndsWithOkFromItsButton) {
+TEST(ModalDialogs, TheConsoleRunsUntilClosedAndTheAboutBoxEndsWithOkFromItsButton) {
   CNibpDlg dlg(*g_ui);
   QTimer::singleShot(0, [] {
     QWidget* w = nullptr;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return (w = QApplication::activeModalWidget()) && w->isVisible(); }, kWaitMs));
-    QTest::keyClick(w, Qt::Key_Escape);
+    QTest::keyClick(w, Qt::Key_Escape);  // does nothing
+    w->close();
   });
   EXPECT_EQ(dlg.DoModal(), IDCANCEL);
   EXPECT_EQ(dlg.GetWindow(), nullptr);

@@ -10,15 +10,20 @@
 #include "framework/headless/headless.h"
 #include "res/resource.h"
 #include "support/fake_platform.h"
+#include "support/temp_folder.h"
 
 namespace testsupport {
 
 struct HeadlessConsole : ::testing::Test {
+  TempFolder home;  // sessions and settings of this console; outlives it
   std::shared_ptr<serial::FakePlatform> os = std::make_shared<serial::FakePlatform>();
   fw::headless::HeadlessBackend ui;
   CNibpDlg dlg{ui, os};
   fw::headless::HeadlessWindow* w = nullptr;
   void SetUp() override {
+    ASSERT_FALSE(home.path.empty());
+    dlg.m_sessionsFolder = (home.path / "sessions").string();
+    dlg.m_configFolder = (home.path / "config").string();
     ASSERT_TRUE(dlg.Create());
     w = ui.FindWindow(IDD_QUIRAB_NIBP_DIALOG);
     ASSERT_NE(w, nullptr);

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "records/record_format.h"
+
 namespace fw::headless {
 
 HeadlessWindow::HeadlessWindow(HeadlessBackend& backend, const res::DialogTemplate& tmpl,
@@ -107,9 +109,10 @@ void HeadlessWindow::FocusControl(int id) {
   selectedAll_ = C(id).tmpl->kind == res::Kind::Edit ? id : 0;
 }
 
-int HeadlessWindow::ListAdd(int id, std::string_view line) {
+int HeadlessWindow::ListAdd(int id, std::string_view line, int64_t timeMs) {
   auto& c = C(id);
   c.lines.emplace_back(line);
+  c.times.push_back(timeMs);
   return static_cast<int>(c.lines.size()) - 1;
 }
 
@@ -117,21 +120,80 @@ int HeadlessWindow::ListCount(int id) const {
   return static_cast<int>(C(id).lines.size());
 }
 
+std::string HeadlessWindow::ListText(int id, int index) const {
+  const auto& c = C(id);
+  return index >= 0 && index < static_cast<int>(c.lines.size()) ? c.lines[index] : std::string();
+}
+
+int64_t HeadlessWindow::ListTime(int id, int index) const {
+  const auto& c = C(id);
+  return index >= 0 && index < static_cast<int>(c.times.size()) ? c.times[index] : 0;
+}
+
 int HeadlessWindow::ListSetCurSel(int id, int index) {
   auto& c = C(id);
   if (index < -1 || index >= static_cast<int>(c.lines.size())) return LB_ERR;
-  c.curSel = index;
+  if (c.following) c.curSel = index;
   return index;
 }
 
 void HeadlessWindow::ListReset(int id) {
   auto& c = C(id);
   c.lines.clear();
-  c.curSel = -1;
+  c.times.clear();
+  c.curSel = c.selFrom = c.selTo = -1;
+  c.following = true;
+}
+
+void HeadlessWindow::ListAppendMenu(int id, UINT flags, UINT itemId, std::string_view text) {
+  C(id).menu.push_back(
+      {flags, itemId, std::string(text), (flags & MF_CHECKED) != 0, (flags & MF_CHECKED) != 0});
+}
+
+std::string HeadlessWindow::Shown(int id, int index) const {
+  const auto& c = C(id);
+  return records::ShownLine(ListTime(id, index), ListText(id, index), c.showTimes);
+}
+
+void HeadlessWindow::SelectLines(int id, int from, int to) {
+  auto& c = C(id);
+  c.selFrom = std::min(from, to);
+  c.selTo = std::max(from, to);
+  c.following = false;
+}
+
+void HeadlessWindow::CopyLines(int id) {
+  const auto& c = C(id);
+  if (c.selFrom < 0) return;
+  std::string text;
+  for (int i = c.selFrom; i <= c.selTo && i < static_cast<int>(c.lines.size()); ++i) {
+    text += Shown(id, i);
+    text.push_back('\n');
+  }
+  backend_.clipboard = text;
+}
+
+void HeadlessWindow::PressEnd(int id) {
+  auto& c = C(id);
+  c.selFrom = c.selTo = -1;
+  c.following = true;
+  c.curSel = static_cast<int>(c.lines.size()) - 1;
+}
+
+void HeadlessWindow::ChooseListMenuItem(int id, UINT itemId) {
+  for (const auto& item : C(id).menu) {
+    if (item.id == itemId) {
+      events_.OnBackendCommand(static_cast<int>(itemId), BN_CLICKED);
+      return;
+    }
+  }
+  throw std::out_of_range("no menu item " + std::to_string(itemId));
 }
 
 int HeadlessWindow::ComboAdd(int id, std::string_view item) {
-  return ListAdd(id, item);
+  auto& c = C(id);
+  c.lines.emplace_back(item);
+  return static_cast<int>(c.lines.size()) - 1;
 }
 
 int HeadlessWindow::ComboSetCurSel(int id, int index) {
@@ -186,7 +248,26 @@ bool HeadlessWindow::HasSystemMenu() const {
 }
 
 void HeadlessWindow::AppendSystemMenu(UINT flags, UINT id, std::string_view text) {
-  sysMenu_.push_back({flags, id, std::string(text)});
+  sysMenu_.push_back(
+      {flags, id, std::string(text), (flags & MF_CHECKED) != 0, (flags & MF_CHECKED) != 0});
+}
+
+void HeadlessWindow::CheckMenuItem(UINT itemId, bool checked) {
+  const auto check = [&](std::vector<SysMenuItem>& menu) {
+    for (auto& item : menu) {
+      if (item.id == itemId && (item.flags & MF_SEPARATOR) == 0) {
+        item.checkable = true;
+        item.checked = checked;
+      }
+    }
+  };
+  check(sysMenu_);
+  for (auto& [id, c] : ctls_) check(c.menu);
+}
+
+std::string HeadlessWindow::SaveFileName(std::string_view title, std::string_view defaultPath) {
+  backend_.saveDefaults_.emplace_back(defaultPath);
+  return backend_.onSaveFileName ? backend_.onSaveFileName(title, defaultPath) : std::string();
 }
 
 void HeadlessWindow::SetIcon(HICON icon, bool big) {
@@ -317,6 +398,10 @@ void HeadlessWindow::PressEscape() {
   events_.OnBackendCancel();
 }
 
+void HeadlessWindow::CloseBox() {
+  events_.OnBackendClose();
+}
+
 bool HeadlessWindow::FireTimer(UINT_PTR id) {
   if (!TimerRunning(id)) return false;
   events_.OnBackendTimer(id);
@@ -401,6 +486,11 @@ std::unique_ptr<Window> HeadlessBackend::CreateWindow(const res::DialogTemplate&
 int HeadlessBackend::MessageBox(std::string_view text, std::string_view title, UINT type) {
   boxes_.push_back({std::string(text), std::string(title), type});
   return IDOK;
+}
+
+bool HeadlessBackend::OpenFolder(const std::string& path) {
+  opened_.push_back(path);
+  return true;
 }
 
 int HeadlessBackend::GetSystemMetrics(int index) const {

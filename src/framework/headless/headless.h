@@ -26,6 +26,8 @@ struct SysMenuItem {
   UINT flags = 0;
   UINT id = 0;
   std::string text;
+  bool checkable = false;
+  bool checked = false;
 };
 
 class HeadlessBackend;
@@ -47,11 +49,14 @@ class HeadlessWindow final : public Window {
   void Enable(int id, bool enable) override;
   [[nodiscard]] bool IsEnabled(int id) const override;
   void FocusControl(int id) override;
-  int ListAdd(int id, std::string_view line) override;
+  int ListAdd(int id, std::string_view line, int64_t timeMs) override;
   [[nodiscard]] int ListCount(int id) const override;
+  [[nodiscard]] std::string ListText(int id, int index) const override;
+  [[nodiscard]] int64_t ListTime(int id, int index) const override;
   int ListSetCurSel(int id, int index) override;
   void ListReset(int id) override;
   [[nodiscard]] int ListGetCurSel(int id) const override { return CurSel(id); }
+  void ListAppendMenu(int id, UINT flags, UINT itemId, std::string_view text) override;
   int ComboAdd(int id, std::string_view item) override;
   int ComboSetCurSel(int id, int index) override;
   [[nodiscard]] int ComboGetCurSel(int id) const override;
@@ -62,6 +67,10 @@ class HeadlessWindow final : public Window {
   int MessageBox(std::string_view text, std::string_view title, UINT type) override;
   [[nodiscard]] bool HasSystemMenu() const override;
   void AppendSystemMenu(UINT flags, UINT id, std::string_view text) override;
+  void CheckMenuItem(UINT itemId, bool checked) override;
+  [[nodiscard]] int FocusedId() const override { return focus_; }
+  [[nodiscard]] std::string SaveFileName(std::string_view title,
+                                         std::string_view defaultPath) override;
   void SetIcon(HICON icon, bool big) override;
   [[nodiscard]] bool IsIconic() const override { return iconic_; }
   [[nodiscard]] CRect GetClientRect() const override;
@@ -86,7 +95,15 @@ class HeadlessWindow final : public Window {
   // Enter: clicks a focused push button, otherwise ends the dialog with OK.
   void PressEnter();
   void PressEscape();
-  void CloseBox() { PressEscape(); }
+  void CloseBox();
+  // A log's own context-menu items and keys.
+  void ShowTimes(int id, bool show) { C(id).showTimes = show; }
+  void SelectLines(int id, int from, int to);  // also Ctrl+A with 0 and count - 1
+  void CopyLines(int id);                      // Ctrl+C: the selection to the clipboard
+  void ScrollAway(int id) { C(id).following = false; }
+  void PressEnd(int id);  // End: follows the newest line again
+  // Chooses an item the dialog appended to a list's context menu.
+  void ChooseListMenuItem(int id, UINT itemId);
   // Reports a tick of a running timer; false when the timer does not run.
   bool FireTimer(UINT_PTR id);
   void SysCommand(UINT id, LPARAM param = 0);
@@ -120,6 +137,10 @@ class HeadlessWindow final : public Window {
     return it == timerSets_.end() ? 0 : it->second;
   }
   [[nodiscard]] const std::vector<SysMenuItem>& SystemMenu() const { return sysMenu_; }
+  [[nodiscard]] const std::vector<SysMenuItem>& ListMenu(int id) const { return C(id).menu; }
+  // A line as the list shows it, its time in front while times are shown.
+  [[nodiscard]] std::string Shown(int id, int index) const;
+  [[nodiscard]] bool Following(int id) const { return C(id).following; }
   [[nodiscard]] HICON BigIcon() const { return bigIcon_; }
   [[nodiscard]] HICON SmallIcon() const { return smallIcon_; }
   [[nodiscard]] bool Ended() const { return ended_; }
@@ -143,6 +164,11 @@ class HeadlessWindow final : public Window {
     int curSel = -1;
     int lower = 100, upper = 0, pos = 0;  // up-down
     std::string tip;
+    std::vector<int64_t> times;           // list box
+    std::vector<SysMenuItem> menu;        // list box
+    int selFrom = -1, selTo = -1;         // list box
+    bool showTimes = false;
+    bool following = true;
   };
   Ctl& C(int id);
   [[nodiscard]] const Ctl& C(int id) const;
@@ -187,6 +213,13 @@ class HeadlessBackend final : public Backend {
   // Every message box shown, with or without an owner.
   [[nodiscard]] const std::vector<MessageBoxRecord>& MessageBoxes() const { return boxes_; }
   void ClearMessageBoxes() { boxes_.clear(); }
+  // Answers the save-file dialog; without it the dialog is cancelled. Each call is recorded.
+  std::function<std::string(std::string_view title, std::string_view defaultPath)> onSaveFileName;
+  [[nodiscard]] const std::vector<std::string>& SaveDialogDefaults() const { return saveDefaults_; }
+  bool OpenFolder(const std::string& path) override;
+  [[nodiscard]] const std::vector<std::string>& OpenedFolders() const { return opened_; }
+  // The clipboard, as the logs' Copy leaves it.
+  std::string clipboard;
   // Called when a dialog runs modally, with its window created and initialised; the dialog ends
   // with IDCANCEL afterwards unless the hook ended it. Without a hook it ends at once.
   std::function<void(HeadlessWindow&)> onModal;
@@ -209,6 +242,8 @@ class HeadlessBackend final : public Backend {
   std::vector<MessageBoxRecord> boxes_;
   std::vector<int> modalRuns_;
   std::vector<HeadlessWindow*> windows_;
+  std::vector<std::string> saveDefaults_;
+  std::vector<std::string> opened_;
   std::vector<std::string> viewEvents_;
   const chart::PressureSeries* chartSeries_ = nullptr;
   const results::BpResults* resultRows_ = nullptr;

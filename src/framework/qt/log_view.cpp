@@ -1,6 +1,10 @@
 #include "framework/qt/log_view.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -11,6 +15,8 @@
 #include <limits>
 #include <optional>
 #include <utility>
+
+#include "records/record_format.h"
 
 namespace fw::qt {
 
@@ -71,13 +77,14 @@ class LogScrollBar final : public QScrollBar {
 
 // ---- model ----
 
-bool LogModel::Append(std::string_view line) {
+bool LogModel::Append(std::string_view line, int64_t timeMs) {
   if (line.size() > std::numeric_limits<uint32_t>::max() - text_.size()) return false;
   const int row = Count();
   if (row == std::numeric_limits<int>::max()) return false;
   beginInsertRows(QModelIndex(), row, row);
   text_.append(line);
   ends_.push_back(static_cast<uint32_t>(text_.size()));
+  times_.push_back(timeMs);
   endInsertRows();
   return true;
 }
@@ -87,7 +94,22 @@ void LogModel::Clear() {
   // Give the memory back: a cleared log may have held a day's lines.
   std::string().swap(text_);
   std::vector<uint32_t>().swap(ends_);
+  std::vector<int64_t>().swap(times_);
   endResetModel();
+}
+
+int64_t LogModel::Time(int row) const {
+  return row >= 0 && row < Count() ? times_[row] : 0;
+}
+
+void LogModel::SetShowTimes(bool show) {
+  if (show == showTimes_) return;
+  showTimes_ = show;
+  if (Count() > 0) emit dataChanged(index(0), index(Count() - 1), {Qt::DisplayRole});
+}
+
+std::string LogModel::Shown(int row) const {
+  return records::ShownLine(Time(row), Line(row), showTimes_);
 }
 
 std::string_view LogModel::Line(int row) const {
@@ -101,14 +123,22 @@ int LogModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant LogModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) return {};
-  const std::string_view line = Line(index.row());
-  return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+  if (!index.isValid()) return {};
+  if (role == Qt::ToolTipRole)
+    return QString::fromStdString(records::DateTimeLocal(Time(index.row())));
+  // What a screen reader reads is what the line shows.
+  if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
+  if (!showTimes_) {
+    const std::string_view line = Line(index.row());
+    return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+  }
+  const std::string shown = Shown(index.row());
+  return QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()));
 }
 
 Qt::ItemFlags LogModel::flags(const QModelIndex& index) const {
-  // Enabled but never selectable: the lines are not highlighted.
-  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemNeverHasChildren : Qt::NoItemFlags;
+  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren
+                         : Qt::NoItemFlags;
 }
 
 // ---- view ----
@@ -116,7 +146,7 @@ Qt::ItemFlags LogModel::flags(const QModelIndex& index) const {
 LogView::LogView(QWidget* parent) : QListView(parent) {
   setVerticalScrollBar(new LogScrollBar(Qt::Vertical, this));  // owned by the view
   setUniformItemSizes(true);
-  setSelectionMode(QAbstractItemView::NoSelection);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -125,6 +155,11 @@ LogView::LogView(QWidget* parent) : QListView(parent) {
   setWordWrap(false);
   setDragEnabled(false);
   rowHeight_ = std::max(1, fontMetrics().height() + 2);
+  // Only the user moves the bar through actions: scrolled to the bottom, the view follows again.
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this](int) {
+    const QScrollBar* bar = verticalScrollBar();
+    following_ = bar->sliderPosition() >= bar->maximum();
+  });
 }
 
 void LogView::SetLogModel(LogModel* model) {
@@ -145,10 +180,64 @@ int LogView::FirstVisibleRow() const {
 }
 
 void LogView::MakeCurrentLater(int row) {
+  if (!following_ && row >= 0) return;
   current_ = row;
   scrollTarget_ = row;
   currentChanged_ = true;
   RequestSync();
+}
+
+void LogView::Follow() {
+  following_ = true;
+  if (selectionModel()) selectionModel()->clearSelection();
+  MakeCurrentLater(RowCount() - 1);
+}
+
+std::string LogView::SelectedText() const {
+  std::string out;
+  if (!model_ || !selectionModel()) return out;
+  std::vector<std::pair<int, int>> ranges;
+  for (const QItemSelectionRange& r : selectionModel()->selection()) {
+    ranges.emplace_back(r.top(), r.bottom());
+  }
+  std::sort(ranges.begin(), ranges.end());
+  int next = 0;  // rows below this are written already: ranges may overlap
+  for (const auto& [top, bottom] : ranges) {
+    for (int row = std::max(top, next); row <= bottom && row < RowCount(); ++row) {
+      out += model_->Shown(row);
+      out.push_back('\n');
+    }
+    next = std::max(next, bottom + 1);
+  }
+  return out;
+}
+
+void LogView::CopySelection() const {
+  const std::string text = SelectedText();
+  if (text.empty()) return;
+  QGuiApplication::clipboard()->setText(
+      QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void LogView::keyPressEvent(QKeyEvent* e) {
+  const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+  if (e->matches(QKeySequence::Copy)) {
+    CopySelection();
+    e->accept();
+  } else if (e->key() == Qt::Key_End && (mods == Qt::NoModifier || mods == Qt::ControlModifier)) {
+    Follow();
+    e->accept();
+  } else if (e->key() == Qt::Key_F10 && mods == Qt::ShiftModifier) {
+    if (onMenu) onMenu(viewport()->mapToGlobal(QPoint(0, 0)));
+    e->accept();
+  } else {
+    QListView::keyPressEvent(e);
+  }
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent* e) {
+  if (onMenu) onMenu(e->globalPos());
+  e->accept();
 }
 
 void LogView::RequestSync() {
@@ -284,11 +373,13 @@ void LogView::paintEvent(QPaintEvent* e) {
   const int from = first + std::max(0, e->rect().top()) / rowHeight_;
   const int to = std::min(count - 1, first + e->rect().bottom() / rowHeight_);
   const QModelIndex current = currentIndex();
+  const QItemSelectionModel* selection = selectionModel();
   for (int row = from; row <= to; ++row) {
     const QModelIndex index = model_->index(row);
     QStyleOptionViewItem opt = option;
     opt.rect = QRect(0, (row - first) * rowHeight_, viewport()->width(), rowHeight_);
     opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver);
+    if (selection && selection->isSelected(index)) opt.state |= QStyle::State_Selected;
     if (hasFocus() && index == current) opt.state |= QStyle::State_HasFocus;
     itemDelegate()->paint(&painter, opt, index);
   }
@@ -335,11 +426,35 @@ QModelIndex LogView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers
   return model_->index(std::clamp(row, 0, count - 1));
 }
 
-void LogView::setSelection(const QRect& /*rect*/, QItemSelectionModel::SelectionFlags /*command*/) {
+void LogView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) {
+  const int count = RowCount();
+  if (!model_ || !selectionModel() || count == 0) return;
+  const QRect r = rect.normalized();
+  const int first = FirstVisibleRow();
+  // Rows above the view have negative positions: round down, not toward zero.
+  const auto rowAt = [&](int y) { return first + (y >= 0 ? y : y - rowHeight_ + 1) / rowHeight_; };
+  // A click below the last line selects nothing, as in any list.
+  if (rowAt(r.top()) >= count || rowAt(r.bottom()) < 0) {
+    selectionModel()->select(QItemSelection(), command);
+    return;
+  }
+  const int top = std::clamp(rowAt(r.top()), 0, count - 1);
+  const int bottom = std::clamp(rowAt(r.bottom()), 0, count - 1);
+  selectionModel()->select(QItemSelection(model_->index(top), model_->index(bottom)), command);
 }
 
-QRegion LogView::visualRegionForSelection(const QItemSelection& /*selection*/) const {
-  return {};
+QRegion LogView::visualRegionForSelection(const QItemSelection& selection) const {
+  QRegion region;
+  const int first = FirstVisibleRow();
+  const int last = first + FullRowsVisible();
+  for (const QItemSelectionRange& r : selection) {
+    const int top = std::max(r.top(), first);
+    const int bottom = std::min(r.bottom(), last);
+    if (top > bottom) continue;
+    region +=
+        QRect(0, (top - first) * rowHeight_, viewport()->width(), (bottom - top + 1) * rowHeight_);
+  }
+  return region;
 }
 
 void LogView::updateGeometries() {
@@ -357,6 +472,8 @@ bool LogView::isIndexHidden(const QModelIndex& /*index*/) const {
 
 void LogView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
   QAbstractItemView::selectionChanged(selected, deselected);
+  // Lines selected by the user hold the view until End or the bottom of the bar.
+  if (!selected.isEmpty()) following_ = false;
 }
 
 void LogView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {

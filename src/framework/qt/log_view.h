@@ -1,11 +1,13 @@
 #pragma once
-// A list box for logs that grow all day: lines kept as 8-bit text in one arena, a view whose
-// geometry is arithmetic over a uniform row height, and scrolling coalesced to once per pass
-// of the event loop. Appending a line costs the same at a million lines as at the first.
+// A list box for logs that grow all day: lines kept as 8-bit text in one arena with the time
+// each was added, a view whose geometry is arithmetic over a uniform row height, and scrolling
+// coalesced to once per pass of the event loop. Appending a line costs the same at a million
+// lines as at the first. The user selects lines, copies them and reads back while lines arrive.
 
 #include <QAbstractListModel>
 #include <QListView>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,10 +19,16 @@ class LogModel final : public QAbstractListModel {
   using QAbstractListModel::QAbstractListModel;
 
   // False when the arena is full (4 GiB of text): the line is not added.
-  [[nodiscard]] bool Append(std::string_view line);
+  [[nodiscard]] bool Append(std::string_view line, int64_t timeMs = 0);
   void Clear();
   [[nodiscard]] int Count() const { return static_cast<int>(ends_.size()); }
   [[nodiscard]] std::string_view Line(int row) const;
+  [[nodiscard]] int64_t Time(int row) const;
+  // While on, every line shows as "HH:MM:SS.mmm " and its text.
+  void SetShowTimes(bool show);
+  [[nodiscard]] bool ShowTimes() const { return showTimes_; }
+  // The line as shown, 8-bit.
+  [[nodiscard]] std::string Shown(int row) const;
 
   [[nodiscard]] int rowCount(const QModelIndex& parent) const override;
   [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
@@ -29,6 +37,8 @@ class LogModel final : public QAbstractListModel {
  private:
   std::string text_;            // every line back to back, no separators
   std::vector<uint32_t> ends_;  // line i is text_[ends_[i-1], ends_[i])
+  std::vector<int64_t> times_;  // wall-clock ms of line i
+  bool showTimes_ = false;
 };
 
 // Rows are all one height, so positions are multiplications and nothing is laid out per row;
@@ -38,8 +48,18 @@ class LogView final : public QListView {
   explicit LogView(QWidget* parent);
 
   void SetLogModel(LogModel* model);
-  // Makes `row` current (-1: none) and brings it into view on the next pass of the event loop.
+  // Makes `row` current (-1: none) and brings it into view on the next pass of the event loop,
+  // while the view follows the newest line.
   void MakeCurrentLater(int row);
+  // Follows the newest line again, as End does: the selection goes, the newest line is current.
+  void Follow();
+  [[nodiscard]] bool Following() const { return following_; }
+  // The selected lines as shown, in log order, each followed by a line feed (8-bit).
+  [[nodiscard]] std::string SelectedText() const;
+  // Puts SelectedText on the clipboard (Ctrl+C, "Copy").
+  void CopySelection() const;
+  // Asked for the context menu (right button, Menu key, Shift+F10) at a global position.
+  std::function<void(const QPoint&)> onMenu;
   [[nodiscard]] int CurrentRow() const { return current_; }
   [[nodiscard]] int FirstVisibleRow() const;
   [[nodiscard]] int RowHeight() const { return rowHeight_; }
@@ -52,6 +72,8 @@ class LogView final : public QListView {
 
  protected:
   bool event(QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void contextMenuEvent(QContextMenuEvent* e) override;
   void scrollContentsBy(int dx, int dy) override;
   void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                    const QList<int>& roles = QList<int>()) override;
@@ -83,6 +105,7 @@ class LogView final : public QListView {
   int dirtyFrom_ = -1;     // first row added or moved since the last sync; -1: none
   bool currentChanged_ = false;
   bool syncQueued_ = false;
+  bool following_ = true;  // the user has not scrolled away or selected lines
 };
 
 }  // namespace fw::qt

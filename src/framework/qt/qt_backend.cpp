@@ -1,10 +1,12 @@
 #include "framework/qt/qt_backend.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QEvent>
 #include <QStyleFactory>
 #include <QStyleHints>
 #include <QTimer>
+#include <QUrl>
 #include <filesystem>
 
 #include "framework/qt/message_box.h"
@@ -80,6 +82,10 @@ QtBackend::~QtBackend() = default;
 std::unique_ptr<Window> QtBackend::CreateWindow(const res::DialogTemplate& tmpl,
                                                 WindowEvents& events, Window* parent) {
   return std::make_unique<QtWindow>(tmpl, events, dynamic_cast<QtWindow*>(parent));
+}
+
+bool QtBackend::OpenFolder(const std::string& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 int QtBackend::MessageBox(std::string_view text, std::string_view title, UINT type) {

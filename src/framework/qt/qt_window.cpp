@@ -1,11 +1,13 @@
 #include "framework/qt/qt_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -116,10 +118,10 @@ class DialogWidget final : public QDialog {
     }
   }
 
-  // The close box, Alt+F4 and the window manager: the dialog decides, through Cancel.
+  // The close box, Alt+F4 and the window manager: the dialog decides.
   void closeEvent(QCloseEvent* e) override {
     e->ignore();
-    owner_.OnCancel();
+    owner_.OnClose();
   }
 
   void reject() override { owner_.OnCancel(); }
@@ -173,6 +175,11 @@ const LogModel* QtWindow::ListModel(int id) const {
 const LogView* QtWindow::ListView(int id) const {
   const Ctl* c = Find(id);
   return c ? c->list : nullptr;
+}
+
+QMenu* QtWindow::ListMenu(int id) const {
+  const Ctl* c = Find(id);
+  return c ? c->menu : nullptr;
 }
 
 QtWindow::Ctl* QtWindow::Find(int id) {
@@ -410,8 +417,29 @@ QWidget* QtWindow::MakeListBox(const res::Control& c, Ctl& ctl, const QRect& r) 
   view->setFrameShape((c.style & res::kBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
   view->setFocusPolicy(Qt::StrongFocus);
   view->setGeometry(r);
+  // The list's own items; the dialog's follow them (ListAppendMenu).
+  auto* menu = new QMenu(view);
+  menu->setFont(font_);
+  QAction* times = menu->addAction(QStringLiteral("Show Times"));
+  times->setCheckable(true);
+  QObject::connect(times, &QAction::toggled, view, [model](bool on) { model->SetShowTimes(on); });
+  menu->addSeparator();
+  QAction* all = menu->addAction(QStringLiteral("Select All"));
+  all->setShortcut(QKeySequence::SelectAll);
+  QObject::connect(all, &QAction::triggered, view, [view] { view->selectAll(); });
+  QAction* copy = menu->addAction(QStringLiteral("Copy"));
+  copy->setShortcut(QKeySequence::Copy);
+  QObject::connect(copy, &QAction::triggered, view, [view] { view->CopySelection(); });
+  // Shown in the menu only: the view handles the keys itself.
+  all->setShortcutContext(Qt::WidgetShortcut);
+  copy->setShortcutContext(Qt::WidgetShortcut);
+  const int id = c.id;
+  view->onMenu = [this, id](const QPoint& at) {
+    if (const Ctl* self = Find(id)) ShowListMenu(*self, at);
+  };
   ctl.list = view;
   ctl.model = model;
+  ctl.menu = menu;
   return view;
 }
 
@@ -530,6 +558,10 @@ void QtWindow::OnCancel() {
   if (Reporting()) events_.OnBackendCancel();
 }
 
+void QtWindow::OnClose() {
+  if (Reporting()) events_.OnBackendClose();
+}
+
 bool QtWindow::FilterEvent(QObject* watched, QEvent* event) {
   if (dying_) return false;
   const bool focusOut = event->type() == QEvent::FocusOut;
@@ -616,6 +648,15 @@ void QtWindow::ShowSystemMenu(const QPoint& globalPos) {
   if (chosen && Reporting()) events_.OnBackendSysCommand(chosen->data().toUInt(), 0);
 }
 
+void QtWindow::ShowListMenu(const Ctl& ctl, const QPoint& globalPos) {
+  if (!Reporting() || !ctl.menu) return;
+  QAction* chosen = ctl.menu->exec(globalPos);
+  // The list's own items act through their signals; the dialog's run after the menu closed.
+  if (chosen && chosen->data().isValid() && Reporting()) {
+    events_.OnBackendCommand(static_cast<int>(chosen->data().toUInt()), BN_CLICKED);
+  }
+}
+
 // ---- controls ----
 
 void QtWindow::SetText(int id, std::string_view text) {
@@ -692,7 +733,7 @@ void QtWindow::FocusControl(int id) {
   if (c->edit) c->edit->selectAll();
 }
 
-int QtWindow::ListAdd(int id, std::string_view line) {
+int QtWindow::ListAdd(int id, std::string_view line, int64_t timeMs) {
   Ctl* c = Find(id);
   if (c && c->pick) {
     c->pick->addItem(Q(line));
@@ -700,8 +741,34 @@ int QtWindow::ListAdd(int id, std::string_view line) {
   }
   if (!c || !c->model) return LB_ERR;
   constexpr int kNoSpace = -2;
-  if (!c->model->Append(line)) return kNoSpace;
+  if (!c->model->Append(line, timeMs)) return kNoSpace;
   return c->model->Count() - 1;
+}
+
+std::string QtWindow::ListText(int id, int index) const {
+  const Ctl* c = Find(id);
+  return c && c->model ? std::string(c->model->Line(index)) : std::string();
+}
+
+int64_t QtWindow::ListTime(int id, int index) const {
+  const Ctl* c = Find(id);
+  return c && c->model ? c->model->Time(index) : 0;
+}
+
+void QtWindow::ListAppendMenu(int id, UINT flags, UINT itemId, std::string_view text) {
+  Ctl* c = Find(id);
+  if (!c || !c->menu) return;
+  if (flags & MF_SEPARATOR) {
+    c->menu->addSeparator();
+    return;
+  }
+  QAction* a = c->menu->addAction(Q(text));
+  a->setData(itemId);
+  a->setEnabled((flags & (kMenuGrayed | kMenuDisabled)) == 0);
+  if (flags & MF_CHECKED) {
+    a->setCheckable(true);
+    a->setChecked(true);
+  }
 }
 
 int QtWindow::ListCount(int id) const {
@@ -735,7 +802,7 @@ void QtWindow::ListReset(int id) {
   }
   if (!c || !c->model) return;
   c->model->Clear();
-  c->list->MakeCurrentLater(-1);
+  c->list->Follow();
 }
 
 int QtWindow::ComboAdd(int id, std::string_view item) {
@@ -836,6 +903,37 @@ void QtWindow::AppendSystemMenu(UINT flags, UINT id, std::string_view text) {
   QAction* a = sysMenu_->addAction(Q(text));
   a->setData(id);
   a->setEnabled((flags & (kMenuGrayed | kMenuDisabled)) == 0);
+  if (flags & MF_CHECKED) {
+    a->setCheckable(true);
+    a->setChecked(true);
+  }
+}
+
+void QtWindow::CheckMenuItem(UINT itemId, bool checked) {
+  std::vector<QMenu*> menus{sysMenu_.get()};
+  for (const auto& [id, ctl] : ctls_) menus.push_back(ctl.menu);
+  for (QMenu* menu : menus) {
+    if (menu == nullptr) continue;
+    for (QAction* a : menu->actions()) {
+      if (!a->isSeparator() && a->data().isValid() && a->data().toUInt() == itemId) {
+        a->setCheckable(true);
+        a->setChecked(checked);
+      }
+    }
+  }
+}
+
+int QtWindow::FocusedId() const {
+  const QWidget* focus = QApplication::focusWidget();
+  if (focus == nullptr) return 0;
+  for (const auto& [id, ctl] : ctls_) {
+    if (ctl.widget == focus || ctl.widget->isAncestorOf(focus)) return id;
+  }
+  return 0;
+}
+
+std::string QtWindow::SaveFileName(std::string_view title, std::string_view defaultPath) {
+  return S(QFileDialog::getSaveFileName(dialog_.get(), Q(title), Q(defaultPath)));
 }
 
 void QtWindow::SetIcon(HICON icon, bool big) {

@@ -53,10 +53,13 @@ class QtWindow final : public Window {
   void Enable(int id, bool enable) override;
   [[nodiscard]] bool IsEnabled(int id) const override;
   void FocusControl(int id) override;
-  int ListAdd(int id, std::string_view line) override;
+  int ListAdd(int id, std::string_view line, int64_t timeMs) override;
   [[nodiscard]] int ListCount(int id) const override;
+  [[nodiscard]] std::string ListText(int id, int index) const override;
+  [[nodiscard]] int64_t ListTime(int id, int index) const override;
   int ListSetCurSel(int id, int index) override;
   void ListReset(int id) override;
+  void ListAppendMenu(int id, UINT flags, UINT itemId, std::string_view text) override;
   int ComboAdd(int id, std::string_view item) override;
   int ComboSetCurSel(int id, int index) override;
   [[nodiscard]] int ComboGetCurSel(int id) const override;
@@ -68,6 +71,10 @@ class QtWindow final : public Window {
   int MessageBox(std::string_view text, std::string_view title, UINT type) override;
   [[nodiscard]] bool HasSystemMenu() const override;
   void AppendSystemMenu(UINT flags, UINT id, std::string_view text) override;
+  void CheckMenuItem(UINT itemId, bool checked) override;
+  [[nodiscard]] int FocusedId() const override;
+  [[nodiscard]] std::string SaveFileName(std::string_view title,
+                                         std::string_view defaultPath) override;
   void SetIcon(HICON icon, bool big) override;
   [[nodiscard]] bool IsIconic() const override;
   [[nodiscard]] CRect GetClientRect() const override;
@@ -84,6 +91,8 @@ class QtWindow final : public Window {
   [[nodiscard]] const LogModel* ListModel(int id) const;
   [[nodiscard]] const LogView* ListView(int id) const;
   [[nodiscard]] QMenu* SystemMenu() const { return sysMenu_.get(); }
+  // A list's context menu; null for other controls.
+  [[nodiscard]] QMenu* ListMenu(int id) const;
   [[nodiscard]] bool TimerRunning(UINT_PTR id) const {
     auto it = timers_.find(id);
     return it != timers_.end() && it->second.isActive();
@@ -109,6 +118,7 @@ class QtWindow final : public Window {
     LogModel* model = nullptr;
     QListWidget* pick = nullptr;  // a list whose lines the user selects
     bool tipWatched = false;      // reports TTN_NEEDTEXT
+    QMenu* menu = nullptr;  // list only, owned by the view
     UpDown* upDown = nullptr;
     QLineEdit* buddy = nullptr;  // up-down only
     int lower = 100, upper = 0, pos = 0;
@@ -142,9 +152,11 @@ class QtWindow final : public Window {
   void OnEnter();
   void OnOk();
   void OnCancel();
+  void OnClose();
   void OnTimerEvent(int qtTimerId);
   void OnPaint(QPainter& painter);
   void ShowSystemMenu(const QPoint& globalPos);
+  void ShowListMenu(const Ctl& ctl, const QPoint& globalPos);
 
   const res::DialogTemplate& tmpl_;
   WindowEvents& events_;
