@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "framework/dialog.h"
 #include "protocol/frames.h"
@@ -89,8 +90,8 @@ class CNibpDlg : public CDialog {
   void MapHandlers();
   // The send-and-log sequence every command shares; `n` bytes of m_txBuf are sent. A command that
   // puts nothing on the line gets no raw line, and an event line saying why.
-  void SendAndLog(size_t n, const std::string& eventText);
-  void SendPneumatics(const std::string& eventText);
+  void SendAndLog(size_t n, std::string_view eventText);
+  void SendPneumatics(std::string_view eventText);
   // Feeds the reply ring to the assembler; the first entry into an empty queue starts the
   // dispatch timer.
   void AssembleReplies();
