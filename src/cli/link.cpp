@@ -118,9 +118,10 @@ SendResult Link::Send(std::span<const uint8_t> frame, const std::vector<std::str
 }
 
 void Link::RunUntil(SteadyClock::time_point until, const std::atomic<bool>& stop) {
+  returnEarly_ = false;
   while (true) {
     HandlePending();
-    if (stop) return;
+    if (stop || returnEarly_) return;
     const auto now = SteadyClock::now();
     if (lost_ && now >= nextReopen_) {
       TryReopen();

@@ -64,6 +64,8 @@ class Link final : public serial::NotifyTarget {
   // Handles what the reader hands over, and reopens a lost device, until `until` or until `stop`
   // is set (checked at least every 100 ms, so a signal handler may set it).
   void RunUntil(SteadyClock::time_point until, const std::atomic<bool>& stop);
+  // Makes the running RunUntil return once the current message is handled (from the handler).
+  void ReturnEarly() { returnEarly_ = true; }
 
   // serial::NotifyTarget, called by the reader thread.
   [[nodiscard]] bool SendMessageSync(uint32_t msg, uintptr_t wParam, intptr_t lParam,
@@ -90,6 +92,7 @@ class Link final : public serial::NotifyTarget {
   bool showReceived_ = true;
   EntryHandler onEntry_;
   bool lost_ = false;
+  bool returnEarly_ = false;
   SteadyClock::time_point nextReopen_{};
   protocol::ReplyReceiver rx_;
   protocol::TickOutput tick_;

@@ -126,7 +126,7 @@ class Measurement {
                                         Echo::kEvents) == SendResult::kSent;
         lastAsk = SteadyClock::now();
       }
-      next += kPollPeriod;
+      while (next <= SteadyClock::now()) next += kPollPeriod;
       link_.RunUntil(std::min(next, deadline), stop);
       if (result_) break;
       if (stop) return End::kStopped;
@@ -142,11 +142,15 @@ class Measurement {
 
  private:
   void OnEntry(const protocol::ShownEntry& e) {
-    if (e.isCuffPressure) (void)detector_.Feed(SteadyMs(), e.cuffPressure);
+    // The result is asked for, and taken, at once rather than at the next poll.
+    if (e.isCuffPressure && !detector_.Ended() && detector_.Feed(SteadyMs(), e.cuffPressure)) {
+      link_.ReturnEarly();
+    }
     // Only the answer to this measurement's Get BP Data: an earlier one would be stale.
     if (e.isBpData && askedForResult_ && !result_) {
       result_ = e.bpData;
       for (const auto& line : e.eventLines) out_.Record(records::Tag::kEvent, line);
+      link_.ReturnEarly();
     }
   }
 
