@@ -20,6 +20,7 @@ using Echo = Link::Echo;
 constexpr auto kPollPeriod = std::chrono::milliseconds(250);
 // A Get BP Data that got no answer is asked again after this long.
 constexpr auto kResultRetry = std::chrono::seconds(1);
+constexpr auto kAbortDrain = std::chrono::milliseconds(100);
 
 SteadyClock::duration Seconds(double s) {
   return std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(s));
@@ -191,12 +192,15 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
       } else {
         // Leave the cuff empty rather than the module measuring on.
         (void)SendCommandTo(link, {.kind = SendCommand::Kind::kAbort}, Echo::kEvents);
-        status = end == Measurement::End::kStopped
-                     ? status
-                     : Fail(err,
-                            "measurement " + std::to_string(i) + " did not end within " +
-                                FormatNumber(m.timeoutSeconds) + " s",
-                            kExitTimeout);
+        // Closing purges the line: give the command time to go out first (9600 baud is slow).
+        const std::atomic<bool> noStop{false};
+        link.RunUntil(SteadyClock::now() + kAbortDrain, noStop);
+        const std::string which = "measurement " + std::to_string(i);
+        status = Fail(err,
+                      end == Measurement::End::kStopped
+                          ? which + " stopped by a signal"
+                          : which + " did not end within " + FormatNumber(m.timeoutSeconds) + " s",
+                      kExitTimeout);
       }
       break;
     }
