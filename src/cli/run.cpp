@@ -1,5 +1,6 @@
 #include "cli/run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -62,8 +63,16 @@ int RunSend(const Options& o, const SendOptions& s, Output& out, std::FILE* err,
             const std::atomic<bool>& stop) {
   Link link(TargetOf(o), out);
   if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
-  for (const SendCommand& c : s.commands) (void)SendCommandTo(link, c, Echo::kAll);
-  link.RunUntil(SteadyClock::now() + Seconds(s.listenSeconds), stop);
+  size_t bytes = 0;
+  for (const SendCommand& c : s.commands) {
+    bytes += FrameFor(c).size;
+    (void)SendCommandTo(link, c, Echo::kAll);
+  }
+  // Closing purges the line, so the listening lasts at least until the bytes are out (a byte
+  // takes about 1 ms at 9600 baud).
+  const auto drain = std::chrono::milliseconds(20 + 2 * static_cast<int64_t>(bytes));
+  link.RunUntil(
+      SteadyClock::now() + std::max(Seconds(s.listenSeconds), SteadyClock::duration(drain)), stop);
   if (link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
   return kExitOk;
 }
