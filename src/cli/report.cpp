@@ -1,18 +1,13 @@
 #include "cli/report.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <numeric>
 
 #include "protocol/frames.h"
 #include "records/record_format.h"
+#include "results/bp_results.h"
 
 namespace cli {
 namespace {
-
-constexpr std::array<Quantity, kQuantities> kAll = {Quantity::kSystolic, Quantity::kDiastolic,
-                                                    Quantity::kHeartRate, Quantity::kMap};
 
 std::string OneDecimal(double v) {
   char buf[32];
@@ -20,17 +15,22 @@ std::string OneDecimal(double v) {
   return buf;
 }
 
-std::vector<double> ValuesOf(const std::vector<MeasurementRow>& rows, Quantity q) {
-  std::vector<double> values;
-  for (const auto& row : rows) {
-    if (IsValidResult(row.bp)) values.push_back(ValueOf(row.bp, q));
+results::Summary Summarize(const std::vector<MeasurementRow>& rows) {
+  results::BpResults table;
+  for (const auto& r : rows) {
+    if (!IsValidResult(r.bp)) continue;
+    const auto& b = r.bp;
+    table.Add({.ms = r.startMs,
+               .systolic = b.systolic,
+               .diastolic = b.diastolic,
+               .heartRate = b.heartRate,
+               .map = b.map,
+               .sq = b.sq,
+               .err = b.err,
+               .status = b.status,
+               .tc = b.tc});
   }
-  return values;
-}
-
-size_t ValidCount(const std::vector<MeasurementRow>& rows) {
-  return static_cast<size_t>(
-      std::count_if(rows.begin(), rows.end(), [](const auto& r) { return IsValidResult(r.bp); }));
+  return table.Summarize({});
 }
 
 }  // namespace
@@ -58,46 +58,20 @@ std::string CsvRow(const MeasurementRow& row) {
   return s;
 }
 
-Stats ComputeStats(const std::vector<double>& values) {
-  Stats s;
-  s.n = values.size();
-  if (s.n == 0) return s;
-  s.mean = std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(s.n);
-  const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
-  s.min = *lo;
-  s.max = *hi;
-  if (s.n >= 2) {
-    double sq = 0;
-    for (const double v : values) sq += (v - s.mean) * (v - s.mean);
-    s.sd = std::sqrt(sq / static_cast<double>(s.n - 1));
-  }
-  return s;
-}
-
 std::string SummaryText(const std::vector<MeasurementRow>& rows) {
-  std::string out = "n " + std::to_string(ValidCount(rows)) + "\n";
-  char line[128];
-  std::snprintf(line, sizeof line, "%-10s %7s %7s %7s %7s\n", "", "mean", "sd", "min", "max");
-  out += line;
-  for (const Quantity q : kAll) {
-    const Stats s = ComputeStats(ValuesOf(rows, q));
-    const auto cell = [&](double v, bool there) { return there ? OneDecimal(v) : "-"; };
-    std::snprintf(line, sizeof line, "%-10s %7s %7s %7s %7s\n", std::string(LongName(q)).c_str(),
-                  cell(s.mean, s.n > 0).c_str(), cell(s.sd.value_or(0), s.sd.has_value()).c_str(),
-                  cell(s.min, s.n > 0).c_str(), cell(s.max, s.n > 0).c_str());
-    out += line;
-  }
-  return out;
+  return results::SummaryText(Summarize(rows));
 }
 
 std::string SummaryJson(const std::vector<MeasurementRow>& rows) {
-  std::string out = "{\"n\":" + std::to_string(ValidCount(rows));
-  for (const Quantity q : kAll) {
-    const Stats s = ComputeStats(ValuesOf(rows, q));
-    const auto cell = [&](double v, bool there) { return there ? OneDecimal(v) : "null"; };
-    out += ",\"" + std::string(LongName(q)) + "\":{\"mean\":" + cell(s.mean, s.n > 0) +
-           ",\"sd\":" + cell(s.sd.value_or(0), s.sd.has_value()) +
-           ",\"min\":" + cell(s.min, s.n > 0) + ",\"max\":" + cell(s.max, s.n > 0) + "}";
+  const results::Summary s = Summarize(rows);
+  std::string out = "{\"n\":" + std::to_string(s.n);
+  constexpr std::array<Quantity, kQuantities> kAll = {Quantity::kSystolic, Quantity::kDiastolic,
+                                                      Quantity::kHeartRate, Quantity::kMap};
+  for (size_t k = 0; k < kAll.size() && s.n > 0; ++k) {
+    const results::Stat& st = s.stats[k];
+    out += ",\"" + std::string(LongName(kAll[k])) + "\":{\"mean\":" + OneDecimal(st.mean) +
+           ",\"sd\":" + OneDecimal(st.sd) + ",\"min\":" + OneDecimal(st.min) +
+           ",\"max\":" + OneDecimal(st.max) + "}";
   }
   out += "}";
   return out;

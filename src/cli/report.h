@@ -1,9 +1,8 @@
 #pragma once
 // What a series of measurements leaves: CSV rows, and the summary of the results with mean,
-// sample standard deviation, minimum and maximum.
+// sample standard deviation, minimum and maximum (the Results window's).
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,22 +24,13 @@ inline constexpr const char* kCsvHeader =
 // One CSV line without its end; `start` as IsoLocal, TC as the event log's hex bytes.
 [[nodiscard]] std::string CsvRow(const MeasurementRow& row);
 
-struct Stats {
-  size_t n = 0;
-  double mean = 0;
-  std::optional<double> sd;  // sample SD: none below two values
-  double min = 0;
-  double max = 0;
-};
-[[nodiscard]] Stats ComputeStats(const std::vector<double>& values);
-
 // The results that count for the summary and the limits: those without an error.
 [[nodiscard]] bool IsValidResult(const protocol::BpData& bp);
 
-// "n 3" and one line per value, "systolic" mean sd min max, each with one decimal ("-" for
-// what there is not). Lines end with '\n'.
+// The Results window's summary of the valid results: "n=3   Systolic: mean 120.3, SD 1.2, min
+// 119.0, max 122.0   Diastolic: ...", sample SD, one decimal.
 [[nodiscard]] std::string SummaryText(const std::vector<MeasurementRow>& rows);
-// The same as one JSON object, no line end.
+// The same figures as one JSON object, no line end.
 [[nodiscard]] std::string SummaryJson(const std::vector<MeasurementRow>& rows);
 
 }  // namespace cli

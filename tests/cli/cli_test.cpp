@@ -294,24 +294,16 @@ TEST_F(TimeZoneUtc, CsvAndSummaryOfAKnownTable) {
   const std::vector<MeasurementRow> rows = {Row(1, 118, 80, 70, 93), Row(2, 120, 78, 72, 92),
                                             Row(3, 0, 0, 0, 0, 1), Row(4, 125, 83, 77, 97)};
   EXPECT_EQ(SummaryText(rows),
-            "n 3\n"
-            "              mean      sd     min     max\n"
-            "systolic     121.0     3.6   118.0   125.0\n"
-            "diastolic     80.3     2.5    78.0    83.0\n"
-            "heart_rate    73.0     3.6    70.0    77.0\n"
-            "map           94.0     2.6    92.0    97.0\n");
+            "n=3   Systolic: mean 121.0, SD 3.6, min 118.0, max 125.0   Diastolic: mean 80.3, SD "
+            "2.5, min 78.0, max 83.0   Heart rate: mean 73.0, SD 3.6, min 70.0, max 77.0   MAP: "
+            "mean 94.0, SD 2.6, min 92.0, max 97.0");
   EXPECT_EQ(SummaryJson({Row(1, 120, 80, 72, 93)}),
-            "{\"n\":1,\"systolic\":{\"mean\":120.0,\"sd\":null,\"min\":120.0,\"max\":120.0},"
-            "\"diastolic\":{\"mean\":80.0,\"sd\":null,\"min\":80.0,\"max\":80.0},"
-            "\"heart_rate\":{\"mean\":72.0,\"sd\":null,\"min\":72.0,\"max\":72.0},"
-            "\"map\":{\"mean\":93.0,\"sd\":null,\"min\":93.0,\"max\":93.0}}");
-  EXPECT_EQ(SummaryText({}),
-            "n 0\n"
-            "              mean      sd     min     max\n"
-            "systolic         -       -       -       -\n"
-            "diastolic        -       -       -       -\n"
-            "heart_rate       -       -       -       -\n"
-            "map              -       -       -       -\n");
+            "{\"n\":1,\"systolic\":{\"mean\":120.0,\"sd\":0.0,\"min\":120.0,\"max\":120.0},"
+            "\"diastolic\":{\"mean\":80.0,\"sd\":0.0,\"min\":80.0,\"max\":80.0},"
+            "\"heart_rate\":{\"mean\":72.0,\"sd\":0.0,\"min\":72.0,\"max\":72.0},"
+            "\"map\":{\"mean\":93.0,\"sd\":0.0,\"min\":93.0,\"max\":93.0}}");
+  EXPECT_EQ(SummaryText({Row(1, 0, 0, 0, 0, 2)}), "n=0");
+  EXPECT_EQ(SummaryJson({}), "{\"n\":0}");
 }
 
 TEST_F(TimeZoneUtc, JsonRecordsCarryTheSessionFields) {

@@ -276,6 +276,13 @@ TEST(Program, AnswersHelpAndVersionWithoutADisplay) {
       {NIBP_CONSOLE, {"-platform", "xcb", "--help"}, 0, "Usage: QUIRAB_NIBP [OPTION]...\n..."});
   cases.push_back({NIBP_CONSOLE, {}, 1, "QUIRAB_NIBP: no display..."});
 #endif
+#ifdef NIBP_CLI
+  cases.push_back({NIBP_CLI, {"--version"}, 0, "nibp-cli (QUIRAB_NIBP) 1.0.0.1\n"});
+  cases.push_back({NIBP_CLI,
+                   {"measure", "--count", "x", "--help"},
+                   0,
+                   "Usage: nibp-cli [--port COMn | --device PATH] [--json] COMMAND..."});
+#endif
   TempDir xdg;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.exe) + " " + (c.args.empty() ? "" : c.args.back()));
@@ -404,8 +411,8 @@ TEST(Program, ReplaysASessionFromTheFirstCommand) {
                                      0x73, 0x3E, 0x04, 0x4B, 0x74, 0x3E, 0x04, 0x4B, 0x73}));
   ASSERT_TRUE(sim.WaitForLine("replay finished"));
 
-  // Good frames only in the log, at the recorded offsets halved; late by a loaded machine, never
-  // early.
+  // Good frames only in the log, at the recorded offsets halved. Gaps are measured from the first
+  // frame's own send, which a loaded machine may delay: a later gap may then look a little short.
   std::ifstream in(times);
   std::vector<long long> sentNs;
   for (std::string l; std::getline(in, l);) sentNs.push_back(std::stoll(l));
@@ -413,7 +420,7 @@ TEST(Program, ReplaysASessionFromTheFirstCommand) {
   const long long expectedMs[] = {0, 200, 500};
   for (size_t i = 1; i < sentNs.size(); ++i) {
     const long long gapMs = (sentNs[i] - sentNs[0]) / 1000000;
-    EXPECT_GE(gapMs, expectedMs[i] - 2) << i;
+    EXPECT_GE(gapMs, expectedMs[i] - 20) << i;
     EXPECT_LE(gapMs, expectedMs[i] + 150) << i;
   }
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
