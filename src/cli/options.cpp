@@ -35,6 +35,12 @@ constexpr std::string_view kUsageText =
     "      run N measurements (1), each allowed --timeout seconds (180), with\n"
     "      --rest seconds between them (0); one CSV row each, then a summary;\n"
     "      LIST is NAME=VALUE:TOLERANCE,... with NAME sys, dia, hr or map\n"
+    "  ports\n"
+    "      list the ports with the devices they open, and the serial devices found\n"
+    "  map COMn DEVICE\n"
+    "      make COMn open DEVICE (its /dev/serial/by-id name when it has one)\n"
+    "  unmap COMn\n"
+    "      remove the mapping: COMn opens /dev/ttyS(n-1) again\n"
     "\n"
     "Output: one record a line, time TAB tag TAB text, as in the console's session files\n"
     "(R raw-log line, E event-log line, S status, B bad frame, N dropped bytes).\n"
@@ -43,7 +49,7 @@ constexpr std::string_view kUsageText =
     "2 a usage error or a port that cannot be opened or is lost, 3 a measurement that\n"
     "did not end within the timeout.\n";
 
-enum class Scope { kCommon, kSend, kWatch, kMeasure };
+enum class Scope { kCommon, kSend, kWatch, kMeasure, kPorts, kMap, kUnmap };
 
 struct OptionSpec {
   std::string_view name;
@@ -65,19 +71,18 @@ constexpr std::array<OptionSpec, 12> kOptions = {{
     {"json", Scope::kCommon},  // the only one without a value
 }};
 
-// The subcommands, reserved ones included; the index is the scope's.
 struct CommandSpec {
   std::string_view name;
   Scope scope;
-  bool available;
+  size_t arguments;  // words after the command's name; send takes one or more
 };
 constexpr std::array<CommandSpec, 6> kCommands = {{
-    {"send", Scope::kSend, true},
-    {"watch", Scope::kWatch, true},
-    {"measure", Scope::kMeasure, true},
-    {"ports", Scope::kCommon, false},
-    {"map", Scope::kCommon, false},
-    {"unmap", Scope::kCommon, false},
+    {"send", Scope::kSend, 0},
+    {"watch", Scope::kWatch, 0},
+    {"measure", Scope::kMeasure, 0},
+    {"ports", Scope::kPorts, 0},
+    {"map", Scope::kMap, 2},
+    {"unmap", Scope::kUnmap, 1},
 }};
 
 constexpr double kMaxSeconds = 86400;
@@ -181,7 +186,7 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
     given.push_back({name, value});
   }
 
-  if (words.empty()) return fail("no command given (send, watch or measure)");
+  if (words.empty()) return fail("no command given (send, watch, measure, ports, map or unmap)");
   const auto* command = std::find_if(kCommands.begin(), kCommands.end(),
                                      [&](const CommandSpec& c) { return c.name == words[0]; });
   if (command == kCommands.end()) return fail("unknown command " + Quote(words[0]));
@@ -197,8 +202,19 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
     case Scope::kMeasure:
       o.command = MeasureOptions{};
       break;
+    case Scope::kPorts:
+      o.command = PortsOptions{};
+      break;
+    case Scope::kMap:
+      if (words.size() != 3)
+        return fail("map: give the port and the device (map COM3 /dev/ttyUSB0)");
+      o.command = MapOptions{std::string(words[1]), std::string(words[2])};
+      break;
+    case Scope::kUnmap:
+      if (words.size() != 2) return fail("unmap: give the port (unmap COM3)");
+      o.command = UnmapOptions{std::string(words[1])};
+      break;
     case Scope::kCommon:
-      o.command = ReservedCommand{std::string(command->name)};
       break;
   }
   auto* send = std::get_if<SendOptions>(&o.command);
@@ -279,7 +295,7 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       if (auto* error = std::get_if<std::string>(&c)) return fail("send: " + *error);
       send->commands.push_back(std::get<SendCommand>(c));
     }
-  } else if (words.size() > 1 && command->available) {
+  } else if (words.size() > command->arguments + 1) {
     return fail(std::string(command->name) + ": unexpected argument " + Quote(words[1]));
   }
   if (measure != nullptr && !modeGiven) {

@@ -54,9 +54,13 @@ struct MeasureOptions {
   Limits limits;
 };
 
-// Subcommands whose library is not part of this build yet keep their names here, so that they
-// are told apart from typing errors.
-struct ReservedCommand {
+// The ports and their mapping, as the console's port list knows them.
+struct PortsOptions {};
+struct MapOptions {
+  std::string name;  // "COM3", as typed
+  std::string device;
+};
+struct UnmapOptions {
   std::string name;
 };
 
@@ -64,7 +68,8 @@ struct Options {
   uint8_t port = 1;    // the console's COMn, used unless `device` is given
   std::string device;  // --device PATH
   bool json = false;
-  std::variant<SendOptions, WatchOptions, MeasureOptions, ReservedCommand> command;
+  std::variant<SendOptions, WatchOptions, MeasureOptions, PortsOptions, MapOptions, UnmapOptions>
+      command;
 };
 
 // What the command line asks for: options to run, --help or --version, or a usage error (one

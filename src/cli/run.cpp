@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -12,6 +13,8 @@
 #include "cli/numbers.h"
 #include "cli/report.h"
 #include "commands/command_text.h"
+#include "ports/ports.h"
+#include "serial/ports_dir.h"
 
 namespace cli {
 namespace {
@@ -233,6 +236,26 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
   return status;
 }
 
+int RunPorts(Output& out) {
+  const std::unique_ptr<ports::DeviceSource> source = ports::MakeUdevSource();
+  const ports::Snapshot s = ports::BuildSnapshot(source->Enumerate(), *source, serial::PortsDir());
+  out.Text(out.Json() ? ports::RenderJson(s) : ports::RenderText(s));
+  return kExitOk;
+}
+
+// map and unmap; what the port opens afterwards is printed as the console's port box tells it.
+int RunMapping(const Options& o, Output& out, std::FILE* err) {
+  const std::filesystem::path dir = serial::PortsDir();
+  const auto* map = std::get_if<MapOptions>(&o.command);
+  const std::string& name = map ? map->name : std::get<UnmapOptions>(o.command).name;
+  const ports::Outcome done =
+      map ? ports::MapName(dir, name, map->device, ports::MakeUdevSource()->Enumerate())
+          : ports::UnmapName(dir, name);
+  if (!done.ok) return Fail(err, done.error, kExitUsage);
+  out.Text(ports::PortTip(dir, name));
+  return kExitOk;
+}
+
 }  // namespace
 
 CommandFrame FrameFor(const SendCommand& c) {
@@ -285,8 +308,8 @@ int Run(const Options& o, Output& out, std::FILE* err, const std::atomic<bool>& 
   if (const auto* m = std::get_if<MeasureOptions>(&o.command)) {
     return RunMeasure(o, *m, out, err, stop);
   }
-  const auto& reserved = std::get<ReservedCommand>(o.command);
-  return Fail(err, reserved.name + ": not available in this build", kExitUsage);
+  if (std::holds_alternative<PortsOptions>(o.command)) return RunPorts(out);
+  return RunMapping(o, out, err);
 }
 
 }  // namespace cli

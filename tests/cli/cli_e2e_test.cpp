@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -200,6 +201,43 @@ TEST_F(CliEndToEnd, ExitStatusesOfLimitsPortsAndTimeouts) {
     }
     sim.reset();
   }
+}
+
+// The mapping as `nibp-cli map` and `unmap` leave it, and what `ports` then lists.
+TEST_F(CliEndToEnd, MapUnmapAndPorts) {
+  namespace fs = std::filesystem;
+  const std::string link = home.PortLink("COM3");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;     // stdout, or stderr when the status is not 0
+    std::string target;  // what COM3 links to afterwards; empty: no link
+  };
+  const std::vector<Case> cases = {
+      {{"map", "com3", "/dev/null"}, 0, "COM3 opens /dev/null", "/dev/null"},
+      {{"map", "COM3", "/dev/zero"}, 0, "COM3 opens /dev/zero", "/dev/zero"},
+      {{"map", "COM0", "/dev/null"},
+       2,
+       "nibp-cli: \"COM0\" is no port name: COM1 to COM255",
+       "/dev/zero"},
+      {{"unmap", "COM3"}, 0, "COM3 opens /dev/ttyS2, not present now", ""},
+      {{"unmap", "COM3"}, 0, "COM3 opens /dev/ttyS2, not present now", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    CliProcess cli = Cli(c.args);
+    EXPECT_EQ(cli.Wait(), c.status);
+    EXPECT_EQ(c.status == 0 ? cli.Out() : cli.Err(), std::vector<std::string>{c.out});
+    std::error_code ec;
+    EXPECT_EQ(fs::read_symlink(link, ec).string(), c.target);
+  }
+  ASSERT_EQ(Cli({"map", "COM12", "/dev/null"}).Wait(), 0);
+  CliProcess list = Cli({"ports"});
+  EXPECT_EQ(list.Wait(), 0);
+  const auto lines = list.Out();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.starts_with("COM12") && l.find("/dev/null") != std::string::npos;
+  })) << ::testing::PrintToString(lines);
 }
 
 TEST_F(CliEndToEnd, SendPrintsTheConsolesLines) {

@@ -33,8 +33,8 @@ TEST(CliOptions, ErrorsAreOneClearMessage) {
     const char* error;
   };
   const std::vector<Case> cases = {
-      {"", "no command given (send, watch or measure)"},
-      {"--json", "no command given (send, watch or measure)"},
+      {"", "no command given (send, watch, measure, ports, map or unmap)"},
+      {"--json", "no command given (send, watch, measure, ports, map or unmap)"},
       {"sned abort", "unknown command \"sned\""},
       {"send", "send: no command to send"},
       {"send start-child", "send: unknown command to send: \"start-child\""},
@@ -72,6 +72,10 @@ TEST(CliOptions, ErrorsAreOneClearMessage) {
       {"measure --mode adult --expect sys=120",
        "--expect: not a limit: \"sys=120\" (NAME=VALUE:TOLERANCE, NAME sys, dia, hr or map)"},
       {"measure --mode adult 3", "measure: unexpected argument \"3\""},
+      {"ports all", "ports: unexpected argument \"all\""},
+      {"map COM3", "map: give the port and the device (map COM3 /dev/ttyUSB0)"},
+      {"unmap", "unmap: give the port (unmap COM3)"},
+      {"unmap COM3 --listen 1", "--listen is not an option of unmap"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -112,7 +116,9 @@ TEST(CliOptions, ValidLinesAndInfoRequests) {
   EXPECT_EQ(m.limits[Quantity::kHeartRate]->value, 72);
 
   EXPECT_FALSE(std::get<WatchOptions>(Parse("watch").options->command).durationSeconds);
-  EXPECT_TRUE(std::holds_alternative<ReservedCommand>(Parse("ports").options->command));
+  EXPECT_TRUE(std::holds_alternative<PortsOptions>(Parse("--json ports").options->command));
+  const auto map = std::get<MapOptions>(Parse("map com3 /dev/ttyUSB0").options->command);
+  EXPECT_EQ(map.name + " " + map.device, "com3 /dev/ttyUSB0");
   // --help and --version win over everything else, errors included, up to "--".
   EXPECT_EQ(Parse("measure --count x --version").info, program::InfoRequest::kVersion);
   EXPECT_EQ(Parse("--bogus --help").info, program::InfoRequest::kHelp);
