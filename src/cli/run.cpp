@@ -124,7 +124,9 @@ class Measurement {
     bool started = false;
     SteadyClock::time_point lastAsk{};
     for (auto next = start;;) {
-      if (!started) {
+      if (link_.Lost()) {
+        // Nothing goes out until the device is back (RunUntil opens it again).
+      } else if (!started) {
         // Sent again after a loss: the module cannot have started without it.
         if (m_.inflate) {
           (void)SendCommandTo(link_,
@@ -135,8 +137,9 @@ class Measurement {
       } else if (!detector_.Ended()) {
         (void)SendCommandTo(link_, {.kind = SendCommand::Kind::kGetPressure}, Echo::kNone);
       } else if (!askedForResult_ || SteadyClock::now() - lastAsk >= kResultRetry) {
-        askedForResult_ = SendCommandTo(link_, {.kind = SendCommand::Kind::kGetBpData},
+        const bool sent = SendCommandTo(link_, {.kind = SendCommand::Kind::kGetBpData},
                                         Echo::kEvents) == SendResult::kSent;
+        askedForResult_ = askedForResult_ || sent;
         lastAsk = SteadyClock::now();
       }
       while (next <= SteadyClock::now()) next += kPollPeriod;
