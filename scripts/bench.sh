@@ -49,6 +49,7 @@ run startup "$build/bench/bench_cpu" startup
 run idle "$build/bench/bench_cpu" idle "$build/sim/nibp-sim" 30
 run polling "$build/bench/bench_cpu" polling "$build/sim/nibp-sim" 30
 run views "$build/bench/bench_views" 20
+run cli "$build/bench/bench_cli" "$build/src/cli/nibp-cli" "$build/sim/nibp-sim" 20 50
 
 # One table, its columns padded to a common width so that it reads in a terminal too.
 echo

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "commands/command_text.h"
 #include "console/about_dlg.h"
 #include "console/inflate_text.h"
 #include "console/ports_dlg.h"
@@ -18,8 +19,8 @@ constexpr uint32_t kBaudRate = 9600;
 constexpr uint8_t kByteSize = 8;
 constexpr uint8_t kNoParity = 0;
 constexpr uint8_t kOneStopBit = 0;
-constexpr uint32_t kInflateMin = 30;
-constexpr uint32_t kInflateMax = 300;
+using commands::kInflateMax;
+using commands::kInflateMin;
 constexpr uint32_t kInflateStart = 160;
 constexpr uint8_t kNoPort = 0;
 
@@ -195,26 +196,14 @@ void CNibpDlg::SetStatus(const std::string& text) {
   Record(m_clock(), records::Tag::kStatus, text);
 }
 
-void CNibpDlg::SendAndLog(size_t n, const std::string& eventText) {
+void CNibpDlg::SendAndLog(size_t n, std::string_view eventText) {
   // The frame is already in m_txBuf: builders run after UpdateData(TRUE) in the callers.
   m_strTxLine = protocol::RenderRaw(protocol::kPrefixSent, std::span(m_txBuf.data(), n));
   const SendResult sent =
       m_bPortLost ? SendResult::kLost : m_comm.Send(m_txBuf.data(), static_cast<uint32_t>(n));
   if (sent == SendResult::kSent) Log(m_listRaw, m_strTxLine);
-  Log(m_listEvent, eventText);
-  switch (sent) {
-    case SendResult::kSent:
-      break;
-    case SendResult::kClosed:
-      Log(m_listEvent, "Not sent: port closed");
-      break;
-    case SendResult::kLost:
-      Log(m_listEvent, "Not sent: port lost");
-      break;
-    case SendResult::kFull:
-      Log(m_listEvent, "Not sent: output full");
-      break;
-  }
+  Log(m_listEvent, std::string(eventText));
+  if (const auto notSent = commands::NotSentText(sent)) Log(m_listEvent, std::string(*notSent));
 }
 
 void CNibpDlg::OnSetPressure() {
@@ -222,45 +211,45 @@ void CNibpDlg::OnSetPressure() {
   // The up-down control's own range; a typed value outside it would reach the module cut to
   // 16 bits.
   if (m_nInflate < kInflateMin || m_nInflate > kInflateMax) {
-    AfxMessageBox("Enter a pressure from 30 to 300 mmHg.", MB_ICONEXCLAMATION);
+    AfxMessageBox(std::string(commands::kInflateRefused), MB_ICONEXCLAMATION);
     GotoDlgCtrl(IDC_INFLATE);
     return;
   }
   SendAndLog(protocol::BuildSetPressure(m_txBuf, m_nInflate),
-             Format("-- Set Initial Inflate to %d --", static_cast<int>(m_nInflate)));
+             commands::SetPressureText(m_nInflate));
 }
 
 void CNibpDlg::OnStartAdult() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildStartAdult(m_txBuf), "-- Start Adult BP --");
+  SendAndLog(protocol::BuildStartAdult(m_txBuf), commands::kStartAdult);
 }
 
 void CNibpDlg::OnStartNeonate() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildStartNeonate(m_txBuf), "-- Start Neonate BP --");
+  SendAndLog(protocol::BuildStartNeonate(m_txBuf), commands::kStartNeonate);
 }
 
 void CNibpDlg::OnStartPediatric() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildStartPediatric(m_txBuf), "-- Start Pediatric BP --");
+  SendAndLog(protocol::BuildStartPediatric(m_txBuf), commands::kStartPediatric);
 }
 
 void CNibpDlg::OnAbortBp() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildAbortBp(m_txBuf), "-- Abort BP --");
+  SendAndLog(protocol::BuildAbortBp(m_txBuf), commands::kAbortBp);
 }
 
 void CNibpDlg::OnGetPressure() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildGetPressure(m_txBuf), "-- Get Pressure --");
+  SendAndLog(protocol::BuildGetPressure(m_txBuf), commands::kGetPressure);
 }
 
 void CNibpDlg::OnGetBpData() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildGetBpData(m_txBuf), "-- Get BP Data --");
+  SendAndLog(protocol::BuildGetBpData(m_txBuf), commands::kGetBpData);
 }
 
-void CNibpDlg::SendPneumatics(const std::string& eventText) {
+void CNibpDlg::SendPneumatics(std::string_view eventText) {
   SendAndLog(
       protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
       eventText);
@@ -268,17 +257,17 @@ void CNibpDlg::SendPneumatics(const std::string& eventText) {
 
 void CNibpDlg::OnPump() {
   UpdateData(TRUE);
-  SendPneumatics(m_bPump == 1 ? "-- Start Pump --" : "-- Stop Pump --");
+  SendPneumatics(commands::PumpText(m_bPump == 1));
 }
 
 void CNibpDlg::OnControlValve() {
   UpdateData(TRUE);
-  SendPneumatics(m_bControlValve == 1 ? "-- Closed Control Valve --" : "-- open Control Valve --");
+  SendPneumatics(commands::ControlValveText(m_bControlValve == 1));
 }
 
 void CNibpDlg::OnDumpValve() {
   UpdateData(TRUE);
-  SendPneumatics(m_bDumpValve == 1 ? "-- Closed Dump Valve --" : "-- open Dump Valve --");
+  SendPneumatics(commands::DumpValveText(m_bDumpValve == 1));
 }
 
 // ---- port ----
@@ -317,7 +306,7 @@ void CNibpDlg::OnPortOpen() {
   m_comm.SetNotifyWindow(this);
   (void)m_comm.CreateIoEvents();
   if (m_comm.OpenPort()) {
-    SetStatus(Format("COM%d OPEN", m_nSelPort));
+    SetStatus(commands::PortStateText(m_nSelPort, commands::kOpen));
     UpdateData(FALSE);
   } else {
     AfxMessageBox(Format("Com_Port %d Open Fail", m_nSelPort) + "\n" + m_comm.OpenFailure());
@@ -352,9 +341,10 @@ LRESULT CNibpDlg::OnCommLost(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   if (m_bPortLost || m_comm.m_bConnected != 1 || !m_comm.IsLost()) return 0;
   m_bPortLost = true;
   const int port = m_comm.m_nPort;
-  SetStatus(Format("COM%d LOST", port));
-  Log(m_listEvent, Format("COM%d LOST", port));
-  if (m_comm.TakeOutputDroppedOnLoss()) Log(m_listEvent, "Not sent: port lost");
+  SetStatus(commands::PortStateText(port, commands::kLost));
+  Log(m_listEvent, commands::PortStateText(port, commands::kLost));
+  if (m_comm.TakeOutputDroppedOnLoss())
+    Log(m_listEvent, std::string(*commands::NotSentText(SendResult::kLost)));
   UpdateData(FALSE);
   // The reader waits for the close; the first tick closes and then tries to open again.
   SetTimer(TIMER_REOPEN, kReopenMs, nullptr);
@@ -371,8 +361,8 @@ void CNibpDlg::OnReopenTick() {
   KillTimer(TIMER_REOPEN);
   m_bPortLost = false;
   const int port = m_comm.m_nPort;
-  SetStatus(Format("COM%d OPEN", port));
-  Log(m_listEvent, Format("COM%d OPEN", port));
+  SetStatus(commands::PortStateText(port, commands::kOpen));
+  Log(m_listEvent, commands::PortStateText(port, commands::kOpen));
   UpdateData(FALSE);
 }
 

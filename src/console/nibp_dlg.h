@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "feed/event_feed.h"
 #include "framework/dialog.h"
@@ -122,8 +123,8 @@ class CNibpDlg : public CDialog {
   void MapHandlers();
   // The send-and-log sequence every command shares; `n` bytes of m_txBuf are sent. A command that
   // puts nothing on the line gets no raw line, and an event line saying why.
-  void SendAndLog(size_t n, const std::string& eventText);
-  void SendPneumatics(const std::string& eventText);
+  void SendAndLog(size_t n, std::string_view eventText);
+  void SendPneumatics(std::string_view eventText);
   // Feeds the reply ring to the assembler; the first entry into an empty queue starts the
   // dispatch timer.
   void AssembleReplies();

@@ -32,13 +32,21 @@ std::string& operator<<(std::string& out, std::string_view text) {
   return out.append(text);
 }
 
-void DecodeBpData(const uint8_t* frame, EventLines& lines) {
-  lines.Add() << "BP Data: " << Le16(frame + 2) << " / " << Le16(frame + 4)
-              << " mmHg Heart: " << Le16(frame + 16) << "  MAP: " << Le16(frame + 18);
+void DecodeBpData(const uint8_t* frame, BpData& bp, EventLines& lines) {
+  bp.systolic = Le16(frame + 2);
+  bp.diastolic = Le16(frame + 4);
+  bp.sq = frame[6];
+  bp.status = frame[7];
+  std::memcpy(bp.tc.data(), frame + 8, bp.tc.size());
+  bp.heartRate = Le16(frame + 16);
+  bp.map = Le16(frame + 18);
+  bp.err = frame[20];
+  lines.Add() << "BP Data: " << bp.systolic << " / " << bp.diastolic
+              << " mmHg Heart: " << bp.heartRate << "  MAP: " << bp.map;
   std::string& tc = lines.Add();
   tc += "TC: ";
-  AppendHexSpaced(tc, std::span(frame + 8, 8));
-  lines.Add() << "SQ: " << frame[6] << "  Err: " << frame[20] << "  Status: " << frame[7];
+  AppendHexSpaced(tc, bp.tc);
+  lines.Add() << "SQ: " << bp.sq << "  Err: " << bp.err << "  Status: " << bp.status;
 }
 
 uint32_t ReadLength(const uint8_t* p) {
@@ -74,7 +82,7 @@ void ReplyReceiver::StartRingAt(uint32_t pos) {
 }
 
 ReceiverView ReplyReceiver::View() const {
-  return {replyCount_, replyWrite_,     replyRead_,    framePos_, frameLen_,
+  return {replyCount_,     replyWrite_,  replyRead_,    framePos_, frameLen_,
           waitingEntries_, waitingGood_, queue_.size(), rxHex_,    rxCheck_};
 }
 
@@ -226,6 +234,7 @@ void ReplyReceiver::Show(EntryKind kind, const uint8_t* bytes, size_t n, ShownEn
   out.eventLines.clear();
   out.isCuffPressure = false;
   out.cuffPressure = 0;
+  out.isBpData = false;
   RenderRawTo(out.rawLine, kPrefixReceived, std::span(bytes, n));
   if (kind != EntryKind::kGood) return;
   // The length byte, also of a frame cut to the slot.
@@ -240,7 +249,8 @@ void ReplyReceiver::Show(EntryKind kind, const uint8_t* bytes, size_t n, ShownEn
     out.cuffPressure = Le16(bytes + 2);
     out.eventLines.Add() << "Cuff pressure: " << out.cuffPressure;
   } else if (len >= kBpDataLen) {
-    DecodeBpData(bytes, out.eventLines);
+    out.isBpData = true;
+    DecodeBpData(bytes, out.bpData, out.eventLines);
   } else {
     // Too short for BP data: decoding it would show bytes of earlier replies as a new result.
     out.eventLines.Add() << "Short reply: " << len << " bytes";

@@ -68,6 +68,18 @@ class EventLines {
   size_t count_ = 0;
 };
 
+// The fields of a BP data reply, as its event lines show them.
+struct BpData {
+  uint16_t systolic = 0;
+  uint16_t diastolic = 0;
+  uint16_t heartRate = 0;
+  uint16_t map = 0;
+  uint8_t sq = 0;
+  uint8_t err = 0;
+  uint8_t status = 0;
+  std::array<uint8_t, 8> tc{};
+};
+
 // One entry shown by a tick.
 struct ShownEntry {
   EntryKind kind = EntryKind::kGood;
@@ -75,6 +87,8 @@ struct ShownEntry {
   EventLines eventLines;        // good frames only
   bool isCuffPressure = false;  // a 5-byte frame: the caller updates the pressure line first
   uint16_t cuffPressure = 0;
+  bool isBpData = false;  // a frame of kBpDataLen bytes or more
+  BpData bpData;
 };
 
 // What one tick of the dispatch timer produced: every entry that was waiting, oldest first.
@@ -125,7 +139,7 @@ class ReplyReceiver {
   // Shows every entry waiting, oldest first, and empties the queue; stopTimer when none waited.
   void DispatchTick(TickOutput& out);
 
-  [[nodiscard]] const std::string& RxHex() const { return rxHex_; }    // hidden static 1026
+  [[nodiscard]] const std::string& RxHex() const { return rxHex_; }      // hidden static 1026
   [[nodiscard]] const std::string& RxCheck() const { return rxCheck_; }  // hidden static 1027
   [[nodiscard]] ReceiverView View() const;
 

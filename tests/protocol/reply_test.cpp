@@ -365,6 +365,23 @@ TEST(ReplyDispatch, DecodesByLength) {
   }
 }
 
+// The fields a BP data entry carries are the numbers its lines show; other frames carry none.
+TEST(ReplyDispatch, BpDataEntryCarriesItsFields) {
+  ReplyReceiver rx;
+  EXPECT_EQ(Feed(rx, kBpData), 1);
+  EXPECT_EQ(Feed(rx, kCuff160), 0);
+  protocol::TickOutput t;
+  rx.DispatchTick(t);
+  ASSERT_EQ(t.size(), 2u);
+  ASSERT_TRUE(t[0].isBpData);
+  const protocol::BpData& bp = t[0].bpData;
+  EXPECT_EQ(
+      (std::vector<int>{bp.systolic, bp.diastolic, bp.heartRate, bp.map, bp.sq, bp.err, bp.status}),
+      (std::vector<int>{120, 80, 72, 93, 5, 1, 2}));
+  EXPECT_EQ(bp.tc, (std::array<uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_FALSE(t[1].isBpData);
+}
+
 TEST(ReplyDispatch, ShortFrameAfterBpDataShowsNoStaleResult) {
   ReplyReceiver rx;
   const Lines got = Record(rx, {{Op::Feed, kBpData}, {Op::Tick}, {Op::Feed, kEmpty}, {Op::Tick}});

@@ -276,6 +276,13 @@ TEST(Program, AnswersHelpAndVersionWithoutADisplay) {
       {NIBP_CONSOLE, {"-platform", "xcb", "--help"}, 0, "Usage: QUIRAB_NIBP [OPTION]...\n..."});
   cases.push_back({NIBP_CONSOLE, {}, 1, "QUIRAB_NIBP: no display..."});
 #endif
+#ifdef NIBP_CLI
+  cases.push_back({NIBP_CLI, {"--version"}, 0, "nibp-cli (QUIRAB_NIBP) 1.0.0.1\n"});
+  cases.push_back({NIBP_CLI,
+                   {"measure", "--count", "x", "--help"},
+                   0,
+                   "Usage: nibp-cli [--port COMn | --device PATH] [--json] COMMAND..."});
+#endif
   TempDir xdg;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.exe) + " " + (c.args.empty() ? "" : c.args.back()));

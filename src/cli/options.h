@@ -1,0 +1,90 @@
+#pragma once
+// The command line of nibp-cli: common options, the subcommand, its options and arguments.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "cli/expect.h"
+#include "program/program_info.h"
+
+namespace cli {
+
+// One command of `send`, with its arguments.
+struct SendCommand {
+  enum class Kind {
+    kSetPressure,
+    kStartAdult,
+    kStartNeonate,
+    kStartPediatric,
+    kAbort,
+    kGetPressure,
+    kGetBpData,
+    kPneumatics,
+  };
+  Kind kind = Kind::kGetPressure;
+  uint32_t inflate = 0;  // kSetPressure
+  bool pump = false;     // kPneumatics, each true for 1
+  bool controlClosed = false;
+  bool dumpClosed = false;
+  bool operator==(const SendCommand&) const = default;
+};
+
+enum class Mode { kAdult, kNeonate, kPediatric };
+
+struct SendOptions {
+  std::vector<SendCommand> commands;
+  double listenSeconds = 1;
+};
+
+struct WatchOptions {
+  std::optional<double> durationSeconds;  // none: until a signal
+};
+
+struct MeasureOptions {
+  Mode mode = Mode::kAdult;
+  std::optional<uint32_t> inflate;
+  long count = 1;
+  double restSeconds = 0;
+  double timeoutSeconds = 180;
+  std::string csvPath;
+  Limits limits;
+};
+
+// The ports and their mapping, as the console's port list knows them.
+struct PortsOptions {};
+struct MapOptions {
+  std::string name;  // "COM3", as typed
+  std::string device;
+};
+struct UnmapOptions {
+  std::string name;
+};
+
+struct Options {
+  uint8_t port = 1;    // the console's COMn, used unless `device` is given
+  std::string device;  // --device PATH
+  bool json = false;
+  std::variant<SendOptions, WatchOptions, MeasureOptions, PortsOptions, MapOptions, UnmapOptions>
+      command;
+};
+
+// What the command line asks for: options to run, --help or --version, or a usage error (one
+// line, without the program's name).
+struct ParseResult {
+  std::optional<Options> options;
+  program::InfoRequest info = program::InfoRequest::kNone;
+  std::string error;
+};
+
+[[nodiscard]] ParseResult ParseCommandLine(const std::vector<std::string_view>& args);
+
+// One of send's command words: "set-pressure=180", "pneumatics=1,0,1"; an error otherwise.
+[[nodiscard]] std::variant<SendCommand, std::string> ParseSendCommand(std::string_view word);
+
+[[nodiscard]] std::string_view Usage();
+
+}  // namespace cli

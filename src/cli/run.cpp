@@ -1,0 +1,318 @@
+#include "cli/run.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "cli/end_detector.h"
+#include "cli/link.h"
+#include "cli/numbers.h"
+#include "cli/report.h"
+#include "commands/command_text.h"
+#include "ports/ports.h"
+#include "serial/ports_dir.h"
+
+namespace cli {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using Echo = Link::Echo;
+constexpr auto kPollPeriod = std::chrono::milliseconds(250);
+// A Get BP Data that got no answer is asked again after this long.
+constexpr auto kResultRetry = std::chrono::seconds(1);
+constexpr auto kAbortDrain = std::chrono::milliseconds(100);
+
+SteadyClock::duration Seconds(double s) {
+  return std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(s));
+}
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             SteadyClock::now().time_since_epoch())
+      .count();
+}
+
+int Fail(std::FILE* err, const std::string& line, int status) {
+  std::fprintf(err, "nibp-cli: %s\n", line.c_str());
+  return status;
+}
+
+LinkTarget TargetOf(const Options& o) {
+  return {o.port, o.device};
+}
+
+SendCommand StartCommand(Mode mode) {
+  switch (mode) {
+    case Mode::kNeonate:
+      return {.kind = SendCommand::Kind::kStartNeonate};
+    case Mode::kPediatric:
+      return {.kind = SendCommand::Kind::kStartPediatric};
+    case Mode::kAdult:
+      break;
+  }
+  return {.kind = SendCommand::Kind::kStartAdult};
+}
+
+SendResult SendCommandTo(Link& link, const SendCommand& command, Echo echo) {
+  const CommandFrame f = FrameFor(command);
+  return link.Send(std::span(f.tx.data(), f.size), f.eventLines, echo);
+}
+
+int RunSend(const Options& o, const SendOptions& s, Output& out, std::FILE* err,
+            const std::atomic<bool>& stop) {
+  Link link(TargetOf(o), out);
+  if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
+  size_t bytes = 0;
+  for (const SendCommand& c : s.commands) {
+    bytes += FrameFor(c).size;
+    (void)SendCommandTo(link, c, Echo::kAll);
+  }
+  // Closing purges the line, so the listening lasts at least until the bytes are out (a byte
+  // takes about 1 ms at 9600 baud).
+  const auto drain = std::chrono::milliseconds(20 + 2 * static_cast<int64_t>(bytes));
+  link.RunUntil(
+      SteadyClock::now() + std::max(Seconds(s.listenSeconds), SteadyClock::duration(drain)), stop);
+  if (link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
+  return kExitOk;
+}
+
+int RunWatch(const Options& o, const WatchOptions& w, Output& out, std::FILE* err,
+             const std::atomic<bool>& stop) {
+  Link link(TargetOf(o), out);
+  link.ShowReceived(false);
+  link.OnEntry([&](const protocol::ShownEntry& e) {
+    if (e.isCuffPressure) out.Record(records::Tag::kEvent, e.eventLines[0]);
+  });
+  if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
+  const auto end = w.durationSeconds ? SteadyClock::now() + Seconds(*w.durationSeconds)
+                                     : SteadyClock::time_point::max();
+  const SendCommand poll{.kind = SendCommand::Kind::kGetPressure};
+  for (auto next = SteadyClock::now(); !stop && SteadyClock::now() < end;) {
+    (void)SendCommandTo(link, poll, Echo::kNone);
+    next += kPollPeriod;
+    link.RunUntil(std::min(next, end), stop);
+  }
+  if (!stop && link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
+  return kExitOk;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+class Measurement {
+ public:
+  Measurement(const MeasureOptions& m, Link& link, Output& out) : m_(m), link_(link), out_(out) {
+    link_.OnEntry([this](const protocol::ShownEntry& e) { OnEntry(e); });
+  }
+
+  enum class End { kResult, kTimeout, kStopped };
+
+  // One measurement; `row` is filled when it ends with a result.
+  End Run(long index, const std::atomic<bool>& stop, MeasurementRow& row) {
+    detector_ = EndDetector{};
+    result_.reset();
+    askedForResult_ = false;
+    const int64_t startMs = records::NowMs();
+    const auto start = SteadyClock::now();
+    const auto deadline = start + Seconds(m_.timeoutSeconds);
+    bool started = false;
+    SteadyClock::time_point lastAsk{};
+    for (auto next = start;;) {
+      if (link_.Lost()) {
+        // Nothing goes out until the device is back (RunUntil opens it again).
+      } else if (!started) {
+        // Sent again after a loss: the module cannot have started without it.
+        if (m_.inflate) {
+          (void)SendCommandTo(link_,
+                              {.kind = SendCommand::Kind::kSetPressure, .inflate = *m_.inflate},
+                              Echo::kEvents);
+        }
+        started = SendCommandTo(link_, StartCommand(m_.mode), Echo::kEvents) == SendResult::kSent;
+      } else if (!detector_.Ended()) {
+        (void)SendCommandTo(link_, {.kind = SendCommand::Kind::kGetPressure}, Echo::kNone);
+      } else if (!askedForResult_ || SteadyClock::now() - lastAsk >= kResultRetry) {
+        const bool sent = SendCommandTo(link_, {.kind = SendCommand::Kind::kGetBpData},
+                                        Echo::kEvents) == SendResult::kSent;
+        askedForResult_ = askedForResult_ || sent;
+        lastAsk = SteadyClock::now();
+      }
+      while (next <= SteadyClock::now()) next += kPollPeriod;
+      link_.RunUntil(std::min(next, deadline), stop);
+      if (result_) break;
+      if (stop) return End::kStopped;
+      if (SteadyClock::now() >= deadline) return End::kTimeout;
+    }
+    row.index = index;
+    row.startMs = startMs;
+    row.durationS = std::chrono::duration<double>(SteadyClock::now() - start).count();
+    row.peakMmHg = detector_.Peak();
+    row.bp = *result_;
+    return End::kResult;
+  }
+
+ private:
+  void OnEntry(const protocol::ShownEntry& e) {
+    // The result is asked for, and taken, at once rather than at the next poll.
+    if (e.isCuffPressure && !detector_.Ended() && detector_.Feed(SteadyMs(), e.cuffPressure)) {
+      link_.ReturnEarly();
+    }
+    // Only the answer to this measurement's Get BP Data: an earlier one would be stale.
+    if (e.isBpData && askedForResult_ && !result_) {
+      result_ = e.bpData;
+      for (const auto& line : e.eventLines) out_.Record(records::Tag::kEvent, line);
+      link_.ReturnEarly();
+    }
+  }
+
+  const MeasureOptions& m_;
+  Link& link_;
+  Output& out_;
+  EndDetector detector_;
+  std::optional<protocol::BpData> result_;
+  bool askedForResult_ = false;
+};
+
+int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE* err,
+               const std::atomic<bool>& stop) {
+  File csv;
+  if (!m.csvPath.empty()) {
+    csv.reset(std::fopen(m.csvPath.c_str(), "w"));
+    if (!csv) return Fail(err, m.csvPath + ": " + std::strerror(errno), kExitUsage);
+    std::fprintf(csv.get(), "%s\n", kCsvHeader);
+    std::fflush(csv.get());
+  }
+  Link link(TargetOf(o), out);
+  link.ShowReceived(false);
+  if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
+
+  Measurement measurement(m, link, out);
+  std::vector<MeasurementRow> rows;
+  int status = kExitOk;
+  for (long i = 1; i <= m.count; ++i) {
+    if (i > 1 && m.restSeconds > 0) {
+      link.RunUntil(SteadyClock::now() + Seconds(m.restSeconds), stop);
+      if (stop) break;
+    }
+    MeasurementRow row;
+    const Measurement::End end = measurement.Run(i, stop, row);
+    if (end != Measurement::End::kResult) {
+      if (link.Lost()) {
+        status = Fail(err, link.FailureLine(), kExitUsage);
+      } else {
+        // Leave the cuff empty rather than the module measuring on.
+        (void)SendCommandTo(link, {.kind = SendCommand::Kind::kAbort}, Echo::kEvents);
+        // Closing purges the line: give the command time to go out first (9600 baud is slow).
+        const std::atomic<bool> noStop{false};
+        link.RunUntil(SteadyClock::now() + kAbortDrain, noStop);
+        const std::string which = "measurement " + std::to_string(i);
+        status = Fail(err,
+                      end == Measurement::End::kStopped
+                          ? which + " stopped by a signal"
+                          : which + " did not end within " + FormatNumber(m.timeoutSeconds) + " s",
+                      kExitTimeout);
+      }
+      break;
+    }
+    rows.push_back(row);
+    if (csv) {
+      std::fprintf(csv.get(), "%s\n", CsvRow(row).c_str());
+      std::fflush(csv.get());
+    }
+    const std::string which = "measurement " + std::to_string(i) + ": ";
+    if (!IsValidResult(row.bp)) {
+      status = Fail(err, which + "ended with Err " + std::to_string(row.bp.err), kExitLimits);
+    }
+    for (const std::string& v : Violations(m.limits, row.bp)) {
+      status = Fail(err, which + v, kExitLimits);
+    }
+  }
+  if (csv && std::ferror(csv.get()) != 0) {
+    status = Fail(err, m.csvPath + ": write error", kExitUsage);
+  }
+  out.Text(out.Json() ? SummaryJson(rows) : SummaryText(rows));
+  return status;
+}
+
+int RunPorts(Output& out) {
+  const std::unique_ptr<ports::DeviceSource> source = ports::MakeUdevSource();
+  const ports::Snapshot s = ports::BuildSnapshot(source->Enumerate(), *source, serial::PortsDir());
+  out.Text(out.Json() ? ports::RenderJson(s) : ports::RenderText(s));
+  return kExitOk;
+}
+
+// map and unmap; what the port opens afterwards is printed as the console's port box tells it.
+int RunMapping(const Options& o, Output& out, std::FILE* err) {
+  const std::filesystem::path dir = serial::PortsDir();
+  const auto* map = std::get_if<MapOptions>(&o.command);
+  const std::string& name = map ? map->name : std::get<UnmapOptions>(o.command).name;
+  const ports::Outcome done =
+      map ? ports::MapName(dir, name, map->device, ports::MakeUdevSource()->Enumerate())
+          : ports::UnmapName(dir, name);
+  if (!done.ok) return Fail(err, done.error, kExitUsage);
+  out.Text(ports::PortTip(dir, name));
+  return kExitOk;
+}
+
+}  // namespace
+
+CommandFrame FrameFor(const SendCommand& c) {
+  using K = SendCommand::Kind;
+  CommandFrame f;
+  switch (c.kind) {
+    case K::kSetPressure:
+      f.size = protocol::BuildSetPressure(f.tx, c.inflate);
+      f.eventLines = {commands::SetPressureText(c.inflate)};
+      break;
+    case K::kStartAdult:
+      f.size = protocol::BuildStartAdult(f.tx);
+      f.eventLines = {std::string(commands::kStartAdult)};
+      break;
+    case K::kStartNeonate:
+      f.size = protocol::BuildStartNeonate(f.tx);
+      f.eventLines = {std::string(commands::kStartNeonate)};
+      break;
+    case K::kStartPediatric:
+      f.size = protocol::BuildStartPediatric(f.tx);
+      f.eventLines = {std::string(commands::kStartPediatric)};
+      break;
+    case K::kAbort:
+      f.size = protocol::BuildAbortBp(f.tx);
+      f.eventLines = {std::string(commands::kAbortBp)};
+      break;
+    case K::kGetPressure:
+      f.size = protocol::BuildGetPressure(f.tx);
+      f.eventLines = {std::string(commands::kGetPressure)};
+      break;
+    case K::kGetBpData:
+      f.size = protocol::BuildGetBpData(f.tx);
+      f.eventLines = {std::string(commands::kGetBpData)};
+      break;
+    case K::kPneumatics:
+      // The console sends this frame when one box is clicked and names that box; here all
+      // three are set at once, so each gets its line.
+      f.size = protocol::BuildPneumatics(f.tx, c.pump, c.controlClosed, c.dumpClosed);
+      f.eventLines = {std::string(commands::PumpText(c.pump)),
+                      std::string(commands::ControlValveText(c.controlClosed)),
+                      std::string(commands::DumpValveText(c.dumpClosed))};
+      break;
+  }
+  return f;
+}
+
+int Run(const Options& o, Output& out, std::FILE* err, const std::atomic<bool>& stop) {
+  if (const auto* s = std::get_if<SendOptions>(&o.command)) return RunSend(o, *s, out, err, stop);
+  if (const auto* w = std::get_if<WatchOptions>(&o.command)) return RunWatch(o, *w, out, err, stop);
+  if (const auto* m = std::get_if<MeasureOptions>(&o.command)) {
+    return RunMeasure(o, *m, out, err, stop);
+  }
+  if (std::holds_alternative<PortsOptions>(o.command)) return RunPorts(out);
+  return RunMapping(o, out, err);
+}
+
+}  // namespace cli

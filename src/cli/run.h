@@ -1,0 +1,35 @@
+#pragma once
+// The subcommands of nibp-cli, each returning the program's exit status.
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/output.h"
+#include "protocol/frames.h"
+
+namespace cli {
+
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitLimits = 1,   // a result outside the limits
+  kExitUsage = 2,    // a usage error, a port that cannot be opened or is lost
+  kExitTimeout = 3,  // a measurement that did not end in time
+};
+
+// The frame of one send command, and the event lines the console logs for it.
+struct CommandFrame {
+  protocol::TxBuf tx{};
+  size_t size = 0;
+  std::vector<std::string> eventLines;
+};
+[[nodiscard]] CommandFrame FrameFor(const SendCommand& command);
+
+// Runs the parsed command line. Records go to `out`, failures as one line to `err`; `stop` is
+// set by SIGINT and SIGTERM.
+[[nodiscard]] int Run(const Options& options, Output& out, std::FILE* err,
+                      const std::atomic<bool>& stop);
+
+}  // namespace cli
