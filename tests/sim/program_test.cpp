@@ -419,6 +419,28 @@ TEST(Program, ReplaysASessionFromTheFirstCommand) {
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
+// A burst follows the reply to the first command; numbered, each frame shows where it belongs.
+// It is larger than the line holds, so the simulator waits for room more than once.
+TEST(Program, SendsANumberedBurstWholeAfterTheFirstCommand) {
+  TempDir xdg;
+  constexpr size_t kFrames = 3000;
+  SimProcess sim(xdg.path(), {"--burst", std::to_string(kFrames), "--numbered", "--quiet"});
+  ASSERT_TRUE(sim.running());
+  const fs::path link = xdg.path() / "quirab_nibp" / "ports" / "COM1";
+  for (int i = 0; i < 2000 && !fs::exists(link); ++i) ::usleep(5000);
+  Line line(link);
+  ASSERT_TRUE(line.open());
+  const Bytes got = line.Ask(kGetBpData, 22 + kFrames * 5);
+  ASSERT_EQ(got.size(), 22 + kFrames * 5);
+  for (size_t i = 0; i < kFrames; ++i) {
+    const Bytes f(got.begin() + static_cast<long>(22 + i * 5),
+                  got.begin() + static_cast<long>(27 + i * 5));
+    ExpectPressureReply(f);
+    ASSERT_EQ(f[2] | f[3] << 8, static_cast<int>(i));
+  }
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
 TEST(Program, RefusesBadOptions) {
   TempDir xdg;
   for (std::vector<std::string> args : {std::vector<std::string>{"--port", "LPT1"},
@@ -427,6 +449,8 @@ TEST(Program, RefusesBadOptions) {
                                         {"--reopen"},
                                         {"--loop"},
                                         {"--replay", "f", "--stream", "4"},
+                                        {"--replay", "f", "--burst", "4"},
+                                        {"--burst", "0"},
                                         {"stray"}}) {
     SCOPED_TRACE(args.front());
     SimProcess sim(xdg.path(), args);
