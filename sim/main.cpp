@@ -63,6 +63,7 @@ constexpr const char kUsage[] =
     "                        reporting the cuff pressure\n"
     "  --hangup-after SECS   close the line after SECS and exit\n"
     "  --reopen              with --hangup-after: open a new line instead of exiting\n"
+    "  --hangup-every SECS   close the line every SECS and open a new one each time\n"
     "  --seed N              seed of the fault injection\n"
     "  --log-sent FILE       append every good frame sent, in hex, one per line\n"
     "  --log-sent-times FILE the same, each line led by CLOCK_MONOTONIC nanoseconds\n"
@@ -86,6 +87,7 @@ struct Options {
   bool numbered = false;
   double hangupAfter = 0;
   bool reopen = false;
+  bool hangupAgain = false;
   uint64_t seed = 0;
   bool seedGiven = false;
   std::string logSent;
@@ -138,6 +140,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
     kBurst,
     kNumbered,
     kHangup,
+    kHangupEvery,
     kReopen,
     kSeed,
     kLogSent,
@@ -162,6 +165,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
                                  {"numbered", no_argument, nullptr, kNumbered},
                                  {"hangup-after", required_argument, nullptr, kHangup},
                                  {"reopen", no_argument, nullptr, kReopen},
+                                 {"hangup-every", required_argument, nullptr, kHangupEvery},
                                  {"seed", required_argument, nullptr, kSeed},
                                  {"log-sent", required_argument, nullptr, kLogSent},
                                  {"log-sent-times", required_argument, nullptr, kLogSentTimes},
@@ -217,6 +221,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
         break;
       case kHangup:
         if (!ParseDouble(a, 0.001, 1e6, o.hangupAfter)) return bad("hang-up time", a);
+        break;
+      case kHangupEvery:
+        if (!ParseDouble(a, 0.001, 1e6, o.hangupAfter)) return bad("hang-up period", a);
+        o.reopen = o.hangupAgain = true;
         break;
       case kReopen:
         o.reopen = true;
@@ -606,7 +614,7 @@ int Simulator::Run() {
         link_.Remove();
         return 0;
       }
-      hangupAt = Clock::time_point::max();
+      hangupAt = opts_.hangupAgain ? now + Seconds(opts_.hangupAfter) : Clock::time_point::max();
       OpenLine();
     }
   }
