@@ -1,7 +1,7 @@
 // Does the display keep up with the line? The console runs headless with its real serial port
 // against the simulator, whose frames are numbered so that a lost, repeated or swapped one shows:
-//   bench_stream SIM stream HZ SECONDS   a stream of HZ frames a second
-//   bench_stream SIM burst FRAMES        FRAMES frames as fast as the line takes them
+//   bench_stream stream SIM HZ SECONDS   a stream of HZ frames a second
+//   bench_stream burst SIM FRAMES        FRAMES frames as fast as the line takes them
 // Each frame's delay runs from the simulator's logged send time to its raw-log line appearing.
 
 #include <algorithm>
@@ -54,7 +54,7 @@ class ShownFrames {
 };
 
 int PrintUsage(const char* argv0) {
-  std::fprintf(stderr, "usage: %s SIM stream HZ SECONDS | SIM burst FRAMES\n", argv0);
+  std::fprintf(stderr, "usage: %s stream SIM HZ SECONDS | burst SIM FRAMES\n", argv0);
   return 2;
 }
 
@@ -62,8 +62,8 @@ int PrintUsage(const char* argv0) {
 
 int main(int argc, char** argv) {
   if (argc < 4) return PrintUsage(argv[0]);
-  const std::string sim = argv[1];
-  const std::string_view mode = argv[2];
+  const std::string_view mode = argv[1];
+  const std::string sim = argv[2];
   const bool burst = mode == "burst";
   if (!burst && (mode != "stream" || argc != 5)) return PrintUsage(argv[0]);
   const double hz = burst ? 0 : std::atof(argv[3]);

@@ -42,8 +42,8 @@ run receive "$build/bench/bench_receive" --table
 run logview "$build/bench/bench_logview"
 run latency "$build/bench/bench_latency" 300
 run latency-4hz "$build/bench/bench_latency" 80 4
-run stream-190 "$build/bench/bench_stream" "$build/sim/nibp-sim" stream 190 20
-run burst "$build/bench/bench_stream" "$build/sim/nibp-sim" burst 50000
+run stream-190 "$build/bench/bench_stream" stream "$build/sim/nibp-sim" 190 20
+run burst "$build/bench/bench_stream" burst "$build/sim/nibp-sim" 50000
 run startup "$build/bench/bench_cpu" startup
 run idle "$build/bench/bench_cpu" idle "$build/sim/nibp-sim" 30
 run polling "$build/bench/bench_cpu" polling "$build/sim/nibp-sim" 30
