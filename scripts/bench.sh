@@ -48,6 +48,7 @@ run startup "$build/bench/bench_cpu" startup
 run idle "$build/bench/bench_cpu" idle "$build/sim/nibp-sim" 30
 run polling "$build/bench/bench_cpu" polling "$build/sim/nibp-sim" 30
 run stream-cpu "$build/bench/bench_cpu" stream "$build/sim/nibp-sim" 30
+run views "$build/bench/bench_views" 20
 
 # One table, its columns padded to a common width so that it reads in a terminal too.
 echo

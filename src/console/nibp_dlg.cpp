@@ -93,6 +93,8 @@ BOOL CNibpDlg::OnInitDialog() {
       sysMenu->AppendMenu(MF_SEPARATOR);
       sysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, aboutMenu);
     }
+    sysMenu->AppendMenu(MF_STRING, IDM_PRESSURE_CHART, "Pressure Chart");
+    sysMenu->AppendMenu(MF_STRING, IDM_RESULTS, "Results");
   }
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
@@ -115,6 +117,12 @@ void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
   if ((id & 0xFFF0) == IDM_ABOUTBOX) {
     CAboutDlg about(Ui(), this);
     about.DoModal();
+  } else if ((id & 0xFFF0) == IDM_PRESSURE_CHART) {
+    if (!m_chartView) m_chartView = Ui().CreatePressureChart(m_feed.Series(), GetWindow());
+    if (m_chartView) m_chartView->Show();
+  } else if ((id & 0xFFF0) == IDM_RESULTS) {
+    if (!m_resultsView) m_resultsView = Ui().CreateResults(m_feed.Results(), GetWindow());
+    if (m_resultsView) m_resultsView->Show();
   } else {
     CDialog::OnSysCommand(id, param);
   }
@@ -142,6 +150,7 @@ HCURSOR CNibpDlg::OnQueryDragIcon() {
 // ---- commands ----
 
 void CNibpDlg::Log(CListBox& list, const std::string& line) {
+  if (&list == &m_listEvent) m_feed.OnEventLine(m_clock(), line);
   list.AddString(line);
   list.SetCurSel(list.GetCount() - 1);
 }

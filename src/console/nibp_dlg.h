@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "feed/event_feed.h"
 #include "framework/dialog.h"
 #include "protocol/frames.h"
 #include "protocol/reply.h"
@@ -55,6 +57,10 @@ class CNibpDlg : public CDialog {
   BOOL m_bShowBadFrames = 0;
   // The wall-clock time given to each log line and status change; tests replace it.
   std::function<int64_t()> m_clock = records::NowMs;
+  // Cuff pressures, markers and results read from the event log, for the two views below.
+  feed::EventFeed m_feed;
+  std::unique_ptr<fw::View> m_chartView;  // made when first asked for, closed with the window
+  std::unique_ptr<fw::View> m_resultsView;
 
   // Handlers, public so that tests may call them as the window would.
   void OnSelchangePort();

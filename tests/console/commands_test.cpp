@@ -215,9 +215,14 @@ TEST_F(Commands, AutoPressureDisplayPollsEvery250msUntilUnchecked) {
 }
 
 TEST_F(Commands, ClearDisplayEmptiesOnlyTheLogs) {
+  dlg.m_clock = [] { return int64_t{1'796'000'000'000}; };
   w->Click(IDC_START_ADULT);
   w->Click(IDC_PUMP);
   w->Click(IDC_CLEAR_DISPLAY);
+  // The chart's markers stay, stamped by the console's clock.
+  ASSERT_EQ(dlg.m_feed.Series().Markers().size(), 2u);
+  EXPECT_EQ(dlg.m_feed.Series().Markers()[1].label, "Start Pump");
+  EXPECT_EQ(dlg.m_feed.Series().Markers()[1].ms, 1'796'000'000'000);
   EXPECT_TRUE(w->Lines(IDC_LIST_RAW).empty());
   EXPECT_TRUE(w->Lines(IDC_LIST_EVENT).empty());
   EXPECT_EQ(w->GetCheck(IDC_PUMP), 1);

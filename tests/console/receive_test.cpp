@@ -108,6 +108,10 @@ TEST_F(Receive, FramesOfEachLengthDecodeIntoTheEventLog) {
   EXPECT_EQ(Events(), (Lines{"Reply: K", "BP Data: 120 / 80 mmHg Heart: 72  MAP: 93",
                              "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2"}));
   EXPECT_EQ(w->CurSel(IDC_LIST_EVENT), 3);
+  // The result also became a row and a marker, at the console's clock.
+  ASSERT_EQ(dlg.m_feed.Results().Rows().size(), 1u);
+  EXPECT_EQ(dlg.m_feed.Results().Rows()[0].map, 93);
+  EXPECT_EQ(dlg.m_feed.Series().Markers().back().label, "120/80");
 }
 
 // Bad frames and noise leave the logs as they are unless the raw log is asked to show them.

@@ -45,13 +45,29 @@ TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
 }
 
 TEST_F(Console, SystemMenuOffersTheAboutBoxAndIconsAreSet) {
-  ASSERT_EQ(w->SystemMenu().size(), 2u);
+  ASSERT_EQ(w->SystemMenu().size(), 4u);
   EXPECT_EQ(w->SystemMenu()[0].flags, MF_SEPARATOR);
   EXPECT_EQ(w->SystemMenu()[1].id, IDM_ABOUTBOX);
   EXPECT_EQ(w->SystemMenu()[1].text, "QUIRAB_NIBP 정보(&A)...");
+  EXPECT_EQ(w->SystemMenu()[2].id, IDM_PRESSURE_CHART);
+  EXPECT_EQ(w->SystemMenu()[2].text, "Pressure Chart");
+  EXPECT_EQ(w->SystemMenu()[3].id, IDM_RESULTS);
+  EXPECT_EQ(w->SystemMenu()[3].text, "Results");
   EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));
+}
+
+TEST_F(Console, ChartAndResultsOpenOnceOverTheConsolesStoresAndShowAgain) {
+  dlg.OnSysCommand(IDM_PRESSURE_CHART, 0);
+  dlg.OnSysCommand(IDM_RESULTS | 0x3, 0);
+  dlg.OnSysCommand(IDM_PRESSURE_CHART, 0);
+  EXPECT_EQ(ui.ViewEvents(),
+            (std::vector<std::string>{"Pressure Chart created", "Pressure Chart shown",
+                                      "Results created", "Results shown", "Pressure Chart shown"}));
+  EXPECT_EQ(ui.ChartSeries(), &dlg.m_feed.Series());
+  EXPECT_EQ(ui.ResultRows(), &dlg.m_feed.Results());
+  EXPECT_TRUE(ui.ModalRuns().empty());
 }
 
 TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {

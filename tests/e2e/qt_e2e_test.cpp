@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <algorithm>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "console/nibp_dlg.h"
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/qt_window.h"
+#include "res/resource.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -86,6 +88,12 @@ struct QtEndToEnd : ::testing::Test {
   }
 
   static void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+  static QWidget* TopLevel(const char* title) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->windowTitle() == QLatin1String(title)) return w;
+    }
+    return nullptr;
+  }
 };
 
 TEST_F(QtEndToEnd, MeasurementDrivenByMouseAndKeys) {
@@ -156,6 +164,45 @@ TEST_F(QtEndToEnd, MeasurementDrivenByMouseAndKeys) {
 
   Click(close);
   EXPECT_EQ(status->text(), "CLOSE");
+
+  // The same measurement in the two windows of the background menu.
+  dlg->OnSysCommand(IDM_PRESSURE_CHART, 0);
+  dlg->OnSysCommand(IDM_RESULTS, 0);
+  auto* chart = TopLevel("Pressure Chart");
+  auto* results = TopLevel("Results");
+  ASSERT_TRUE(chart && results && chart->isVisible() && results->isVisible());
+  const auto* series = &dlg->m_feed.Series();
+  const QString description = QStringLiteral("Latest: %1 mmHg; %2 points")
+                                  .arg(series->Latest())
+                                  .arg(static_cast<qulonglong>(series->Count()));
+  EXPECT_GE(series->Count(), 3u);  // the module runs 20 times faster than the poll
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        auto* plot = chart->findChild<QWidget*>();
+        for (QWidget* w : chart->findChildren<QWidget*>()) {
+          if (w->accessibleName() == "Cuff pressure plot") plot = w;
+        }
+        return plot->accessibleDescription() == description;
+      },
+      kStepMs))
+      << description.toStdString();
+  std::vector<std::string> labels;
+  for (const auto& m : series->Markers()) labels.push_back(m.label);
+  for (const char* expectedLabel : {"Set 180", "Start Adult BP", "120/80"}) {
+    EXPECT_NE(std::find(labels.begin(), labels.end(), expectedLabel), labels.end())
+        << expectedLabel;
+  }
+  auto* table = results->findChild<QTableView*>();
+  auto* summary = results->findChild<QLabel*>();
+  ASSERT_TRUE(table && summary);
+  const int rows = table->model()->rowCount();
+  ASSERT_GE(rows, 1);
+  const auto cell = [&](int col) { return table->model()->index(rows - 1, col).data().toString(); };
+  EXPECT_EQ((QStringList{cell(1), cell(2), cell(3), cell(4)}),
+            (QStringList{"120", "80", "72", "93"}));
+  table->selectRow(rows - 1);
+  EXPECT_TRUE(summary->text().startsWith("n=1   Systolic: mean 120.0, SD 0.0"))
+      << summary->text().toStdString();
 }
 
 }  // namespace

@@ -481,10 +481,14 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   QMenu* menu = c.w->SystemMenu();
   ASSERT_NE(menu, nullptr);
   const auto actions = menu->actions();
-  ASSERT_EQ(actions.size(), 2);
+  ASSERT_EQ(actions.size(), 4);
   EXPECT_TRUE(actions[0]->isSeparator());
   EXPECT_EQ(actions[1]->text(), "QUIRAB_NIBP 정보(&A)...");
   EXPECT_EQ(actions[1]->data().toUInt(), IDM_ABOUTBOX);
+  EXPECT_EQ(actions[2]->text(), "Pressure Chart");
+  EXPECT_EQ(actions[2]->data().toUInt(), IDM_PRESSURE_CHART);
+  EXPECT_EQ(actions[3]->text(), "Results");
+  EXPECT_EQ(actions[3]->data().toUInt(), IDM_RESULTS);
 
   // Right button on the background: choose the item, then close the box with Enter.
   QString aboutTitle;
@@ -508,7 +512,7 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
       }
       QTest::keyClick(about, Qt::Key_Return);
     });
-    QAction* item = popup->actions().last();
+    QAction* item = popup->actions()[1];
     QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, popup->actionGeometry(item).center());
   });
   QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), c.d->mapToGlobal(QPoint(5, 5)));

@@ -1,18 +1,23 @@
-// Pictures of the console and of its About box, as the user first sees them.
+// Pictures of the console and of its About box, as the user first sees them, then of the
+// "Pressure Chart" and "Results" windows after a measurement on the simulated module.
 // Usage: nibp_screenshot OUTPUT_DIR
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "console/nibp_dlg.h"
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/qt_window.h"
 #include "res/resource.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -23,6 +28,45 @@ bool Save(QWidget* w, const QString& path) {
   }
   std::printf("%s\n", qPrintable(path));
   return true;
+}
+
+QWidget* TopLevel(const char* title) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->windowTitle() == QLatin1String(title)) return w;
+  }
+  return nullptr;
+}
+
+// A measurement on the simulator, driven through the console's buttons; false when it fails.
+bool Measure(CNibpDlg& dlg, fw::qt::QtWindow& window) {
+  const auto click = [&window](int id) {
+    if (auto* b = dynamic_cast<QAbstractButton*>(window.Control(id))) b->click();
+  };
+  click(IDC_PORT_OPEN);
+  if (dlg.m_strStatus != "COM1 OPEN") return false;
+  window.SetText(IDC_INFLATE, "180");
+  dlg.OnKillfocusInflate();
+  click(IDC_SET_PRESSURE);
+  click(IDC_AUTO_PRESSURE);
+  QTest::qWait(1500);  // a little flat line before the start
+  click(IDC_START_ADULT);
+  const auto& series = dlg.m_feed.Series();
+  int peak = 0;
+  const bool done = QTest::qWaitFor(
+      [&] {
+        peak = std::max(peak, series.Latest());
+        return peak >= 120 && series.Latest() < 20;
+      },
+      120'000);
+  QTest::qWait(1500);
+  click(IDC_AUTO_PRESSURE);
+  for (int i = 0; i < 50 && done; ++i) {
+    click(IDC_GET_BP_DATA);
+    QTest::qWait(300);
+    const auto& rows = dlg.m_feed.Results().Rows();
+    if (!rows.empty() && rows.back().systolic == 120) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -65,6 +109,33 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nibp_screenshot: the About box did not open\n");
     ok = false;
   }
+
+  // A private configuration folder: the simulator's port link and the chart's place go there.
+  testsupport::TempConfigHome home;
+  testsupport::SimProcess sim(NIBP_SIM_PATH, {"--port", "COM1", "--speed", "3", "--systolic", "120",
+                                              "--diastolic", "80", "--heart-rate", "72"});
+  if (!sim.Running() ||
+      !testsupport::SimProcess::WaitForPath(home.PortLink("COM1"), std::chrono::seconds(20)) ||
+      !Measure(dlg, *window)) {
+    std::fprintf(stderr, "nibp_screenshot: no measurement on the simulator\n");
+    ok = false;
+  }
+  dlg.OnPortClose();
+  ok = Save(console, dir + "/console-measured.png") && ok;
+  dlg.OnSysCommand(IDM_PRESSURE_CHART, 0);
+  dlg.OnSysCommand(IDM_RESULTS, 0);
+  QWidget* chart = TopLevel("Pressure Chart");
+  QWidget* results = TopLevel("Results");
+  if (chart == nullptr || results == nullptr || !QTest::qWaitForWindowExposed(chart) ||
+      !QTest::qWaitForWindowExposed(results)) {
+    std::fprintf(stderr, "nibp_screenshot: the chart or results window did not open\n");
+    return 1;
+  }
+  chart->resize(900, 500);
+  results->resize(900, 300);
+  QTest::qWait(500);
+  ok = Save(chart, dir + "/pressure-chart.png") && ok;
+  ok = Save(results, dir + "/results.png") && ok;
   dlg.EndDialog(IDCANCEL);
   return ok ? 0 : 1;
 }

@@ -416,8 +416,8 @@ TEST(Program, ReplaysASessionFromTheFirstCommand) {
                                      0x73, 0x3E, 0x04, 0x4B, 0x74, 0x3E, 0x04, 0x4B, 0x73}));
   ASSERT_TRUE(sim.WaitForLine("replay finished"));
 
-  // Good frames only in the log, at the recorded offsets halved; late by a loaded machine, never
-  // early.
+  // Good frames only in the log, at the recorded offsets halved. Gaps are measured from the first
+  // frame's own send, which a loaded machine may delay: a later gap may then look a little short.
   std::ifstream in(times);
   std::vector<long long> sentNs;
   for (std::string l; std::getline(in, l);) sentNs.push_back(std::stoll(l));
@@ -425,7 +425,7 @@ TEST(Program, ReplaysASessionFromTheFirstCommand) {
   const long long expectedMs[] = {0, 200, 500};
   for (size_t i = 1; i < sentNs.size(); ++i) {
     const long long gapMs = (sentNs[i] - sentNs[0]) / 1000000;
-    EXPECT_GE(gapMs, expectedMs[i] - 2) << i;
+    EXPECT_GE(gapMs, expectedMs[i] - 20) << i;
     EXPECT_LE(gapMs, expectedMs[i] + 150) << i;
   }
   EXPECT_EQ(sim.Stop(SIGTERM), 0);

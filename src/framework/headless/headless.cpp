@@ -399,4 +399,35 @@ HeadlessWindow* HeadlessBackend::FindWindow(int templateId) const {
   return nullptr;
 }
 
+namespace {
+
+// Records what a real view would show on screen.
+class RecordingView final : public View {
+ public:
+  RecordingView(std::vector<std::string>& events, std::string title)
+      : events_(events), title_(std::move(title)) {
+    events_.push_back(title_ + " created");
+  }
+  ~RecordingView() override { events_.push_back(title_ + " closed"); }
+  RecordingView(const RecordingView&) = delete;
+  RecordingView& operator=(const RecordingView&) = delete;
+  void Show() override { events_.push_back(title_ + " shown"); }
+
+ private:
+  std::vector<std::string>& events_;
+  std::string title_;
+};
+
+}  // namespace
+
+std::unique_ptr<View> HeadlessBackend::CreatePressureChart(chart::PressureSeries& series, Window*) {
+  chartSeries_ = &series;
+  return std::make_unique<RecordingView>(viewEvents_, "Pressure Chart");
+}
+
+std::unique_ptr<View> HeadlessBackend::CreateResults(results::BpResults& rows, Window*) {
+  resultRows_ = &rows;
+  return std::make_unique<RecordingView>(viewEvents_, "Results");
+}
+
 }  // namespace fw::headless

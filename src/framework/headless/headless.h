@@ -188,6 +188,13 @@ class HeadlessBackend final : public Backend {
   // The windows that exist now, oldest first.
   [[nodiscard]] const std::vector<HeadlessWindow*>& Windows() const { return windows_; }
   [[nodiscard]] HeadlessWindow* FindWindow(int templateId) const;
+  std::unique_ptr<View> CreatePressureChart(chart::PressureSeries& series, Window* parent) override;
+  std::unique_ptr<View> CreateResults(results::BpResults& rows, Window* parent) override;
+  // "Pressure Chart created", "Pressure Chart shown", ... in order.
+  [[nodiscard]] const std::vector<std::string>& ViewEvents() const { return viewEvents_; }
+  // The stores the newest views were made over.
+  [[nodiscard]] const chart::PressureSeries* ChartSeries() const { return chartSeries_; }
+  [[nodiscard]] const results::BpResults* ResultRows() const { return resultRows_; }
 
  private:
   friend class HeadlessWindow;
@@ -195,6 +202,9 @@ class HeadlessBackend final : public Backend {
   std::vector<MessageBoxRecord> boxes_;
   std::vector<int> modalRuns_;
   std::vector<HeadlessWindow*> windows_;
+  std::vector<std::string> viewEvents_;
+  const chart::PressureSeries* chartSeries_ = nullptr;
+  const results::BpResults* resultRows_ = nullptr;
 };
 
 }  // namespace fw::headless

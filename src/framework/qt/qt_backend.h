@@ -29,6 +29,8 @@ class QtBackend final : public Backend {
   int MessageBox(std::string_view text, std::string_view title, UINT type) override;
   [[nodiscard]] int GetSystemMetrics(int index) const override;
   [[nodiscard]] std::string AppName() const override { return appName_; }
+  std::unique_ptr<View> CreatePressureChart(chart::PressureSeries& series, Window* parent) override;
+  std::unique_ptr<View> CreateResults(results::BpResults& rows, Window* parent) override;
 
  private:
   std::unique_ptr<QApplication> app_;

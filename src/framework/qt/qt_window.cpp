@@ -248,131 +248,166 @@ void QtWindow::Build() {
 }
 
 QWidget* QtWindow::MakeControl(const res::Control& c, Ctl& ctl, Ctl* previous) {
-  QDialog* d = dialog_.get();
   const QRect r = ToPixels(c.x, c.y, c.w, c.h);
-  const QString caption = Q(c.caption);
   QWidget* w = nullptr;
   switch (c.kind) {
-    case res::Kind::ComboBox: {
-      auto* combo = new QComboBox(d);
-      combo->setEditable((c.style & res::kDropDown) != 0);
-      combo->setInsertPolicy(QComboBox::NoInsert);
-      if (QLineEdit* le = combo->lineEdit()) {
-        // Typed text selects nothing: neither completion nor a match on leaving the field.
-        combo->setCompleter(nullptr);
-        QObject::disconnect(le, &QLineEdit::editingFinished, combo, nullptr);
-        QObject::disconnect(le, &QLineEdit::returnPressed, combo, nullptr);
-        le->setAccessibleName(Q(c.accessibleName));
-      }
-      const int id = c.id;
-      QObject::connect(combo, &QComboBox::activated, d, [this, id](int) {
-        if (Reporting()) events_.OnBackendCommand(id, CBN_SELCHANGE);
-      });
-      // The template's height includes the dropped list; the field is as high as its font needs.
-      combo->setGeometry(r.x(), r.y(), r.width(), combo->sizeHint().height());
-      ctl.combo = combo;
-      w = combo;
+    case res::Kind::ComboBox:
+      w = MakeComboBox(c, ctl, r);
       break;
-    }
     case res::Kind::PushButton:
-    case res::Kind::DefPushButton: {
-      auto* b = new QPushButton(caption, d);
-      b->setAutoDefault(false);
-      b->setDefault(c.kind == res::Kind::DefPushButton);
-      const int id = c.id;
-      QObject::connect(b, &QPushButton::clicked, d, [this, id] {
-        if (const Ctl* self = Find(id)) Click(*self);
-      });
-      ctl.button = b;
-      w = b;
+    case res::Kind::DefPushButton:
+      w = MakePushButton(c, ctl, r);
       break;
-    }
-    case res::Kind::CheckBox: {
-      auto* cb = new CheckBox(caption, d, (c.style & res::kAutoCheck) != 0);
-      const int id = c.id;
-      // `clicked` comes after the box has toggled, so the handler reads the new state.
-      QObject::connect(cb, &QCheckBox::clicked, d, [this, id] {
-        if (const Ctl* self = Find(id)) Click(*self);
-      });
-      ctl.check = cb;
-      w = cb;
+    case res::Kind::CheckBox:
+      w = MakeCheckBox(c, ctl, r);
       break;
-    }
-    case res::Kind::Static: {
-      auto* l = new QLabel(caption, d);
-      l->setTextFormat(Qt::PlainText);
-      Qt::Alignment a = (c.style & res::kCenter) ? Qt::AlignHCenter : Qt::AlignLeft;
-      a |= (c.style & res::kCenterImage) ? Qt::AlignVCenter : Qt::AlignTop;
-      l->setAlignment(a);
-      l->setFocusPolicy(Qt::NoFocus);
-      ctl.label = l;
-      w = l;
+    case res::Kind::Static:
+      w = MakeStatic(c, ctl, r);
       break;
-    }
-    case res::Kind::GroupBox: {
-      auto* g = new QGroupBox(caption, d);
-      if (c.style & res::kCaptionCenter) g->setAlignment(Qt::AlignHCenter);
-      g->setFocusPolicy(Qt::NoFocus);
-      w = g;
+    case res::Kind::GroupBox:
+      w = MakeGroupBox(c, r);
       break;
-    }
-    case res::Kind::Edit: {
-      auto* e = new QLineEdit(caption, d);
-      e->setAlignment((c.style & res::kCenter) ? Qt::AlignHCenter : Qt::AlignLeft);
-      e->setFrame((c.style & res::kBorder) != 0);
-      e->installEventFilter(d);
-      ctl.edit = e;
-      w = e;
+    case res::Kind::Edit:
+      w = MakeEdit(c, ctl, r);
       break;
-    }
-    case res::Kind::UpDown: {
-      const int id = c.id;
-      auto* u = new UpDown(d, [this, id](int direction) {
-        if (Ctl* self = Find(id)) Step(*self, direction);
-      });
-      if ((c.style & res::kAutoBuddy) && previous && previous->edit) {
-        ctl.buddy = previous->edit;
-        if (c.style & res::kArrowKeys) ctl.buddy->installEventFilter(d);
-      }
-      ctl.upDown = u;
-      w = u;
+    case res::Kind::UpDown:
+      w = MakeUpDown(c, ctl, previous, r);
       break;
-    }
-    case res::Kind::ListBox: {
-      auto* view = new LogView(d);
-      QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-      mono.setPointSize(tmpl_.fontPoints);
-      view->setFont(mono);
-      auto* model = new LogModel(view);
-      view->SetLogModel(model);
-      view->setFrameShape((c.style & res::kBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
-      view->setFocusPolicy(Qt::StrongFocus);
-      ctl.list = view;
-      ctl.model = model;
-      w = view;
+    case res::Kind::ListBox:
+      w = MakeListBox(c, ctl, r);
       break;
-    }
-    case res::Kind::Icon: {
-      auto* l = new QLabel(d);
-      // The caption names the icon as "#id"; without one it is the application's.
-      int iconId = IDR_MAINFRAME;
-      if (c.caption.size() > 1 && c.caption[0] == '#') {
-        std::from_chars(c.caption.data() + 1, c.caption.data() + c.caption.size(), iconId);
-      }
-      if (HICON icon = fw::LoadIcon(iconId)) {
-        l->setPixmap(QPixmap::fromImage(ToImage(icon->Best(kSystemIconSize))));
-      }
-      l->setFocusPolicy(Qt::NoFocus);
-      // An icon control takes the icon's size, whatever the template says.
-      w = l;
-      w->setGeometry(r.x(), r.y(), kSystemIconSize, kSystemIconSize);
-      ctl.widget = w;
-      return w;
-    }
+    case res::Kind::Icon:
+      w = MakeIcon(c, r);
+      break;
   }
-  if (c.kind != res::Kind::ComboBox) w->setGeometry(r);
   ctl.widget = w;
   return w;
+}
+
+QWidget* QtWindow::MakeComboBox(const res::Control& c, Ctl& ctl, const QRect& r) {
+  QDialog* d = dialog_.get();
+  auto* combo = new QComboBox(d);
+  combo->setEditable((c.style & res::kDropDown) != 0);
+  combo->setInsertPolicy(QComboBox::NoInsert);
+  if (QLineEdit* le = combo->lineEdit()) {
+    // Typed text selects nothing: neither completion nor a match on leaving the field.
+    combo->setCompleter(nullptr);
+    QObject::disconnect(le, &QLineEdit::editingFinished, combo, nullptr);
+    QObject::disconnect(le, &QLineEdit::returnPressed, combo, nullptr);
+    le->setAccessibleName(Q(c.accessibleName));
+  }
+  const int id = c.id;
+  QObject::connect(combo, &QComboBox::activated, d, [this, id](int) {
+    if (Reporting()) events_.OnBackendCommand(id, CBN_SELCHANGE);
+  });
+  // The template's height includes the dropped list; the field is as high as its font needs.
+  combo->setGeometry(r.x(), r.y(), r.width(), combo->sizeHint().height());
+  ctl.combo = combo;
+  return combo;
+}
+
+QWidget* QtWindow::MakePushButton(const res::Control& c, Ctl& ctl, const QRect& r) {
+  QDialog* d = dialog_.get();
+  auto* b = new QPushButton(Q(c.caption), d);
+  b->setAutoDefault(false);
+  b->setDefault(c.kind == res::Kind::DefPushButton);
+  const int id = c.id;
+  QObject::connect(b, &QPushButton::clicked, d, [this, id] {
+    if (const Ctl* self = Find(id)) Click(*self);
+  });
+  b->setGeometry(r);
+  ctl.button = b;
+  return b;
+}
+
+QWidget* QtWindow::MakeCheckBox(const res::Control& c, Ctl& ctl, const QRect& r) {
+  QDialog* d = dialog_.get();
+  auto* cb = new CheckBox(Q(c.caption), d, (c.style & res::kAutoCheck) != 0);
+  const int id = c.id;
+  // `clicked` comes after the box has toggled, so the handler reads the new state.
+  QObject::connect(cb, &QCheckBox::clicked, d, [this, id] {
+    if (const Ctl* self = Find(id)) Click(*self);
+  });
+  cb->setGeometry(r);
+  ctl.check = cb;
+  return cb;
+}
+
+QWidget* QtWindow::MakeStatic(const res::Control& c, Ctl& ctl, const QRect& r) {
+  auto* l = new QLabel(Q(c.caption), dialog_.get());
+  l->setTextFormat(Qt::PlainText);
+  Qt::Alignment a = (c.style & res::kCenter) ? Qt::AlignHCenter : Qt::AlignLeft;
+  a |= (c.style & res::kCenterImage) ? Qt::AlignVCenter : Qt::AlignTop;
+  l->setAlignment(a);
+  l->setFocusPolicy(Qt::NoFocus);
+  l->setGeometry(r);
+  ctl.label = l;
+  return l;
+}
+
+QWidget* QtWindow::MakeGroupBox(const res::Control& c, const QRect& r) {
+  auto* g = new QGroupBox(Q(c.caption), dialog_.get());
+  if (c.style & res::kCaptionCenter) g->setAlignment(Qt::AlignHCenter);
+  g->setFocusPolicy(Qt::NoFocus);
+  g->setGeometry(r);
+  return g;
+}
+
+QWidget* QtWindow::MakeEdit(const res::Control& c, Ctl& ctl, const QRect& r) {
+  QDialog* d = dialog_.get();
+  auto* e = new QLineEdit(Q(c.caption), d);
+  e->setAlignment((c.style & res::kCenter) ? Qt::AlignHCenter : Qt::AlignLeft);
+  e->setFrame((c.style & res::kBorder) != 0);
+  e->installEventFilter(d);
+  e->setGeometry(r);
+  ctl.edit = e;
+  return e;
+}
+
+QWidget* QtWindow::MakeUpDown(const res::Control& c, Ctl& ctl, Ctl* previous, const QRect& r) {
+  QDialog* d = dialog_.get();
+  const int id = c.id;
+  auto* u = new UpDown(d, [this, id](int direction) {
+    if (Ctl* self = Find(id)) Step(*self, direction);
+  });
+  if ((c.style & res::kAutoBuddy) && previous && previous->edit) {
+    ctl.buddy = previous->edit;
+    if (c.style & res::kArrowKeys) ctl.buddy->installEventFilter(d);
+  }
+  u->setGeometry(r);
+  ctl.upDown = u;
+  return u;
+}
+
+QWidget* QtWindow::MakeListBox(const res::Control& c, Ctl& ctl, const QRect& r) {
+  auto* view = new LogView(dialog_.get());
+  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  mono.setPointSize(tmpl_.fontPoints);
+  view->setFont(mono);
+  auto* model = new LogModel(view);
+  view->SetLogModel(model);
+  view->setFrameShape((c.style & res::kBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
+  view->setFocusPolicy(Qt::StrongFocus);
+  view->setGeometry(r);
+  ctl.list = view;
+  ctl.model = model;
+  return view;
+}
+
+QWidget* QtWindow::MakeIcon(const res::Control& c, const QRect& r) {
+  auto* l = new QLabel(dialog_.get());
+  // The caption names the icon as "#id"; without one it is the application's.
+  int iconId = IDR_MAINFRAME;
+  if (c.caption.size() > 1 && c.caption[0] == '#') {
+    std::from_chars(c.caption.data() + 1, c.caption.data() + c.caption.size(), iconId);
+  }
+  if (HICON icon = fw::LoadIcon(iconId)) {
+    l->setPixmap(QPixmap::fromImage(ToImage(icon->Best(kSystemIconSize))));
+  }
+  l->setFocusPolicy(Qt::NoFocus);
+  // An icon control takes the icon's size, whatever the template says.
+  l->setGeometry(r.x(), r.y(), kSystemIconSize, kSystemIconSize);
+  return l;
 }
 
 void QtWindow::PlaceWindow() {

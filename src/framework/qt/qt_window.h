@@ -23,6 +23,7 @@ class QMenu;
 class QObject;
 class QPainter;
 class QPushButton;
+class QRect;
 class QWidget;
 
 namespace fw::qt {
@@ -109,7 +110,17 @@ class QtWindow final : public Window {
   };
 
   void Build();
+  // A function per kind of control; each places its widget and fills its part of `ctl`.
   QWidget* MakeControl(const res::Control& c, Ctl& ctl, Ctl* previous);
+  QWidget* MakeComboBox(const res::Control& c, Ctl& ctl, const QRect& r);
+  QWidget* MakePushButton(const res::Control& c, Ctl& ctl, const QRect& r);
+  QWidget* MakeCheckBox(const res::Control& c, Ctl& ctl, const QRect& r);
+  QWidget* MakeStatic(const res::Control& c, Ctl& ctl, const QRect& r);
+  QWidget* MakeGroupBox(const res::Control& c, const QRect& r);
+  QWidget* MakeEdit(const res::Control& c, Ctl& ctl, const QRect& r);
+  QWidget* MakeUpDown(const res::Control& c, Ctl& ctl, Ctl* previous, const QRect& r);
+  QWidget* MakeListBox(const res::Control& c, Ctl& ctl, const QRect& r);
+  QWidget* MakeIcon(const res::Control& c, const QRect& r);
   [[nodiscard]] QRect ToPixels(int x, int y, int w, int h) const;
   void PlaceWindow();
   void FocusFirstTabStop();

@@ -1,0 +1,58 @@
+#pragma once
+// The BP results of a session as rows, their summary for judging repeatability, and the CSV.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace results {
+
+struct BpRow {
+  int64_t ms = 0;  // wall clock
+  int systolic = 0, diastolic = 0, heartRate = 0, map = 0;
+  int sq = 0, err = 0, status = 0;
+  std::array<uint8_t, 8> tc{};
+};
+
+// The columns, in table order.
+enum class Column { kTime, kSystolic, kDiastolic, kHeartRate, kMap, kSq, kErr, kStatus, kTc };
+inline constexpr int kColumnCount = 9;
+[[nodiscard]] const char* ColumnTitle(Column c);
+// The cell as the table shows it (TC as in the event log).
+[[nodiscard]] std::string CellText(const BpRow& row, Column c);
+
+struct Stat {
+  double mean = 0, sd = 0, min = 0, max = 0;  // sd is 0 below two rows
+};
+
+struct Summary {
+  size_t n = 0;
+  // Systolic, diastolic, heart rate, MAP.
+  std::array<Stat, 4> stats{};
+};
+
+class BpResults {
+ public:
+  void Add(const BpRow& row);
+  void Clear();
+  // Called after every change, on the thread that makes it; one listener (the open view).
+  void SetListener(std::function<void()> listener) { listener_ = std::move(listener); }
+  [[nodiscard]] const std::vector<BpRow>& Rows() const { return rows_; }
+  [[nodiscard]] uint64_t Version() const { return version_; }
+
+  // Of the rows at `indices`, or of every row when `indices` is empty.
+  [[nodiscard]] Summary Summarize(const std::vector<size_t>& indices) const;
+  [[nodiscard]] std::string Csv() const;
+
+ private:
+  std::vector<BpRow> rows_;
+  uint64_t version_ = 0;
+  std::function<void()> listener_;
+};
+
+// "n=3   Systolic: mean 120.3, SD 1.2, min 119.0, max 122.0   Diastolic: ...", one decimal.
+[[nodiscard]] std::string SummaryText(const Summary& s);
+
+}  // namespace results

@@ -1,0 +1,197 @@
+// The "Pressure Chart" and "Results" windows over their stores, offscreen.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QWheelEvent>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "chart/pressure_series.h"
+#include "results/bp_results.h"
+#include "views/pressure_chart_window.h"
+#include "views/results_window.h"
+
+namespace {
+
+constexpr int64_t kT0 = 1'796'000'000'000;
+constexpr int kWaitMs = 5000;
+
+// A private configuration folder and a scratch folder for saved files.
+struct Scratch {
+  std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "nibp_views_test";
+  std::string oldXdg = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+  Scratch() {
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  }
+  ~Scratch() {
+    if (oldXdg.empty()) {
+      unsetenv("XDG_CONFIG_HOME");
+    } else {
+      setenv("XDG_CONFIG_HOME", oldXdg.c_str(), 1);
+    }
+    std::filesystem::remove_all(dir);
+  }
+  [[nodiscard]] QString Path(const char* name) const {
+    return QString::fromStdString((dir / name).string());
+  }
+};
+
+// Answers every file dialog with `path` and keeps the warnings.
+struct Hooks {
+  QString path;
+  QStringList warnings;
+  views::SaveHooks Make() {
+    return {[this](QWidget*, const QString&, const QString&, const QString&) { return path; },
+            [this](QWidget*, const QString&, const QString& text) { warnings << text; }};
+  }
+};
+
+std::string ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string("(unreadable)");
+}
+
+TEST(PressureChartWindow, FollowsZoomsPansDescribesAndSaves) {
+  Scratch scratch;
+  chart::PressureSeries series;
+  for (int i = 0; i <= 400; ++i) series.AddPoint(kT0 + i * 250, 100 + i % 50);
+  series.AddMarker(kT0 + 90'000, "Start Adult BP");
+  views::PressureChartWindow w(series);
+  Hooks hooks;
+  w.hooks = hooks.Make();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, kWaitMs));
+  QWidget* plot = w.Plot();
+  EXPECT_EQ(plot->accessibleDescription(), "Latest: 100 mmHg; 401 points");
+  // Following: 60 s that end at the newest point, moved on in steps of a tenth of that.
+  EXPECT_TRUE(w.Following());
+  EXPECT_DOUBLE_EQ(w.From(), 42.0);
+  EXPECT_DOUBLE_EQ(w.Span(), 60.0);
+
+  series.AddPoint(kT0 + 103'000, 260);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return plot->accessibleDescription() == "Latest: 260 mmHg; 402 points"; }, kWaitMs));
+  EXPECT_DOUBLE_EQ(w.From(), 48.0);
+
+  // The wheel zooms time, a drag pans and stops following, End follows again.
+  // The mouse reaches the plot through its viewport, as on screen.
+  QWidget* port = static_cast<QAbstractScrollArea*>(plot)->viewport();
+  const QPoint mid = port->rect().center();
+  QWheelEvent wheel(mid, port->mapToGlobal(mid), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(port, &wheel);
+  EXPECT_NEAR(w.Span(), 48.0, 1e-9);
+  QTest::mousePress(port, Qt::LeftButton, Qt::NoModifier, mid);
+  QTest::mouseMove(port, mid + QPoint(200, 0));
+  QTest::mouseRelease(port, Qt::LeftButton, Qt::NoModifier, mid + QPoint(200, 0));
+  EXPECT_FALSE(w.Following());
+  EXPECT_LT(w.From(), 56.0);
+  QTest::keyClick(plot, Qt::Key_End);  // from the plot, which has the focus after a click
+  EXPECT_TRUE(w.Following());
+
+  // Nothing is drawn while hidden; showing again catches up.
+  w.hide();
+  const int frames = w.FramesDrawn();
+  series.AddPoint(kT0 + 102'000, 7);
+  QTest::qWait(200);
+  EXPECT_EQ(w.FramesDrawn(), frames);
+  w.show();
+  EXPECT_GT(w.FramesDrawn(), frames);
+
+  hooks.path = scratch.Path("p.png");
+  for (auto* b : w.findChildren<QPushButton*>()) {
+    if (b->accessibleName() == "Save Image...") b->click();
+  }
+  EXPECT_FALSE(QImage(hooks.path).isNull());
+  hooks.path = scratch.Path("p.csv");
+  w.SaveData();
+  EXPECT_EQ(ReadAll(hooks.path), series.Csv());
+  hooks.path = scratch.Path("missing/p.csv");
+  w.SaveData();
+  w.SaveImage();
+  EXPECT_EQ(hooks.warnings.size(), 2);
+  hooks.path.clear();  // cancelled
+  w.SaveData();
+  EXPECT_EQ(hooks.warnings.size(), 2);
+}
+
+TEST(PressureChartWindow, KeepsItsSizeAndPlaceAcrossStarts) {
+  Scratch scratch;
+  chart::PressureSeries series;
+  const QRect placed(70, 80, 640, 360);
+  {
+    views::PressureChartWindow w(series);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, kWaitMs));
+    w.setGeometry(placed);
+  }
+  views::PressureChartWindow again(series);
+  again.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&again, kWaitMs));
+  EXPECT_EQ(again.geometry(), placed);
+}
+
+TEST(ResultsWindow, RowsSortSummariseSaveAndClear) {
+  Scratch scratch;
+  results::BpResults rows;
+  const int table[][4] = {{120, 80, 60, 93}, {131, 85, 70, 100}, {118, 79, 61, 92}};
+  for (int i = 0; i < 3; ++i) {
+    rows.Add({kT0 + i * 60'000,
+              table[i][0],
+              table[i][1],
+              table[i][2],
+              table[i][3],
+              5,
+              0,
+              2,
+              {1, 2, 3, 4, 5, 6, 7, 0xab}});
+  }
+  views::ResultsWindow w(rows);
+  Hooks hooks;
+  w.hooks = hooks.Make();
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, kWaitMs));
+  QTableView* t = w.Table();
+  const auto cell = [t](int row, int col) { return t->model()->index(row, col).data().toString(); };
+  ASSERT_EQ(t->model()->rowCount(), 3);
+  EXPECT_EQ(t->model()->headerData(3, Qt::Horizontal).toString(), "Heart rate");
+  EXPECT_EQ(cell(2, 1), "118");  // arrival order: the newest at the bottom
+  EXPECT_EQ(cell(0, 8), "01 02 03 04 05 06 07 ab ");
+  EXPECT_EQ(w.SummaryLabel()->text().toStdString(), results::SummaryText(rows.Summarize({})));
+
+  // A new result shows without being asked.
+  rows.Add({kT0 + 240'000, 125, 82, 66, 96});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return t->model()->rowCount() == 4; }, kWaitMs));
+  EXPECT_EQ(cell(3, 1), "125");
+
+  t->sortByColumn(1, Qt::DescendingOrder);
+  EXPECT_EQ(cell(0, 1), "131");
+  // The summary follows the selection, mapped through the sort.
+  t->selectRow(0);
+  EXPECT_EQ(w.SummaryLabel()->text().toStdString(), results::SummaryText(rows.Summarize({1})));
+  EXPECT_TRUE(w.SummaryLabel()->text().startsWith("n=1   Systolic: mean 131.0, SD 0.0"));
+
+  hooks.path = scratch.Path("r.csv");
+  w.SaveCsv();
+  EXPECT_EQ(ReadAll(hooks.path), rows.Csv());
+  w.ClearRows();
+  EXPECT_EQ(t->model()->rowCount(), 0);
+  EXPECT_TRUE(rows.Rows().empty());
+  EXPECT_EQ(w.SummaryLabel()->text(), "n=0");
+  EXPECT_TRUE(hooks.warnings.isEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+// The stores behind the chart and results windows, fed as the console feeds them: event-log
+// lines in, points, markers, rows, summaries and CSV texts out.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "chart/pressure_series.h"
+#include "feed/event_feed.h"
+#include "records/record_format.h"
+#include "results/bp_results.h"
+#include "settings/key_value.h"
+
+namespace {
+
+using Labels = std::vector<std::string>;
+constexpr int64_t kT0 = 1'796'000'000'000;  // a wall-clock ms
+
+Labels MarkerLabels(const chart::PressureSeries& s) {
+  Labels out;
+  for (const auto& m : s.Markers()) out.push_back(m.label);
+  return out;
+}
+
+TEST(EventFeed, LinesBecomePointsMarkersAndRows) {
+  const struct {
+    std::vector<const char*> lines;
+    std::vector<int> points;
+    Labels markers;
+    size_t rows;
+  } cases[] = {
+      {{"Cuff pressure: 143", "Cuff pressure: 0", "Cuff pressure: 312"}, {143, 0, 312}, {}, 0},
+      {{"-- Set Initial Inflate to 180 --", "-- Start Adult BP --", "-- Start Neonate BP --",
+        "-- Start Pediatric BP --", "-- Abort BP --", "-- Start Pump --", "-- Stop Pump --",
+        "-- Closed Control Valve --", "-- open Control Valve --", "-- Closed Dump Valve --",
+        "-- open Dump Valve --"},
+       {},
+       {"Set 180", "Start Adult BP", "Start Neonate BP", "Start Pediatric BP", "Abort BP",
+        "Start Pump", "Stop Pump", "Closed Control Valve", "open Control Valve",
+        "Closed Dump Valve", "open Dump Valve"},
+       0},
+      // Commands that only read make no marker; one that was never sent takes its marker back.
+      {{"-- Get Pressure --", "-- Get BP Data --", "Reply: K"}, {}, {}, 0},
+      {{"-- Start Adult BP --", "Not sent: port closed", "-- Abort BP --", "Not sent: output full",
+        "-- Start Pump --", "Cuff pressure: 5", "Not sent: port lost"},
+       {5},
+       {"Start Pump"},
+       0},
+      {{"BP Data: 120 / 80 mmHg Heart: 72  MAP: 93", "TC: 01 02 03 04 05 06 07 08 ",
+        "SQ: 5  Err: 1  Status: 2"},
+       {},
+       {"120/80"},
+       1},
+      // A result is three lines in a row: interrupted, or short, it makes no row.
+      {{"BP Data: 120 / 80 mmHg Heart: 72  MAP: 93", "Cuff pressure: 7",
+        "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2"},
+       {7},
+       {},
+       0},
+      {{"Short reply: 9 bytes", "SQ: 5  Err: 1  Status: 2"}, {}, {}, 0},
+      {{"BP Data: 120 / 80 mmHg Heart: 72  MAP: 93", "TC: 01 02 zz", "SQ: 5  Err: 1  Status: 2"},
+       {},
+       {},
+       0},
+      {{"Cuff pressure: x", "Cuff pressure:", "-- Set Initial Inflate to 180", "BP Data: 1 / 2"},
+       {},
+       {},
+       0},
+  };
+  for (const auto& c : cases) {
+    feed::EventFeed f;
+    int64_t t = kT0;
+    for (const char* line : c.lines) f.OnEventLine(t += 125, line);
+    std::vector<int> points;
+    for (size_t i = 0; i < f.Series().Count(); ++i) points.push_back(f.Series().PointValue(i));
+    EXPECT_EQ(points, c.points) << c.lines.front();
+    EXPECT_EQ(MarkerLabels(f.Series()), c.markers) << c.lines.front();
+    EXPECT_EQ(f.Results().Rows().size(), c.rows) << c.lines.front();
+  }
+}
+
+TEST(EventFeed, ResultRowKeepsEveryFieldAndTheTimeOfItsFirstLine) {
+  feed::EventFeed f;
+  f.OnEventLine(kT0, "BP Data: 121 / 79 mmHg Heart: 65  MAP: 92");
+  f.OnEventLine(kT0 + 1, "TC: 0a ff 00 10 20 30 40 5b ");
+  f.OnEventLine(kT0 + 2, "SQ: 3  Err: 0  Status: 255");
+  ASSERT_EQ(f.Results().Rows().size(), 1u);
+  const results::BpRow& r = f.Results().Rows()[0];
+  EXPECT_EQ(r.ms, kT0);
+  EXPECT_EQ((std::vector<int>{r.systolic, r.diastolic, r.heartRate, r.map, r.sq, r.err, r.status}),
+            (std::vector<int>{121, 79, 65, 92, 3, 0, 255}));
+  EXPECT_EQ(results::CellText(r, results::Column::kTc), "0a ff 00 10 20 30 40 5b ");
+  EXPECT_EQ(f.Results().Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc\n" +
+                                   records::IsoLocal(kT0) +
+                                   ",121,79,65,92,3,0,255,0aff00102030405b\n");
+}
+
+TEST(PressureSeries, VisibleSpanIsReducedPerColumnWithTheNeighboursOutside) {
+  chart::PressureSeries s;
+  // One point a second: 10, 20, ..., 100.
+  for (int i = 0; i < 10; ++i) s.AddPoint(kT0 + i * 1000, (i + 1) * 10);
+  using Pts = std::vector<std::pair<double, int>>;
+  const struct {
+    double from, to;
+    int columns;
+    Pts expected;
+    int max;
+  } cases[] = {
+      {0,
+       9,
+       100,
+       {{0, 10}, {1, 20}, {2, 30}, {3, 40}, {4, 50}, {5, 60}, {6, 70}, {7, 80}, {8, 90}, {9, 100}},
+       100},
+      {2.5, 5.5, 100, {{2, 30}, {3, 40}, {4, 50}, {5, 60}, {6, 70}}, 60},
+      // One column: its first, lowest, highest and last, without repeats.
+      {0, 9.5, 1, {{0, 10}, {9, 100}}, 100},
+      {20, 30, 10, {{9, 100}}, 0},
+      {5, 5, 10, {}, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<chart::Sample> out;
+    int max = -1;
+    s.Visible(c.from, c.to, c.columns, out, max);
+    Pts got;
+    for (const auto& p : out) got.emplace_back(p.seconds, p.mmHg);
+    EXPECT_EQ(got, c.expected) << c.from << ".." << c.to;
+    EXPECT_EQ(max, c.max) << c.from << ".." << c.to;
+  }
+}
+
+TEST(PressureSeries, ADenseSpanKeepsItsExtremesInTimeOrderAndStaysCompact) {
+  chart::PressureSeries s;
+  // 190 points a second for a minute: a saw between 0 and 299, with one spike.
+  for (int i = 0; i < 190 * 60; ++i) s.AddPoint(kT0 + i * 1000 / 190, i == 5000 ? 777 : i % 300);
+  std::vector<chart::Sample> out;
+  int max = 0;
+  s.Visible(0, 60, 300, out, max);
+  EXPECT_LE(out.size(), 4u * 300 + 2);
+  EXPECT_EQ(max, 777);
+  for (size_t i = 1; i < out.size(); ++i) ASSERT_LE(out[i - 1].seconds, out[i].seconds);
+  EXPECT_TRUE(std::any_of(out.begin(), out.end(), [](const auto& p) { return p.mmHg == 777; }));
+  EXPECT_LE(s.BytesPerPoint(), 32.0);
+  // A clock that steps back does not put a point before its predecessor.
+  s.AddPoint(kT0 - 5000, 1);
+  EXPECT_EQ(s.PointMs(s.Count() - 1), s.PointMs(s.Count() - 2));
+}
+
+TEST(PressureSeries, CsvHasARowPerPoint) {
+  chart::PressureSeries s;
+  EXPECT_EQ(s.Csv(), "time,pressure_mmHg\n");
+  s.AddPoint(kT0, 143);
+  s.AddPoint(kT0 + 250, 139);
+  EXPECT_EQ(s.Csv(), "time,pressure_mmHg\n" + records::IsoLocal(kT0) + ",143\n" +
+                         records::IsoLocal(kT0 + 250) + ",139\n");
+}
+
+TEST(BpResults, SummaryOfAKnownTableWithOneDecimal) {
+  results::BpResults r;
+  // Systolic, diastolic, heart rate, MAP.
+  const int table[][4] = {{120, 80, 60, 93},
+                          {122, 81, 62, 95},
+                          {118, 79, 61, 92},
+                          {121, 80, 60, 94},
+                          {119, 78, 64, 91}};
+  for (const auto& t : table) r.Add({kT0, t[0], t[1], t[2], t[3]});
+  const struct {
+    std::vector<size_t> picked;
+    std::string text;
+  } cases[] = {
+      {{},
+       "n=5   Systolic: mean 120.0, SD 1.6, min 118.0, max 122.0   Diastolic: mean 79.6, SD 1.1, "
+       "min 78.0, max 81.0   Heart rate: mean 61.4, SD 1.7, min 60.0, max 64.0   MAP: mean 93.0, "
+       "SD 1.6, min 91.0, max 95.0"},
+      {{1},
+       "n=1   Systolic: mean 122.0, SD 0.0, min 122.0, max 122.0   Diastolic: mean 81.0, SD 0.0, "
+       "min 81.0, max 81.0   Heart rate: mean 62.0, SD 0.0, min 62.0, max 62.0   MAP: mean 95.0, "
+       "SD 0.0, min 95.0, max 95.0"},
+      {{0, 2},
+       "n=2   Systolic: mean 119.0, SD 1.4, min 118.0, max 120.0   Diastolic: mean 79.5, SD 0.7, "
+       "min 79.0, max 80.0   Heart rate: mean 60.5, SD 0.7, min 60.0, max 61.0   MAP: mean 92.5, "
+       "SD 0.7, min 92.0, max 93.0"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(results::SummaryText(r.Summarize(c.picked)), c.text);
+  r.Clear();
+  EXPECT_EQ(results::SummaryText(r.Summarize({})), "n=0");
+  EXPECT_EQ(r.Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc\n");
+}
+
+TEST(Settings, KeyValuesSurviveARoundTripAndAMissingFileIsEmpty) {
+  const auto dir = std::filesystem::path(::testing::TempDir()) / "nibp_settings_test";
+  std::filesystem::remove_all(dir);
+  const std::string path = (dir / "sub" / "windows.conf").string();
+  EXPECT_TRUE(settings::Load(path).empty());
+  const settings::Values v = {{"chart.x", "-12"}, {"chart.w", "900"}, {"odd", "a=b"}};
+  ASSERT_TRUE(settings::Save(path, v));
+  EXPECT_EQ(settings::Load(path), v);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
