@@ -74,26 +74,33 @@ int main(int argc, char** argv) {
     }
   });
 
-  std::vector<double> latencyMs;
+  // Times are paired after the run: a line may show before the writer has noted its write.
+  std::vector<Clock::time_point> shownAt(static_cast<size_t>(frames));
+  int shownCount = 0;
   size_t seen = 0;
   w->RunUntil(
       [&] {
         const auto& lines = w->Lines(IDC_LIST_EVENT);
         for (; seen < lines.size(); ++seen) {
-          const auto now = Clock::now();
           const std::string& l = lines[seen];
           if (l.rfind("Cuff pressure: ", 0) != 0) continue;
           const int i = std::atoi(l.c_str() + 15);
-          if (i < writtenCount.load(std::memory_order_acquire)) {
-            latencyMs.push_back(
-                std::chrono::duration<double, std::milli>(now - written[static_cast<size_t>(i)])
-                    .count());
-          }
+          if (i < 0 || i >= frames || shownAt[static_cast<size_t>(i)] != Clock::time_point{})
+            continue;
+          shownAt[static_cast<size_t>(i)] = Clock::now();
+          ++shownCount;
         }
-        return static_cast<int>(latencyMs.size()) >= frames;
+        return shownCount >= frames;
       },
       std::chrono::seconds(60) + std::chrono::milliseconds(frames * gapHi));
   module.join();
+  std::vector<double> latencyMs;
+  for (int i = 0; i < std::min(frames, writtenCount.load()); ++i) {
+    const auto at = shownAt[static_cast<size_t>(i)];
+    if (at == Clock::time_point{}) continue;
+    latencyMs.push_back(
+        std::chrono::duration<double, std::milli>(at - written[static_cast<size_t>(i)]).count());
+  }
   w->Click(IDC_PORT_CLOSE);
   close(master);
   close(slave);

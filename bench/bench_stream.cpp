@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
   }
 
   const double share = 100.0 * static_cast<double>(shownCount) / static_cast<double>(required);
-  const char* order = inOrder ? "in order" : "NOT in order";
+  const char* order = inOrder ? "in order" : "NOT all once in order";
   if (burst) {
     std::printf(
         "| burst of %ld frames: shown once, %s | %.2f %% | 100 %% | %zu of %zu frames (the "
