@@ -7,6 +7,7 @@ pkgs=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick fonts-nanum
   dpkg-dev fakeroot file lintian
+  libudev-dev pkg-config
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -4,9 +4,11 @@
 
 #include "console/about_dlg.h"
 #include "console/inflate_text.h"
+#include "console/ports_dlg.h"
 #include "framework/icon.h"
 #include "res/resource.h"
 #include "serial/port_name.h"
+#include "serial/ports_dir.h"
 
 namespace {
 
@@ -47,6 +49,9 @@ CNibpDlg::~CNibpDlg() {
 
 void CNibpDlg::MapHandlers() {
   MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
+  MapCommand(IDC_PORT_COMBO, CBN_EDITCHANGE, [this] { OnEditchangePort(); });
+  // Links change behind the window's back (a simulator, a shell): renewed before it shows.
+  MapCommand(IDC_PORT_COMBO, TTN_NEEDTEXT, [this] { UpdatePortTip(); });
   MapCommand(IDC_PORT_OPEN, BN_CLICKED, [this] { OnPortOpen(); });
   MapCommand(IDC_PORT_CLOSE, BN_CLICKED, [this] { OnPortClose(); });
   MapCommand(IDC_INFLATE, EN_KILLFOCUS, [this] { OnKillfocusInflate(); });
@@ -95,6 +100,7 @@ BOOL CNibpDlg::OnInitDialog() {
     }
     sysMenu->AppendMenu(MF_STRING, IDM_PRESSURE_CHART, "Pressure Chart");
     sysMenu->AppendMenu(MF_STRING, IDM_RESULTS, "Results");
+    sysMenu->AppendMenu(MF_STRING, IDM_PORTS, "Ports...");
   }
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
@@ -110,6 +116,7 @@ BOOL CNibpDlg::OnInitDialog() {
   GetDlgItem(IDC_PRESSURE)->EnableWindow(FALSE);
   UpdateData(FALSE);
   m_rx.ResetFrameState();
+  UpdatePortTip();
   return TRUE;
 }
 
@@ -117,6 +124,8 @@ void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
   if ((id & 0xFFF0) == IDM_ABOUTBOX) {
     CAboutDlg about(Ui(), this);
     about.DoModal();
+  } else if ((id & 0xFFF0) == IDM_PORTS) {
+    OnPorts();
   } else if ((id & 0xFFF0) == IDM_PRESSURE_CHART) {
     if (!m_chartView) m_chartView = Ui().CreatePressureChart(m_feed.Series(), GetWindow());
     if (m_chartView) m_chartView->Show();
@@ -249,6 +258,20 @@ void CNibpDlg::OnDumpValve() {
 
 void CNibpDlg::OnSelchangePort() {
   m_nSelPort = static_cast<uint8_t>(m_cbPort.GetCurSel());
+  UpdatePortTip();
+}
+
+void CNibpDlg::OnEditchangePort() { UpdatePortTip(); }
+
+void CNibpDlg::UpdatePortTip() {
+  m_cbPort.SetTip(ports::PortTip(serial::PortsDir(), m_cbPort.GetWindowText()));
+}
+
+// Modal: a mapping takes effect at the next OPEN, so nothing of the open port changes meanwhile.
+void CNibpDlg::OnPorts() {
+  CPortsDlg dlg(Ui(), m_makeDeviceSource(), serial::PortsDir(), this);
+  dlg.DoModal();
+  UpdatePortTip();
 }
 
 void CNibpDlg::OnPortOpen() {

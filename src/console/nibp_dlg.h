@@ -9,6 +9,7 @@
 
 #include "feed/event_feed.h"
 #include "framework/dialog.h"
+#include "ports/ports.h"
 #include "protocol/frames.h"
 #include "protocol/reply.h"
 #include "records/record_format.h"
@@ -61,9 +62,13 @@ class CNibpDlg : public CDialog {
   feed::EventFeed m_feed;
   std::unique_ptr<fw::View> m_chartView;  // made when first asked for, closed with the window
   std::unique_ptr<fw::View> m_resultsView;
+  // Where the Ports window finds this machine's serial devices; tests feed their own.
+  std::function<std::unique_ptr<ports::DeviceSource>()> m_makeDeviceSource = ports::MakeUdevSource;
 
   // Handlers, public so that tests may call them as the window would.
   void OnSelchangePort();
+  void OnEditchangePort();
+  void OnPorts();
   void OnPortOpen();
   void OnPortClose();
   void OnKillfocusInflate();
@@ -111,6 +116,8 @@ class CNibpDlg : public CDialog {
   void Log(CListBox& list, const std::string& line);
   // Every change of the status line passes here; the caller then shows it.
   void SetStatus(const std::string& text);
+  // The port box's tooltip names the device its text leads to.
+  void UpdatePortTip();
 
   // Filled by every dispatch tick; its strings keep their storage between ticks.
   protocol::TickOutput m_tick;

@@ -35,8 +35,12 @@ inline constexpr UINT WM_ICONERASEBKGND = 0x0027;
 // Notification codes carried with a control id.
 inline constexpr UINT BN_CLICKED = 0;
 inline constexpr UINT CBN_SELCHANGE = 1;
+inline constexpr UINT LBN_SELCHANGE = 1;
+inline constexpr UINT CBN_EDITCHANGE = 5;
 inline constexpr UINT EN_KILLFOCUS = 0x0200;
 inline constexpr UINT UDN_DELTAPOS = static_cast<UINT>(-722);
+// A control's tooltip is about to be shown, or its description read: the text may be renewed.
+inline constexpr UINT TTN_NEEDTEXT = static_cast<UINT>(-520);
 
 // Message box styles.
 inline constexpr UINT MB_OK = 0x0000;

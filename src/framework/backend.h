@@ -36,7 +36,8 @@ class WindowEvents {
   // The window and its controls exist (init items added): run the dialog's initialisation.
   // The result says whether the backend puts the focus on the first tab stop.
   virtual BOOL OnBackendInit() = 0;
-  // BN_CLICKED, CBN_SELCHANGE, EN_KILLFOCUS from a control.
+  // BN_CLICKED, CBN_SELCHANGE, CBN_EDITCHANGE, LBN_SELCHANGE, EN_KILLFOCUS from a control;
+  // TTN_NEEDTEXT from a control that has a tip.
   virtual void OnBackendCommand(int id, UINT code) = 0;
   // UDN_DELTAPOS from an up-down control; a nonzero result forbids the step.
   virtual LRESULT OnBackendDeltaPos(int id, const NMUPDOWN& nm) = 0;
@@ -76,15 +77,22 @@ class Window {
   // List box. Add returns the new line's index.
   virtual int ListAdd(int id, std::string_view line) = 0;
   [[nodiscard]] virtual int ListCount(int id) const = 0;
-  // Makes line `index` current and scrolls it into view; lines are never highlighted.
+  // Makes line `index` current and scrolls it into view. Lines are highlighted only in a list
+  // whose template allows selection.
   virtual int ListSetCurSel(int id, int index) = 0;
   virtual void ListReset(int id) = 0;
+  // The line the user chose in a list whose lines can be selected; -1 when none.
+  [[nodiscard]] virtual int ListGetCurSel(int id) const = 0;
 
   virtual int ComboAdd(int id, std::string_view item) = 0;
   virtual int ComboSetCurSel(int id, int index) = 0;
   [[nodiscard]] virtual int ComboGetCurSel(int id) const = 0;
 
   virtual void SpinSetRange(int id, int lower, int upper) = 0;
+
+  // The control's tooltip, which screen readers read as its description. From then on the
+  // control reports TTN_NEEDTEXT before its tip is shown and when it takes the focus.
+  virtual void SetTip(int id, std::string_view text) = 0;
 
   // Starts timer `id` or restarts its period.
   virtual bool SetTimer(UINT_PTR id, UINT elapseMs) = 0;

@@ -24,11 +24,16 @@ void CWnd::SetWindowText(std::string_view text) {
   if (window_ != nullptr) window_->SetText(id_, text);
 }
 
+void CWnd::SetTip(std::string_view text) {
+  if (window_ != nullptr) window_->SetTip(id_, text);
+}
+
 std::string CWnd::GetWindowText() const { return window_ ? window_->GetText(GetDlgCtrlID()) : ""; }
 
 int CListBox::AddString(std::string_view line) { return W() ? W()->ListAdd(GetDlgCtrlID(), line) : LB_ERR; }
 int CListBox::GetCount() const { return W() ? W()->ListCount(GetDlgCtrlID()) : LB_ERR; }
 int CListBox::SetCurSel(int index) { return W() ? W()->ListSetCurSel(GetDlgCtrlID(), index) : LB_ERR; }
+int CListBox::GetCurSel() const { return W() ? W()->ListGetCurSel(GetDlgCtrlID()) : LB_ERR; }
 void CListBox::ResetContent() {
   if (W()) W()->ListReset(GetDlgCtrlID());
 }

@@ -32,6 +32,8 @@ class CWnd {
   [[nodiscard]] BOOL IsWindowEnabled() const;
   void SetWindowText(std::string_view text);
   [[nodiscard]] std::string GetWindowText() const;
+  // The tooltip, also the control's accessible description.
+  void SetTip(std::string_view text);
   [[nodiscard]] int GetDlgCtrlID() const { return id_; }
   [[nodiscard]] bool IsAttached() const { return window_ != nullptr; }
 
@@ -51,6 +53,8 @@ class CListBox : public CWnd {
   int AddString(std::string_view line);
   [[nodiscard]] int GetCount() const;
   int SetCurSel(int index);
+  // Lists whose template allows selection: the chosen line, -1 when none.
+  [[nodiscard]] int GetCurSel() const;
   void ResetContent();
 };
 

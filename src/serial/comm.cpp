@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "serial/platform.h"
+#include "serial/ports_dir.h"
 
 const CRuntimeClass CComm::classCComm{"CComm", &CObject::classCObject};
 
@@ -19,20 +20,6 @@ namespace {
 constexpr uint32_t kRingMask = 0x3FF;
 constexpr uint32_t kBlockSize = 1024;
 constexpr uint8_t kLastComPort = 200;
-
-// Where the user maps port names to devices: $XDG_CONFIG_HOME/quirab_nibp/ports, the base
-// defaulting to ~/.config. Empty when neither variable gives an absolute path.
-std::filesystem::path PortsDir() {
-  std::filesystem::path base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    base = std::filesystem::path(home) / ".config";
-  } else {
-    return {};
-  }
-  return base / "quirab_nibp" / "ports";
-}
 
 }  // namespace
 
@@ -323,13 +310,14 @@ std::string CComm::DeviceName(uint8_t port) {
 }
 
 // A link under the ports folder wins, dangling or not: a mapped adapter that is unplugged must
-// fail to open rather than fall through to another port. Unmapped COMn is /dev/ttyS(n-1).
+// fail to open rather than fall through to another port. Unmapped COMn is /dev/ttyS(n-1), and
+// above COM200 the one TELNET link.
 std::string CComm::DevicePath(uint8_t port) {
-  const std::filesystem::path dir = PortsDir();
-  const std::filesystem::path link = dir.empty() ? dir : dir / DeviceName(port);
+  const std::filesystem::path dir = serial::PortsDir();
+  if (dir.empty()) return {};  // no ports folder: nothing opens
+  const std::filesystem::path link = dir / ("COM" + std::to_string(port));
   std::error_code ec;
-  const bool mapped =
-      !dir.empty() && std::filesystem::exists(std::filesystem::symlink_status(link, ec));
-  if (!mapped && port >= 1 && port <= kLastComPort) return "/dev/ttyS" + std::to_string(port - 1);
-  return link.string();  // empty without a ports folder: nothing opens
+  if (std::filesystem::exists(std::filesystem::symlink_status(link, ec))) return link.string();
+  if (port >= 1 && port <= kLastComPort) return "/dev/ttyS" + std::to_string(port - 1);
+  return (dir / DeviceName(port)).string();
 }

@@ -45,7 +45,7 @@ TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
 }
 
 TEST_F(Console, SystemMenuOffersTheAboutBoxAndIconsAreSet) {
-  ASSERT_EQ(w->SystemMenu().size(), 4u);
+  ASSERT_EQ(w->SystemMenu().size(), 5u);
   EXPECT_EQ(w->SystemMenu()[0].flags, MF_SEPARATOR);
   EXPECT_EQ(w->SystemMenu()[1].id, IDM_ABOUTBOX);
   EXPECT_EQ(w->SystemMenu()[1].text, "QUIRAB_NIBP 정보(&A)...");
@@ -53,6 +53,8 @@ TEST_F(Console, SystemMenuOffersTheAboutBoxAndIconsAreSet) {
   EXPECT_EQ(w->SystemMenu()[2].text, "Pressure Chart");
   EXPECT_EQ(w->SystemMenu()[3].id, IDM_RESULTS);
   EXPECT_EQ(w->SystemMenu()[3].text, "Results");
+  EXPECT_EQ(w->SystemMenu()[4].id, IDM_PORTS);
+  EXPECT_EQ(w->SystemMenu()[4].text, "Ports...");
   EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));

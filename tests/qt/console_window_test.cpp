@@ -9,9 +9,11 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -22,6 +24,8 @@
 #include <QToolButton>
 #include <atomic>
 #include <cmath>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -36,7 +40,9 @@
 #include "framework/qt/up_down.h"
 #include "res/resource.h"
 #include "res/templates.h"
+#include "support/fake_device_source.h"
 #include "support/fake_platform.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -92,6 +98,32 @@ struct Console {
     QTest::mouseClick(target, Qt::LeftButton);
     QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(target, text);
+  }
+
+  // Right button on the background, item `item` of its menu (negative: from the end), then
+  // `inModal` on the modal window the item opens.
+  void FromBackgroundMenu(int item, const std::function<void(QWidget*)>& inModal) const {
+    QTimer::singleShot(0, [&] {
+      ASSERT_TRUE(
+          QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kWaitMs));
+      auto* popup = dynamic_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(popup, nullptr);
+      QTimer::singleShot(0, [&] {
+        QWidget* modal = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+              modal = QApplication::activeModalWidget();
+              return modal != nullptr && modal != d && modal->isVisible();
+            },
+            kWaitMs));
+        inModal(modal);
+      });
+      const auto actions = popup->actions();
+      QAction* a = actions[item < 0 ? actions.size() + item : item];
+      QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, popup->actionGeometry(a).center());
+    });
+    QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), d->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(d, &right);
   }
 
   void SpinClick(int direction) const {
@@ -481,7 +513,7 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   QMenu* menu = c.w->SystemMenu();
   ASSERT_NE(menu, nullptr);
   const auto actions = menu->actions();
-  ASSERT_EQ(actions.size(), 4);
+  ASSERT_EQ(actions.size(), 5);
   EXPECT_TRUE(actions[0]->isSeparator());
   EXPECT_EQ(actions[1]->text(), "QUIRAB_NIBP 정보(&A)...");
   EXPECT_EQ(actions[1]->data().toUInt(), IDM_ABOUTBOX);
@@ -489,34 +521,19 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   EXPECT_EQ(actions[2]->data().toUInt(), IDM_PRESSURE_CHART);
   EXPECT_EQ(actions[3]->text(), "Results");
   EXPECT_EQ(actions[3]->data().toUInt(), IDM_RESULTS);
+  EXPECT_EQ(actions[4]->text(), "Ports...");
+  EXPECT_EQ(actions[4]->data().toUInt(), IDM_PORTS);
 
   // Right button on the background: choose the item, then close the box with Enter.
   QString aboutTitle;
   QString aboutText;
-  QTimer::singleShot(0, [&] {
-    ASSERT_TRUE(
-        QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, kWaitMs));
-    QMenu* popup = dynamic_cast<QMenu*>(QApplication::activePopupWidget());
-    ASSERT_NE(popup, nullptr);
-    QTimer::singleShot(0, [&] {
-      QWidget* about = nullptr;
-      ASSERT_TRUE(QTest::qWaitFor(
-          [&] {
-            about = QApplication::activeModalWidget();
-            return about != nullptr && about != c.d && about->isVisible();
-          },
-          kWaitMs));
-      aboutTitle = about->windowTitle();
-      if (auto* label = about->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
-        aboutText = label->text();
-      }
-      QTest::keyClick(about, Qt::Key_Return);
-    });
-    QAction* item = popup->actions()[1];
-    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, popup->actionGeometry(item).center());
+  c.FromBackgroundMenu(1, [&](QWidget* about) {
+    aboutTitle = about->windowTitle();
+    if (auto* label = about->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+      aboutText = label->text();
+    }
+    QTest::keyClick(about, Qt::Key_Return);
   });
-  QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), c.d->mapToGlobal(QPoint(5, 5)));
-  QApplication::sendEvent(c.d, &right);
   EXPECT_EQ(aboutTitle, "QUIRAB_NIBP 정보");
   EXPECT_FALSE(c.w->Ended());
 
@@ -533,6 +550,88 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   EXPECT_TRUE(shown);
   EXPECT_FALSE(c.w->Ended());
   EXPECT_EQ(c.w->ListModel(IDC_LIST_EVENT)->Count(), 0);
+}
+
+TEST_F(ConsoleWindow, ThePortsItemOpensThePortsWindowWhoseButtonsMapAndUnmap) {
+  auto& c = *con;
+  testsupport::TempConfigHome home;
+  ports_test::FakeDeviceSource fake;
+  fake.Plug(ports_test::UsbAdapter());
+  fake.Plug(ports_test::OnBoard());
+  c.dlg.m_makeDeviceSource = [&] { return fake.Share(); };
+  const std::string byId = ports_test::UsbAdapter().byId;
+  const auto lines = [](QListWidget* l) {
+    std::vector<std::string> out;
+    for (int i = 0; l && i < l->count(); ++i) out.push_back(l->item(i)->text().toStdString());
+    return out;
+  };
+  const auto clickRow = [](QListWidget* l, int row) {
+    QTest::mouseClick(l->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      l->visualItemRect(l->item(row)).center());
+  };
+  std::vector<std::string> table, devices, unplugged;
+  QString title;
+  bool linked = false, unlinked = false;
+  c.FromBackgroundMenu(-1, [&](QWidget* p) {
+    title = p->windowTitle();
+    QListWidget *portList = nullptr, *devList = nullptr;
+    for (auto* l : p->findChildren<QListWidget*>()) {
+      if (l->accessibleName() == "Ports") portList = l;
+      if (l->accessibleName() == "Serial devices") devList = l;
+    }
+    ASSERT_TRUE(portList && devList);
+    QPushButton *map = nullptr, *unmap = nullptr, *close = nullptr;
+    for (auto* b : p->findChildren<QPushButton*>()) {
+      if (b->text() == "Map") map = b;
+      if (b->text() == "Unmap") unmap = b;
+      if (b->text() == "Close") close = b;
+    }
+    ASSERT_TRUE(map && unmap && close);
+    clickRow(portList, 3);
+    clickRow(devList, 0);
+    QTest::mouseClick(map, Qt::LeftButton);
+    table = lines(portList);
+    devices = lines(devList);
+    std::error_code ec;
+    linked = std::filesystem::read_symlink(home.PortLink("COM4"), ec) == byId;
+    // Unplugged while the window is open: shown within a second.
+    fake.Unplug("/dev/ttyUSB0");
+    (void)QTest::qWaitFor([&] { return devList->count() == 1; }, 1000);
+    unplugged = lines(portList);
+    QTest::mouseClick(unmap, Qt::LeftButton);
+    unlinked = !std::filesystem::exists(std::filesystem::symlink_status(home.PortLink("COM4"), ec));
+    QTest::mouseClick(close, Qt::LeftButton);
+  });
+
+  EXPECT_EQ(title, "Ports");
+  ASSERT_EQ(table.size(), 10u);
+  EXPECT_TRUE(table[0].starts_with("COM1   /dev/ttyS0  ") &&
+              table[0].ends_with("  default  present"));
+  EXPECT_EQ(table[3], "COM4   " + byId + "  mapped   present");
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_TRUE(devices[0].ends_with("as COM4")) << devices[0];
+  EXPECT_TRUE(linked);
+  ASSERT_EQ(unplugged.size(), 10u);
+  EXPECT_EQ(unplugged[3], "COM4   " + byId + "  mapped   not present");
+  EXPECT_TRUE(unlinked);
+  EXPECT_FALSE(c.w->Ended());
+
+  // The port box tells where its port leads, as a tooltip and as its accessible description.
+  auto* combo = c.C<QComboBox>(IDC_PORT_COMBO);
+  std::filesystem::create_directories(std::filesystem::path(home.PortLink("COM7")).parent_path());
+  std::filesystem::create_symlink("/nonexistent/adapter", home.PortLink("COM7"));
+  c.TypeInto(IDC_PORT_COMBO, "com7");
+  EXPECT_EQ(combo->toolTip(), "COM7 opens /nonexistent/adapter, not present now");
+  QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(combo);
+  ASSERT_NE(iface, nullptr);
+  EXPECT_EQ(iface->text(QAccessible::Description), combo->toolTip());
+  EXPECT_EQ(combo->count(), 11);
+  // Renewed when the tip is about to show: the link changed meanwhile.
+  std::filesystem::remove(home.PortLink("COM7"));
+  std::filesystem::create_symlink("/dev/null", home.PortLink("COM7"));
+  QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), combo->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(combo, &help);
+  EXPECT_EQ(combo->toolTip(), "COM7 opens /dev/null");
 }
 
 TEST_F(ConsoleWindow, MessagesFromAnotherThreadArriveWhileAMessageBoxIsOpen) {

@@ -1,5 +1,5 @@
-// Pictures of the console and of its About box, as the user first sees them, then of the
-// "Pressure Chart" and "Results" windows after a measurement on the simulated module.
+// Pictures of the console, its About box and its Ports window, as the user first sees them, then
+// of the "Pressure Chart" and "Results" windows after a measurement on the simulated module.
 // Usage: nibp_screenshot OUTPUT_DIR
 
 #include <QAbstractButton>
@@ -107,6 +107,22 @@ int main(int argc, char** argv) {
   QTest::qWait(1000);
   if (!aboutSeen) {
     std::fprintf(stderr, "nibp_screenshot: the About box did not open\n");
+    ok = false;
+  }
+
+  // The Ports window, with the devices of the machine it runs on.
+  bool portsSeen = false;
+  QTimer::singleShot(300, [&] {
+    QWidget* ports = QApplication::activeModalWidget();
+    if (ports == nullptr || ports == console) return;
+    portsSeen = true;
+    ok = Save(ports, dir + "/ports.png") && ok;
+    QTest::keyClick(ports, Qt::Key_Escape);
+  });
+  QTimer::singleShot(0, [&] { dlg.OnSysCommand(IDM_PORTS, 0); });
+  QTest::qWait(1000);
+  if (!portsSeen) {
+    std::fprintf(stderr, "nibp_screenshot: the Ports window did not open\n");
     ok = false;
   }
 

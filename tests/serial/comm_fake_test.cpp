@@ -134,6 +134,7 @@ TEST_F(FakeCommTest, CommandsGoOutWholeAndInOrderWhateverTheDeviceTakes) {
 
 TEST_F(FakeCommTest, DeviceNames) {
   dir.Link("COM1", "/nonexistent/ttyUSB0");  // mapped, even while unplugged
+  dir.Link("COM254", "/nonexistent/ttyUSB1");
   const std::string ports = dir.Ports().string();
   struct Case {
     uint8_t port;
@@ -143,7 +144,7 @@ TEST_F(FakeCommTest, DeviceNames) {
   const Case cases[] = {
       {1, "COM1", ports + "/COM1"},       {10, "COM10", "/dev/ttyS9"},
       {200, "COM200", "/dev/ttyS199"},    {201, "TELNET", ports + "/TELNET"},
-      {255, "TELNET", ports + "/TELNET"},
+      {255, "TELNET", ports + "/TELNET"},  {254, "TELNET", ports + "/COM254"},  // mapped
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CComm::DeviceName(c.port), c.name);

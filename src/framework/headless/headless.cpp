@@ -157,6 +157,13 @@ void HeadlessWindow::SpinSetRange(int id, int lower, int upper) {
   c.pos = std::clamp(c.pos, std::min(lower, upper), std::max(lower, upper));
 }
 
+void HeadlessWindow::SetTip(int id, std::string_view text) { C(id).tip = std::string(text); }
+
+const std::string& HeadlessWindow::HoverTip(int id) {
+  if (!ended_) events_.OnBackendCommand(id, TTN_NEEDTEXT);
+  return C(id).tip;
+}
+
 bool HeadlessWindow::SetTimer(UINT_PTR id, UINT elapseMs) {
   if (ended_) return false;
   timers_[id] = elapseMs;
@@ -238,10 +245,18 @@ void HeadlessWindow::Type(int id, std::string_view text) {
   SetFocus(id);
   C(id).text = std::string(text);
   selectedAll_ = 0;
+  if (C(id).tmpl->kind == res::Kind::ComboBox && !ended_) {
+    events_.OnBackendCommand(id, CBN_EDITCHANGE);
+  }
 }
 
 void HeadlessWindow::SelectItem(int id, int index) {
   SetFocus(id);
+  if (C(id).tmpl->kind == res::Kind::ListBox) {
+    ListSetCurSel(id, index);
+    events_.OnBackendCommand(id, LBN_SELCHANGE);
+    return;
+  }
   ComboSetCurSel(id, index);
   events_.OnBackendCommand(id, CBN_SELCHANGE);
 }

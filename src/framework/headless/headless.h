@@ -51,10 +51,12 @@ class HeadlessWindow final : public Window {
   [[nodiscard]] int ListCount(int id) const override;
   int ListSetCurSel(int id, int index) override;
   void ListReset(int id) override;
+  [[nodiscard]] int ListGetCurSel(int id) const override { return CurSel(id); }
   int ComboAdd(int id, std::string_view item) override;
   int ComboSetCurSel(int id, int index) override;
   [[nodiscard]] int ComboGetCurSel(int id) const override;
   void SpinSetRange(int id, int lower, int upper) override;
+  void SetTip(int id, std::string_view text) override;
   bool SetTimer(UINT_PTR id, UINT elapseMs) override;
   bool KillTimer(UINT_PTR id) override;
   int MessageBox(std::string_view text, std::string_view title, UINT type) override;
@@ -70,11 +72,14 @@ class HeadlessWindow final : public Window {
   // ---- the user's actions ----
   // Moves the focus as a mouse click does, toggles a check box, then reports the click.
   void Click(int id);
-  // Focuses the control (edit or combo) and replaces its text, as typing does.
+  // Focuses the control (edit or combo) and replaces its text, as typing does; a combo reports
+  // CBN_EDITCHANGE.
   void Type(int id, std::string_view text);
   // Moves the focus; the control that loses it reports EN_KILLFOCUS when it is an edit.
   void SetFocus(int id);
-  // Chooses an item from a combo's list.
+  // Rests the pointer on the control: it reports TTN_NEEDTEXT; returns the tip then shown.
+  const std::string& HoverTip(int id);
+  // Chooses an item from a combo's list, or a line of a list box.
   void SelectItem(int id, int index);
   // One step of an up-down control (+1 up, -1 down), asking the parent first.
   void Spin(int id, int direction);
@@ -102,6 +107,7 @@ class HeadlessWindow final : public Window {
   [[nodiscard]] bool Visible(int id) const;
   [[nodiscard]] const std::vector<std::string>& Lines(int id) const;
   [[nodiscard]] int CurSel(int id) const;
+  [[nodiscard]] const std::string& Tip(int id) const { return C(id).tip; }
   [[nodiscard]] const std::vector<std::string>& Items(int id) const;
   [[nodiscard]] int Focus() const { return focus_; }
   // The edit whose whole text the program selected, until the next typing; 0 for none.
@@ -136,6 +142,7 @@ class HeadlessWindow final : public Window {
     std::vector<std::string> lines;  // list box lines or combo items
     int curSel = -1;
     int lower = 100, upper = 0, pos = 0;  // up-down
+    std::string tip;
   };
   Ctl& C(int id);
   [[nodiscard]] const Ctl& C(int id) const;

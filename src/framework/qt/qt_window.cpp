@@ -16,6 +16,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -295,6 +296,10 @@ QWidget* QtWindow::MakeComboBox(const res::Control& c, Ctl& ctl, const QRect& r)
     QObject::disconnect(le, &QLineEdit::editingFinished, combo, nullptr);
     QObject::disconnect(le, &QLineEdit::returnPressed, combo, nullptr);
     le->setAccessibleName(Q(c.accessibleName));
+    const int id = c.id;
+    QObject::connect(le, &QLineEdit::textEdited, d, [this, id] {
+      if (Reporting()) events_.OnBackendCommand(id, CBN_EDITCHANGE);
+    });
   }
   const int id = c.id;
   QObject::connect(combo, &QComboBox::activated, d, [this, id](int) {
@@ -380,9 +385,25 @@ QWidget* QtWindow::MakeUpDown(const res::Control& c, Ctl& ctl, Ctl* previous, co
 }
 
 QWidget* QtWindow::MakeListBox(const res::Control& c, Ctl& ctl, const QRect& r) {
-  auto* view = new LogView(dialog_.get());
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   mono.setPointSize(tmpl_.fontPoints);
+  if (!(c.style & res::kNoSel)) {
+    // Short lists to choose from: Qt's own list, one line selected at a time.
+    auto* pick = new QListWidget(dialog_.get());
+    pick->setFont(mono);
+    pick->setUniformItemSizes(true);
+    pick->setSelectionMode(QAbstractItemView::SingleSelection);
+    pick->setFrameShape((c.style & res::kBorder) ? QFrame::StyledPanel : QFrame::NoFrame);
+    pick->setGeometry(r);
+    const int id = c.id;
+    const bool notify = (c.style & res::kNotify) != 0;
+    QObject::connect(pick, &QListWidget::itemSelectionChanged, dialog_.get(), [this, id, notify] {
+      if (notify && !settingList_ && Reporting()) events_.OnBackendCommand(id, LBN_SELCHANGE);
+    });
+    ctl.pick = pick;
+    return pick;
+  }
+  auto* view = new LogView(dialog_.get());
   view->setFont(mono);
   auto* model = new LogModel(view);
   view->SetLogModel(model);
@@ -513,8 +534,16 @@ bool QtWindow::FilterEvent(QObject* watched, QEvent* event) {
   if (dying_) return false;
   const bool focusOut = event->type() == QEvent::FocusOut;
   const bool keyPress = event->type() == QEvent::KeyPress;
-  if (!focusOut && !keyPress) return false;
+  const bool tip = event->type() == QEvent::ToolTip || event->type() == QEvent::FocusIn;
+  if (!focusOut && !keyPress && !tip) return false;
   for (auto& [id, ctl] : ctls_) {
+    if (tip && ctl.tipWatched &&
+        (ctl.widget == watched || (ctl.combo && ctl.combo->lineEdit() == watched))) {
+      // Renewed before Qt shows the tip or a screen reader reads it.
+      if (Reporting()) events_.OnBackendCommand(id, TTN_NEEDTEXT);
+      return false;
+    }
+    if (tip) continue;
     if (focusOut && ctl.edit == watched) {
       // A popup (a menu, a drop-down list) borrows the focus and gives it back.
       if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason && Reporting()) {
@@ -665,6 +694,10 @@ void QtWindow::FocusControl(int id) {
 
 int QtWindow::ListAdd(int id, std::string_view line) {
   Ctl* c = Find(id);
+  if (c && c->pick) {
+    c->pick->addItem(Q(line));
+    return c->pick->count() - 1;
+  }
   if (!c || !c->model) return LB_ERR;
   constexpr int kNoSpace = -2;
   if (!c->model->Append(line)) return kNoSpace;
@@ -673,11 +706,20 @@ int QtWindow::ListAdd(int id, std::string_view line) {
 
 int QtWindow::ListCount(int id) const {
   const Ctl* c = Find(id);
+  if (c && c->pick) return c->pick->count();
   return c && c->model ? c->model->Count() : LB_ERR;
 }
 
 int QtWindow::ListSetCurSel(int id, int index) {
   Ctl* c = Find(id);
+  if (c && c->pick) {
+    if (index < -1 || index >= c->pick->count()) return LB_ERR;
+    settingList_ = true;
+    c->pick->setCurrentRow(index);
+    if (index >= 0) c->pick->scrollToItem(c->pick->item(index));
+    settingList_ = false;
+    return index;
+  }
   if (!c || !c->list || index < -1 || index >= c->model->Count()) return LB_ERR;
   c->list->MakeCurrentLater(index);
   return index;
@@ -685,6 +727,12 @@ int QtWindow::ListSetCurSel(int id, int index) {
 
 void QtWindow::ListReset(int id) {
   Ctl* c = Find(id);
+  if (c && c->pick) {
+    settingList_ = true;
+    c->pick->clear();
+    settingList_ = false;
+    return;
+  }
   if (!c || !c->model) return;
   c->model->Clear();
   c->list->MakeCurrentLater(-1);
@@ -720,6 +768,27 @@ int QtWindow::ComboSetCurSel(int id, int index) {
 int QtWindow::ComboGetCurSel(int id) const {
   const Ctl* c = Find(id);
   return c && c->combo ? c->combo->currentIndex() : CB_ERR;
+}
+
+int QtWindow::ListGetCurSel(int id) const {
+  const Ctl* c = Find(id);
+  if (!c || !c->pick) return c && c->list ? c->list->CurrentRow() : LB_ERR;
+  const auto selected = c->pick->selectedItems();
+  return selected.isEmpty() ? LB_ERR : c->pick->row(selected.first());
+}
+
+void QtWindow::SetTip(int id, std::string_view text) {
+  Ctl* c = Find(id);
+  if (!c) return;
+  const QString t = Q(text);
+  QWidget* inner = c->combo ? c->combo->lineEdit() : nullptr;
+  for (QWidget* w : {c->widget, inner}) {
+    if (w == nullptr) continue;
+    w->setToolTip(t);
+    w->setAccessibleDescription(t);
+    if (!c->tipWatched) w->installEventFilter(dialog_.get());
+  }
+  c->tipWatched = true;
 }
 
 void QtWindow::SpinSetRange(int id, int lower, int upper) {

@@ -19,6 +19,7 @@ class QDialog;
 class QEvent;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QMenu;
 class QObject;
 class QPainter;
@@ -59,7 +60,9 @@ class QtWindow final : public Window {
   int ComboAdd(int id, std::string_view item) override;
   int ComboSetCurSel(int id, int index) override;
   [[nodiscard]] int ComboGetCurSel(int id) const override;
+  [[nodiscard]] int ListGetCurSel(int id) const override;
   void SpinSetRange(int id, int lower, int upper) override;
+  void SetTip(int id, std::string_view text) override;
   bool SetTimer(UINT_PTR id, UINT elapseMs) override;
   bool KillTimer(UINT_PTR id) override;
   int MessageBox(std::string_view text, std::string_view title, UINT type) override;
@@ -104,6 +107,8 @@ class QtWindow final : public Window {
     QPushButton* button = nullptr;
     LogView* list = nullptr;
     LogModel* model = nullptr;
+    QListWidget* pick = nullptr;  // a list whose lines the user selects
+    bool tipWatched = false;      // reports TTN_NEEDTEXT
     UpDown* upDown = nullptr;
     QLineEdit* buddy = nullptr;  // up-down only
     int lower = 100, upper = 0, pos = 0;
@@ -157,6 +162,7 @@ class QtWindow final : public Window {
   bool created_ = false;
   bool ended_ = false;
   bool dying_ = false;
+  bool settingList_ = false;  // a selection made by the dialog, not the user
   INT_PTR endCode_ = 0;
 };
 
