@@ -3,6 +3,7 @@
 //   bench_cpu startup              time from exec to the console shown and painted, median of 7
 //   bench_cpu idle SIM SECONDS     CPU and wake-ups with the port open on the simulator, no traffic
 //   bench_cpu polling SIM SECONDS  the same with "Auto Pressure Display" checked
+//   bench_cpu stream SIM SECONDS   the same with the module sending 190 frames a second unasked
 // Prints table rows; the per-thread wake-ups go to the output above them.
 
 #include <dirent.h>
@@ -38,6 +39,7 @@
 namespace {
 
 constexpr int kStartupRuns = 7;
+constexpr const char* kStreamHz = "190";  // about the most a module sends at 9600 baud
 constexpr int kWaitMs = 10'000;
 // Left to the console after the port opens, so that the measurement starts from a settled window
 // whose text cursor no longer blinks: the state it stays in while nobody uses it.
@@ -203,9 +205,13 @@ std::map<int, ThreadCount> Threads() {
   return out;
 }
 
-int Measure(bool polling, const std::string& sim, int seconds, int argc, char** argv) {
+enum class Load { kIdle, kPolling, kStream };
+
+int Measure(Load load, const std::string& sim, int seconds, int argc, char** argv) {
   testsupport::TempConfigHome home;
-  testsupport::SimProcess simulator(sim, {"--port", "COM1", "--quiet"});
+  std::vector<std::string> simArgs = {"--port", "COM1", "--quiet"};
+  if (load == Load::kStream) simArgs.insert(simArgs.end(), {"--stream", kStreamHz});
+  testsupport::SimProcess simulator(sim, simArgs);
   if (!simulator.Running() || !testsupport::SimProcess::WaitForPath(
                                   home.PortLink("COM1"), std::chrono::milliseconds(kWaitMs))) {
     std::fprintf(stderr, "the simulator did not start: %s\n", sim.c_str());
@@ -224,7 +230,8 @@ int Measure(bool polling, const std::string& sim, int seconds, int argc, char** 
     std::fprintf(stderr, "the port did not open\n");
     return 1;
   }
-  if (polling) click(IDC_AUTO_PRESSURE);
+  if (load == Load::kPolling) click(IDC_AUTO_PRESSURE);
+  if (load == Load::kStream) click(IDC_GET_PRESSURE);  // the stream starts with a command
   RunFor(kSettleMs);
 
   const int firstLine = window.ListCount(IDC_LIST_EVENT);
@@ -255,7 +262,7 @@ int Measure(bool polling, const std::string& sim, int seconds, int argc, char** 
   }
 
   // The run's own end timer is one of the wake-ups.
-  if (!polling) {
+  if (load == Load::kIdle) {
     std::printf(
         "| idle console, port open, no traffic: CPU | %.3f %% of a core | < 0.1 %% | %.0f s after "
         "%d s settling; getrusage user+sys, all threads |\n",
@@ -264,7 +271,7 @@ int Measure(bool polling, const std::string& sim, int seconds, int argc, char** 
         "| idle console: wake-ups | %.2f /s | none but its own timers (none runs) | %.0f s; "
         "voluntary context switches, all threads |\n",
         wakeups, wall);
-  } else {
+  } else if (load == Load::kPolling) {
     std::printf(
         "| polling every 250 ms (Auto Pressure Display): CPU | %.3f %% of a core | < 1 %% | %.0f "
         "s; %d polls, %d replies shown; getrusage user+sys |\n",
@@ -273,12 +280,21 @@ int Measure(bool polling, const std::string& sim, int seconds, int argc, char** 
         "| polling: wake-ups | %.1f /s | poll timer, reader, dispatch ticks (about 20 /s), "
         "repaints | %.0f s; voluntary context switches, all threads |\n",
         wakeups, wall);
+  } else {
+    std::printf(
+        "| stream at %s frames/s: CPU | %.3f %% of a core | < 5 %% | %.0f s; %d frames shown "
+        "(%.0f /s); getrusage user+sys, all threads |\n",
+        kStreamHz, cpuPercent, wall, replies, replies / wall);
+    std::printf(
+        "| stream at %s frames/s: wake-ups | %.1f /s | - | %.0f s; voluntary context switches, "
+        "all threads |\n",
+        kStreamHz, wakeups, wall);
   }
   return 0;
 }
 
 int PrintUsage(const char* argv0) {
-  std::fprintf(stderr, "usage: %s startup | idle SIM SECONDS | polling SIM SECONDS\n", argv0);
+  std::fprintf(stderr, "usage: %s startup | idle|polling|stream SIM SECONDS\n", argv0);
   return 2;
 }
 
@@ -289,11 +305,14 @@ int main(int argc, char** argv) {
   const std::string_view mode = argc > 1 ? argv[1] : "";
   if (mode == "--child-startup") return ChildStartup(argc, argv);
   if (mode == "startup") return Startup();
-  if ((mode == "idle" || mode == "polling") && argc == 4) {
+  if ((mode == "idle" || mode == "polling" || mode == "stream") && argc == 4) {
     const int seconds = std::atoi(argv[3]);
     if (seconds <= 0) return PrintUsage(argv[0]);
     int qtArgc = 1;
-    return Measure(mode == "polling", argv[2], seconds, qtArgc, argv);
+    const Load load = mode == "idle"      ? Load::kIdle
+                      : mode == "polling" ? Load::kPolling
+                                          : Load::kStream;
+    return Measure(load, argv[2], seconds, qtArgc, argv);
   }
   return PrintUsage(argv[0]);
 }

@@ -45,9 +45,13 @@ run receive "$build/bench/bench_receive" --table
 run logview "$build/bench/bench_logview"
 run session "$build/bench/bench_session" 20
 run latency "$build/bench/bench_latency" 300
+run latency-4hz "$build/bench/bench_latency" 80 4
+run stream-190 "$build/bench/bench_stream" stream "$build/sim/nibp-sim" 190 20
+run burst "$build/bench/bench_stream" burst "$build/sim/nibp-sim" 50000
 run startup "$build/bench/bench_cpu" startup
 run idle "$build/bench/bench_cpu" idle "$build/sim/nibp-sim" 30
 run polling "$build/bench/bench_cpu" polling "$build/sim/nibp-sim" 30
+run stream-cpu "$build/bench/bench_cpu" stream "$build/sim/nibp-sim" 30
 run views "$build/bench/bench_views" 20
 run cli "$build/bench/bench_cli" "$build/src/cli/nibp-cli" "$build/sim/nibp-sim" 20 50
 

@@ -36,7 +36,9 @@ std::vector<Chunk> Shaper::Shape(const Reply& reply) {
     Chunk c;
     c.bytes.assign(frame.begin() + static_cast<std::ptrdiff_t>(pos),
                    frame.begin() + static_cast<std::ptrdiff_t>(pos + n));
-    if (options_.fragment) c.pause = pause(rng_);
+    // Inside a frame only: a frame's first piece goes when it is due, so that a fast stream
+    // keeps its rate.
+    if (options_.fragment && pos > 0) c.pause = pause(rng_);
     pos += n;
     out.push_back(std::move(c));
   }

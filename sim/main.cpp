@@ -31,8 +31,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kMaxQueued = 4096;  // chunks waiting for the line
+// A burst is queued this many frames at a time, so that it never fills the queue for replies.
+constexpr size_t kBurstBatch = 64;
 constexpr auto kFineStep = std::chrono::milliseconds(10);
 constexpr auto kIdleWait = std::chrono::milliseconds(500);
+// A stream late by up to this much catches up, so that a busy machine does not lower its rate;
+// later than that (the line was full, the program stopped), it starts again from now.
+constexpr auto kStreamCatchUp = std::chrono::milliseconds(100);
 // While a console has the line exclusively: how soon a killed one's mark is cleared.
 constexpr auto kExclusiveCheck = std::chrono::milliseconds(100);
 
@@ -52,8 +57,13 @@ constexpr const char kUsage[] =
     "  --noise RATE          chance per reply of noise bytes before it (0..1)\n"
     "  --corrupt RATE        chance per reply of a wrong checksum (0..1)\n"
     "  --stream HZ           send the cuff pressure HZ times a second unasked\n"
+    "  --burst N             after the console's first command, send N cuff pressure\n"
+    "                        frames as fast as the line takes them\n"
+    "  --numbered            stream and burst frames count 0, 1, 2... instead of\n"
+    "                        reporting the cuff pressure\n"
     "  --hangup-after SECS   close the line after SECS and exit\n"
     "  --reopen              with --hangup-after: open a new line instead of exiting\n"
+    "  --hangup-every SECS   close the line every SECS and open a new one each time\n"
     "  --seed N              seed of the fault injection\n"
     "  --log-sent FILE       append every good frame sent, in hex, one per line\n"
     "  --log-sent-times FILE the same, each line led by CLOCK_MONOTONIC nanoseconds\n"
@@ -73,8 +83,11 @@ struct Options {
   double speed = 1;
   sim::FaultOptions faults;
   double streamHz = 0;
+  uint64_t burst = 0;
+  bool numbered = false;
   double hangupAfter = 0;
   bool reopen = false;
+  bool hangupAgain = false;
   uint64_t seed = 0;
   bool seedGiven = false;
   std::string logSent;
@@ -124,7 +137,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
     kNoise,
     kCorrupt,
     kStream,
+    kBurst,
+    kNumbered,
     kHangup,
+    kHangupEvery,
     kReopen,
     kSeed,
     kLogSent,
@@ -145,8 +161,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
                                  {"noise", required_argument, nullptr, kNoise},
                                  {"corrupt", required_argument, nullptr, kCorrupt},
                                  {"stream", required_argument, nullptr, kStream},
+                                 {"burst", required_argument, nullptr, kBurst},
+                                 {"numbered", no_argument, nullptr, kNumbered},
                                  {"hangup-after", required_argument, nullptr, kHangup},
                                  {"reopen", no_argument, nullptr, kReopen},
+                                 {"hangup-every", required_argument, nullptr, kHangupEvery},
                                  {"seed", required_argument, nullptr, kSeed},
                                  {"log-sent", required_argument, nullptr, kLogSent},
                                  {"log-sent-times", required_argument, nullptr, kLogSentTimes},
@@ -194,8 +213,18 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
       case kStream:
         if (!ParseDouble(a, 0, 1000, o.streamHz)) return bad("stream rate (0..1000 Hz)", a);
         break;
+      case kBurst:
+        if (!ParseInt<uint64_t>(a, 1, 100'000'000, o.burst)) return bad("burst (1..100000000)", a);
+        break;
+      case kNumbered:
+        o.numbered = true;
+        break;
       case kHangup:
         if (!ParseDouble(a, 0.001, 1e6, o.hangupAfter)) return bad("hang-up time", a);
+        break;
+      case kHangupEvery:
+        if (!ParseDouble(a, 0.001, 1e6, o.hangupAfter)) return bad("hang-up period", a);
+        o.reopen = o.hangupAgain = true;
         break;
       case kReopen:
         o.reopen = true;
@@ -246,11 +275,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
     std::fprintf(stderr, "nibp-sim: --loop needs --replay\n");
     return std::nullopt;
   }
-  if (!o.replay.empty() &&
-      (o.streamHz > 0 || o.faults.fragment || o.faults.noise > 0 || o.faults.corrupt > 0)) {
+  if (!o.replay.empty() && (o.streamHz > 0 || o.burst > 0 || o.faults.fragment ||
+                            o.faults.noise > 0 || o.faults.corrupt > 0)) {
     std::fprintf(stderr,
-                 "nibp-sim: --replay plays the file as it is: no --stream, --fragment, --noise or "
-                 "--corrupt\n");
+                 "nibp-sim: --replay plays the file as it is: no --stream, --burst, --fragment, "
+                 "--noise or --corrupt\n");
     return std::nullopt;
   }
   return o;
@@ -288,6 +317,9 @@ class Simulator {
   void OpenLine();
   void ForgetOutput();
   void Enqueue(const sim::Reply& reply, Clock::time_point now);
+  // A stream or burst frame: the cuff pressure, or the next count with --numbered.
+  [[nodiscard]] sim::Reply Unasked();
+  void StreamDue(Clock::time_point now);
   void Push(sim::Chunk c, Clock::time_point now);
   void Received(const std::vector<uint8_t>& data, Clock::time_point now);
   void PlayDue(Clock::time_point now);
@@ -310,6 +342,10 @@ class Simulator {
   bool blocked_ = false;  // the line is full: wait until it takes more
   bool dropping_ = false;
   bool attached_ = false;  // a console has sent a command since the line was last purged
+  Clock::time_point nextStream_;
+  uint64_t burstLeft_ = 0;  // set at the first command
+  bool burstStarted_ = false;
+  uint16_t count_ = 0;  // the next --numbered frame
   Clock::time_point exclusiveCheck_;
 
   std::vector<sim::ReplayFrame> replay_;  // empty: the module answers
@@ -343,6 +379,29 @@ void Simulator::Enqueue(const sim::Reply& reply, Clock::time_point now) {
 void Simulator::Push(sim::Chunk c, Clock::time_point now) {
   if (out_.empty()) headDue_ = now + Seconds(c.pause);
   out_.push_back(std::move(c));
+}
+
+sim::Reply Simulator::Unasked() {
+  if (!opts_.numbered) return module_.PressureReport();
+  const uint16_t n = count_++;
+  return {sim::PressureReply(n), "count " + std::to_string(n)};
+}
+
+void Simulator::StreamDue(Clock::time_point now) {
+  if (!attached_) {
+    nextStream_ = now;
+    return;
+  }
+  if (opts_.streamHz > 0 && now >= nextStream_) {
+    const auto period = Seconds(1.0 / opts_.streamHz);
+    if (now - nextStream_ > kStreamCatchUp) nextStream_ = now;
+    for (; nextStream_ <= now; nextStream_ += period) Enqueue(Unasked(), now);
+  }
+  if (opts_.burst > 0 && !burstStarted_) {
+    burstStarted_ = true;
+    burstLeft_ = opts_.burst;
+  }
+  for (; burstLeft_ > 0 && out_.size() < kBurstBatch; --burstLeft_) Enqueue(Unasked(), now);
 }
 
 void Simulator::Received(const std::vector<uint8_t>& data, Clock::time_point now) {
@@ -475,16 +534,16 @@ int Simulator::Run() {
                 static_cast<unsigned long long>(opts_.seed));
   Say(settings);
 
-  const auto streamPeriod = opts_.streamHz > 0 ? Seconds(1.0 / opts_.streamHz) : Clock::duration{};
   Clock::time_point last = Clock::now();
-  Clock::time_point nextStream = last;
+  nextStream_ = last;
   Clock::time_point hangupAt = Clock::time_point::max();  // never
   if (opts_.hangupAfter > 0) hangupAt = last + Seconds(opts_.hangupAfter);
 
   while (true) {
     Clock::time_point now = Clock::now();
     Clock::time_point wake = now + (module_.Busy() ? kFineStep : kIdleWait);
-    if (opts_.streamHz > 0 && attached_) wake = std::min(wake, nextStream);
+    if (opts_.streamHz > 0 && attached_) wake = std::min(wake, nextStream_);
+    if (burstLeft_ > 0 && !blocked_) wake = now;
     if (!out_.empty() && !blocked_ && headWritten_ == 0) wake = std::min(wake, headDue_);
     if (replaying_) wake = std::min(wake, ReplayDue());
     if (exclusiveCheck_ != Clock::time_point{}) wake = std::min(wake, exclusiveCheck_);
@@ -516,6 +575,7 @@ int Simulator::Run() {
           if (attached_ || !out_.empty()) Say("the console purged the line");
           attached_ = false;
           replaying_ = false;
+          burstLeft_ = 0;
           ForgetOutput();
           module_.LineFlushed();
         }
@@ -525,12 +585,7 @@ int Simulator::Run() {
     for (const std::string& e : module_.TakeEvents()) Say(e);
     for (const sim::Reply& r : module_.TakeReplies()) Enqueue(r, now);
 
-    if (opts_.streamHz > 0 && !attached_) nextStream = now;
-    if (opts_.streamHz > 0 && attached_ && now >= nextStream) {
-      Enqueue(module_.PressureReport(), now);
-      nextStream += streamPeriod;
-      if (nextStream < now) nextStream = now + streamPeriod;  // fell behind: do not burst
-    }
+    StreamDue(now);
     PlayDue(now);
     WriteDue(now);
 
@@ -553,12 +608,13 @@ int Simulator::Run() {
       ForgetOutput();
       attached_ = false;
       replaying_ = false;
+      burstLeft_ = 0;
       module_.LineFlushed();
       if (!opts_.reopen) {
         link_.Remove();
         return 0;
       }
-      hangupAt = Clock::time_point::max();
+      hangupAt = opts_.hangupAgain ? now + Seconds(opts_.hangupAfter) : Clock::time_point::max();
       OpenLine();
     }
   }

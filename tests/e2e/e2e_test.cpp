@@ -191,11 +191,24 @@ TEST_F(EndToEnd, UnderFaultsEveryGoodFrameIsShownOnceInOrder) {
   EXPECT_GT(dropped, 0u);
 }
 
-TEST_F(EndToEnd, UnsolicitedStreamIsShownInOrderWithoutDuplicates) {
-  StartSim({"--stream", "20", "--fragment", "--noise", "0.2"});
+// Unasked frames, however fast they come (numbered, so that a lost, repeated or swapped one shows).
+struct Unasked {
+  std::vector<std::string> args;
+  size_t frames;  // shown before the check
+};
+struct UnaskedFrames : EndToEnd, ::testing::WithParamInterface<Unasked> {};
+INSTANTIATE_TEST_SUITE_P(
+    Rates, UnaskedFrames,
+    ::testing::Values(Unasked{{"--stream", "20", "--fragment", "--noise", "0.2"}, 40},
+                      Unasked{{"--stream", "190", "--numbered"}, 400},
+                      Unasked{{"--burst", "5000", "--numbered"}, 5001}));
+
+TEST_P(UnaskedFrames, AreShownInOrderWithoutDuplicates) {
+  StartSim(GetParam().args);
   OpenConsole();
   w->Click(IDC_GET_PRESSURE);  // the module streams once it has heard from the console
-  ASSERT_TRUE(w->RunUntil([&] { return Received().size() >= 40; }, 20s));
+  // Its own line and the frames.
+  ASSERT_TRUE(w->RunUntil([&] { return w->Lines(IDC_LIST_RAW).size() > GetParam().frames; }, 20s));
   const auto shown = Received();
   const auto sent = testsupport::ReadLines(sentLog);
   ASSERT_LE(shown.size(), sent.size());

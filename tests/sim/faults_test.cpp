@@ -60,6 +60,7 @@ TEST(Shaper, FaultsAtFullRate) {
                 Bytes(kFrame.frame.begin(), kFrame.frame.end() - 1));
       EXPECT_EQ(Joined(chunks, false), last.frame);
       EXPECT_EQ(chunks.front().noise, c.faults.noise > 0);
+      EXPECT_EQ(chunks[c.faults.noise > 0 ? 1 : 0].pause, 0);  // the frame starts when due
       for (const auto& ch : chunks) {
         if (ch.noise) {
           EXPECT_GE(ch.bytes.size(), 1u);

@@ -234,17 +234,29 @@ TEST(Program, AnswersThroughItsLinkAndRemovesItOnSigterm) {
 }
 
 TEST(Program, HangsUpAndComesBackOnANewLine) {
-  TempDir xdg;
-  const fs::path link = xdg.path() / "quirab_nibp" / "ports" / "COM1";
-  SimProcess sim(xdg.path(), {"--hangup-after", "0.3", "--reopen"});
-  ASSERT_TRUE(sim.WaitForLine("COM1 -> "));
-  ASSERT_TRUE(sim.WaitForLine("hang-up"));
-  ASSERT_TRUE(sim.WaitForLine("COM1 -> ")) << "the line did not come back";
-  Line line(link);
-  ASSERT_TRUE(line.open());
-  ExpectPressureReply(line.Ask(kGetPressure, 5));
-  EXPECT_EQ(sim.Stop(SIGINT), 0);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  struct Case {
+    std::vector<std::string> args;
+    int hangups;  // seen in a row
+  };
+  for (const Case& c :
+       {Case{{"--hangup-after", "0.3", "--reopen"}, 1}, Case{{"--hangup-every", "0.3"}, 3}}) {
+    SCOPED_TRACE(c.args.front());
+    TempDir xdg;
+    const fs::path link = xdg.path() / "quirab_nibp" / "ports" / "COM1";
+    SimProcess sim(xdg.path(), c.args);
+    ASSERT_TRUE(sim.WaitForLine("COM1 -> "));
+    for (int i = 0; i < c.hangups; ++i) {
+      ASSERT_TRUE(sim.WaitForLine("hang-up"));
+      ASSERT_TRUE(sim.WaitForLine("COM1 -> ")) << "the line did not come back";
+    }
+    if (c.hangups == 1) {  // the next hang-up of the other case could cut the answer
+      Line line(link);
+      ASSERT_TRUE(line.open());
+      ExpectPressureReply(line.Ask(kGetPressure, 5));
+    }
+    EXPECT_EQ(sim.Stop(SIGINT), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  }
 }
 
 TEST(Program, WithoutReopenItEndsAtTheHangUp) {
@@ -426,6 +438,28 @@ TEST(Program, ReplaysASessionFromTheFirstCommand) {
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
+// A burst follows the reply to the first command; numbered, each frame shows where it belongs.
+// It is larger than the line holds, so the simulator waits for room more than once.
+TEST(Program, SendsANumberedBurstWholeAfterTheFirstCommand) {
+  TempDir xdg;
+  constexpr size_t kFrames = 3000;
+  SimProcess sim(xdg.path(), {"--burst", std::to_string(kFrames), "--numbered", "--quiet"});
+  ASSERT_TRUE(sim.running());
+  const fs::path link = xdg.path() / "quirab_nibp" / "ports" / "COM1";
+  for (int i = 0; i < 2000 && !fs::exists(link); ++i) ::usleep(5000);
+  Line line(link);
+  ASSERT_TRUE(line.open());
+  const Bytes got = line.Ask(kGetBpData, 22 + kFrames * 5);
+  ASSERT_EQ(got.size(), 22 + kFrames * 5);
+  for (size_t i = 0; i < kFrames; ++i) {
+    const Bytes f(got.begin() + static_cast<long>(22 + i * 5),
+                  got.begin() + static_cast<long>(27 + i * 5));
+    ExpectPressureReply(f);
+    ASSERT_EQ(f[2] | f[3] << 8, static_cast<int>(i));
+  }
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
 TEST(Program, RefusesBadOptions) {
   TempDir xdg;
   for (std::vector<std::string> args : {std::vector<std::string>{"--port", "LPT1"},
@@ -434,6 +468,8 @@ TEST(Program, RefusesBadOptions) {
                                         {"--reopen"},
                                         {"--loop"},
                                         {"--replay", "f", "--stream", "4"},
+                                        {"--replay", "f", "--burst", "4"},
+                                        {"--burst", "0"},
                                         {"stray"}}) {
     SCOPED_TRACE(args.front());
     SimProcess sim(xdg.path(), args);

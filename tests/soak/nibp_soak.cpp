@@ -1,5 +1,6 @@
 // Soak: the console (headless window, real serial port) against the simulated module with every
-// fault mode on, the poll running, and the port closed and opened again every few seconds.
+// fault mode on, a fast numbered stream, the device hanging up and coming back, the poll running,
+// and the port closed and opened again every few seconds.
 // Prints what it checked and exits non-zero on any failure.
 //
 // Usage: nibp_soak SIM_EXE SECONDS
@@ -23,6 +24,7 @@
 #include "framework/headless/headless.h"
 #include "res/resource.h"
 #include "support/raw_line.h"
+#include "support/sent_log.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -45,12 +47,6 @@ constexpr bool kSanitized = false;
 
 using Clock = std::chrono::steady_clock;
 
-int64_t MonoNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 int CountEntries(const char* dir) {
   int n = 0;
   if (DIR* d = opendir(dir)) {
@@ -68,21 +64,54 @@ long RssKb() {
   return 0;
 }
 
-struct Sent {
-  int64_t ns;
-  std::string hex;
-};
+// Margins around an open window: frames in flight when the line was purged at the open, or cut
+// off by the close or a hang-up, need not be shown.
+constexpr int64_t kAfterOpenNs = 100'000'000;
+constexpr int64_t kBeforeEndNs = 300'000'000;
 
-std::vector<Sent> ReadSent(const std::string& path) {
-  std::vector<Sent> out;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    const auto sp = line.find(' ');
-    if (sp == std::string::npos) continue;
-    out.push_back({std::atoll(line.substr(0, sp).c_str()), line.substr(sp + 1)});
+// When frames must have been shown: from each open (by the user or after a loss) to the next
+// close or loss, as the event log tells of the losses.
+class OpenWindows {
+ public:
+  void Opened(int64_t ns) {
+    start_ = ns + kAfterOpenNs;
+    open_ = true;
   }
-  return out;
-}
+  void Ended(int64_t ns) {
+    if (open_) windows_.emplace_back(start_, ns - kBeforeEndNs);
+    open_ = false;
+  }
+  // Takes the event lines added since the last call.
+  void Watch(const std::vector<std::string>& events) {
+    for (; seen_ < events.size(); ++seen_) {
+      if (events[seen_] == "COM1 LOST") {
+        Ended(testsupport::MonoNs());
+        ++losses_;
+      } else if (events[seen_] == "COM1 OPEN") {
+        Opened(testsupport::MonoNs());
+        ++reopens_;
+      }
+    }
+  }
+  [[nodiscard]] bool Contain(int64_t ns) const {
+    return std::any_of(windows_.begin(), windows_.end(),
+                       [&](const auto& w) { return ns >= w.first && ns <= w.second; });
+  }
+  [[nodiscard]] double Seconds() const {
+    int64_t ns = 0;
+    for (const auto& [from, to] : windows_) ns += std::max<int64_t>(to - from, 0);
+    return static_cast<double>(ns) / 1e9;
+  }
+  [[nodiscard]] int Losses() const { return losses_; }
+  [[nodiscard]] int Reopens() const { return reopens_; }
+
+ private:
+  std::vector<std::pair<int64_t, int64_t>> windows_;
+  int64_t start_ = 0;
+  bool open_ = false;
+  size_t seen_ = 0;
+  int losses_ = 0, reopens_ = 0;
+};
 
 }  // namespace
 
@@ -98,13 +127,15 @@ int main(int argc, char** argv) {
 
   testsupport::SimProcess sim(
       simExe, {"--port", "COM1", "--quiet", "--speed", "10", "--fragment", "--noise", "0.2",
-               "--corrupt", "0.1", "--stream", "5", "--seed", "11", "--log-sent-times", sentLog});
+               "--corrupt", "0.1", "--stream", "60", "--numbered", "--hangup-every", "7", "--seed",
+               "11", "--log-sent-times", sentLog});
   if (!sim.Running() || !testsupport::SimProcess::WaitForPath(home.PortLink("COM1"), 10s)) {
     std::fprintf(stderr, "soak: the simulator did not start\n");
     return 1;
   }
 
   // Ends the process if a cycle hangs: a deadlock must fail the run, not stall it.
+  using testsupport::MonoNs;
   std::atomic<int64_t> heartbeat{MonoNs()};
   std::atomic<bool> finished{false};
   std::thread watchdog([&] {
@@ -127,7 +158,15 @@ int main(int argc, char** argv) {
   const long baseRss = RssKb();
   int failures = 0, cycles = 0, leaks = 0;
   double worstCloseMs = 0;
-  std::vector<std::pair<int64_t, int64_t>> openWindows;  // when frames must have been shown
+  OpenWindows windows;
+  const auto run = [&](std::chrono::milliseconds ms) {
+    w->RunUntil(
+        [&] {
+          windows.Watch(w->Lines(IDC_LIST_EVENT));
+          return false;
+        },
+        ms);
+  };
   std::vector<std::string> shown;
   size_t logBytes = 0, logLines = 0;
 
@@ -135,18 +174,19 @@ int main(int argc, char** argv) {
   const auto end = Clock::now() + std::chrono::seconds(seconds);
   while (Clock::now() < end) {
     w->Click(IDC_PORT_OPEN);
-    const int64_t openedAt = MonoNs();
+    windows.Opened(MonoNs());
     if (w->GetText(IDC_PORT_STATUS) != "COM1 OPEN" || !ui.MessageBoxes().empty()) {
       std::fprintf(stderr, "soak: FAIL cannot open COM1\n");
       ++failures;
       break;
     }
-    w->RunFor(2500ms);
+    run(2500ms);
     w->Click(IDC_START_ADULT);
-    w->RunFor(1500ms);
+    run(1500ms);
     w->Click(IDC_GET_BP_DATA);
-    w->RunFor(200ms);
-    const int64_t closingAt = MonoNs();
+    run(200ms);
+    windows.Watch(w->Lines(IDC_LIST_EVENT));
+    windows.Ended(MonoNs());
     const auto t0 = Clock::now();
     w->Click(IDC_PORT_CLOSE);
     const double closeMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
@@ -155,10 +195,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "soak: FAIL close took %.0f ms\n", closeMs);
       ++failures;
     }
-    w->RunFor(100ms);  // parked frames are still shown after the close
-    // Frames sent well inside the open window must all be shown; the margins cover frames in
-    // flight at the open (purged) and at the close.
-    openWindows.emplace_back(openedAt + 100'000'000, closingAt - 300'000'000);
+    run(100ms);  // parked frames are still shown after the close
     if (CountEntries("/proc/self/fd") != baseFds || CountEntries("/proc/self/task") != baseThreads)
       ++leaks;
 
@@ -183,35 +220,22 @@ int main(int argc, char** argv) {
   watchdog.join();
 
   // Every frame sent inside an open window shown exactly once, all shown frames in order.
-  const auto sent = ReadSent(sentLog);
-  size_t si = 0, required = 0, missing = 0, unexpected = 0;
-  for (const auto& s : shown) {
-    size_t j = si;
-    while (j < sent.size() && sent[j].hex != s) {
-      const bool mustShow = std::any_of(
-          openWindows.begin(), openWindows.end(),
-          [&](const auto& win) { return sent[j].ns >= win.first && sent[j].ns <= win.second; });
-      if (mustShow) ++missing;
-      ++j;
-    }
-    if (j == sent.size()) {
-      // Shown but never sent (or out of order, or twice).
-      if (unexpected++ == 0) std::fprintf(stderr, "soak: first unexpected frame: %s\n", s.c_str());
-      continue;
-    }
-    si = j + 1;
-  }
-  for (const auto& s : sent) {
-    required += std::any_of(openWindows.begin(), openWindows.end(), [&](const auto& win) {
-      return s.ns >= win.first && s.ns <= win.second;
-    });
-  }
+  const auto sent = testsupport::ReadSentTimes(sentLog);
+  const auto inWindow = [&](const testsupport::SentFrame& f) { return windows.Contain(f.ns); };
+  const auto match = testsupport::MatchShown(shown, sent, inWindow);
+  const size_t required = static_cast<size_t>(std::count_if(sent.begin(), sent.end(), inWindow));
+  if (match.unexpected != 0)
+    std::fprintf(stderr, "soak: first unexpected frame: %s\n", match.firstUnexpected.c_str());
+  const double windowRate = static_cast<double>(required) / std::max(windows.Seconds(), 1.0);
 
   std::printf("soak: %d s, %d open/close cycles, worst close %.1f ms\n", seconds, cycles,
               worstCloseMs);
   std::printf(
-      "soak: frames sent %zu (%zu inside open windows), shown %zu, missing %zu, unexpected %zu\n",
-      sent.size(), required, shown.size(), missing, unexpected);
+      "soak: frames sent %zu (%zu inside open windows, %.0f /s there), shown %zu, missing %zu, "
+      "unexpected %zu\n",
+      sent.size(), required, windowRate, shown.size(), match.missing, match.unexpected);
+  std::printf("soak: device lost %d times, taken back %d times\n", windows.Losses(),
+              windows.Reopens());
   std::printf("soak: descriptors %d and threads %d at start; cycles ending with a leak: %d\n",
               baseFds, baseThreads, leaks);
   std::printf(
@@ -221,7 +245,9 @@ int main(int argc, char** argv) {
   std::printf("soak: simulator exit status %d\n", simStatus);
   if (!kSanitized && rssGrowthKb > explainedKb) ++failures;
   if (simStatus != 0) ++failures;
-  if (missing != 0 || unexpected != 0) ++failures;
+  if (match.missing != 0 || match.unexpected != 0) ++failures;
+  // A hang-up every 7 s: a long run that saw none did not test it.
+  if (seconds >= 30 && windows.Losses() == 0) ++failures;
   if (leaks != 0) ++failures;
   if (required == 0) ++failures;
   if (failures == 0) {
