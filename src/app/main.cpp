@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "app/nibp_app.h"
 #include "framework/qt/qt_backend.h"
@@ -25,8 +26,10 @@ int main(int argc, char** argv) {
   if (const auto request = program::FindInfoRequest(argc, argv);
       request != program::InfoRequest::kNone)
     return program::PrintInfo(request, "QUIRAB_NIBP", kUsage);
-  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
-      std::getenv("QT_QPA_PLATFORM") == nullptr) {
+  bool platformGiven = false;  // "-platform NAME" picks Qt's platform itself
+  for (int i = 1; i + 1 < argc; ++i) platformGiven |= std::string_view(argv[i]) == "-platform";
+  if (!platformGiven && std::getenv("DISPLAY") == nullptr &&
+      std::getenv("WAYLAND_DISPLAY") == nullptr && std::getenv("QT_QPA_PLATFORM") == nullptr) {
     std::fprintf(
         stderr,
         "QUIRAB_NIBP: no display to open the window on (set DISPLAY, or run it under xvfb-run)\n");

@@ -460,6 +460,37 @@ TEST(Program, SendsANumberedBurstWholeAfterTheFirstCommand) {
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
+#ifdef NIBP_CONSOLE
+// Each of these signals ends the console as its close box does: a clean exit, its session file
+// closed with everything recorded.
+TEST(Program, TheConsoleEndsCleanlyOnTerminationSignals) {
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    TempDir xdg;
+    const fs::path sessions = xdg.path() / "state" / "quirab_nibp" / "sessions";
+    const std::string oldState = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+    ::setenv("XDG_STATE_HOME", (xdg.path() / "state").c_str(), 1);
+    SimProcess console(xdg.path(), {"-platform", "offscreen"}, NIBP_CONSOLE);
+    if (oldState.empty()) {
+      ::unsetenv("XDG_STATE_HOME");
+    } else {
+      ::setenv("XDG_STATE_HOME", oldState.c_str(), 1);
+    }
+    ASSERT_TRUE(console.running());
+    // The window is up once its session file is there.
+    const auto until = Clock::now() + kDeadline;
+    bool up = false;
+    while (!up && Clock::now() < until) {
+      std::error_code ec;
+      up = fs::directory_iterator(sessions, ec) != fs::directory_iterator();
+      if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(up);
+    EXPECT_EQ(console.Stop(sig), 0) << console.output();
+  }
+}
+#endif
+
 TEST(Program, RefusesBadOptions) {
   TempDir xdg;
   for (std::vector<std::string> args : {std::vector<std::string>{"--port", "LPT1"},
