@@ -4,6 +4,7 @@
 #include <string>
 
 #include "protocol/frames.h"
+#include "records/record_format.h"
 
 namespace sim {
 namespace {
@@ -17,16 +18,6 @@ bool Digits(std::string_view s, size_t at, size_t n, int& out) {
   }
   out = v;
   return true;
-}
-
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const int yoe = y - era * 400;
-  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return static_cast<int64_t>(era) * 146097 + doe - 719468;
 }
 
 // "2026-12-07T09:30:01.123+00:00" (or Z) with `iso`, "2026-12-07 09:30:01.123" without. Only the
@@ -54,7 +45,7 @@ std::optional<int64_t> ParseTime(std::string_view s, bool iso) {
   } else if (!zone.empty()) {
     return std::nullopt;
   }
-  const int64_t minutes = DaysFromCivil(y, mo, d) * 1440 + h * 60 + mi - offsetMin;
+  const int64_t minutes = records::DaysFromCivil(y, mo, d) * 1440 + h * 60 + mi - offsetMin;
   return (minutes * 60 + sec) * 1000 + ms;
 }
 

@@ -151,16 +151,6 @@ std::string FormatRecord(int64_t ms, Tag tag, std::string_view text) {
 
 namespace {
 
-// Days from 1970-01-01 to a civil date, proleptic Gregorian.
-int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const int yoe = y - era * 400;
-  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return static_cast<int64_t>(era) * 146097 + doe - 719468;
-}
-
 // Reads `n` digits at `pos`; -1 when they are not all digits.
 int Digits(std::string_view s, size_t pos, size_t n) {
   int v = 0;
@@ -172,6 +162,15 @@ int Digits(std::string_view s, size_t pos, size_t n) {
 }
 
 }  // namespace
+
+int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const int yoe = y - era * 400;
+  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return static_cast<int64_t>(era) * 146097 + doe - 719468;
+}
 
 std::optional<Record> ParseRecord(std::string_view line) {
   // "2026-12-07T09:30:01.123+00:00", 29 characters, then a tab, the tag, a tab.

@@ -48,6 +48,10 @@ struct Record {
   Tag tag = Tag::kRaw;
   std::string text;  // 8-bit again
 };
+// Days from 1970-01-01 to a civil date, proleptic Gregorian: times of records without the time
+// zone functions.
+[[nodiscard]] int64_t DaysFromCivil(int y, int m, int d);
+
 // Reads a line written by FormatRecord (without its line end); nothing when it is not one.
 [[nodiscard]] std::optional<Record> ParseRecord(std::string_view line);
 
