@@ -195,17 +195,19 @@ TEST_F(Files, SessionRecordsArriveInOrderAndAFullDiskStopsRecordingOnce) {
     EXPECT_EQ(again.Path(), (tmp.path / "sessions" / "20261207-093001-2.session").string());
   }
 
-  int stops = 0;
-  auto full = In(tmp.path, kMs + 60'000);
-  full.write = FullAfter(40);
-  full.onStopped = [&](std::stop_token) { ++stops; };
-  records::SessionRecorder rec(std::move(full));
-  rec.Add(kMs, Tag::kEvent, "first");
-  rec.Flush();
-  rec.Add(kMs, Tag::kEvent, "after the stop");
-  rec.Flush();
-  EXPECT_TRUE(rec.Stopped());
-  EXPECT_EQ(rec.Failure(), rec.Path() + ": No space left on device");
+  int stops = 0;  // the writer's; read once it has been joined
+  {
+    auto full = In(tmp.path, kMs + 60'000);
+    full.write = FullAfter(40);
+    full.onStopped = [&](std::stop_token) { ++stops; };
+    records::SessionRecorder rec(std::move(full));
+    rec.Add(kMs, Tag::kEvent, "first");
+    rec.Flush();
+    rec.Add(kMs, Tag::kEvent, "after the stop");
+    rec.Flush();
+    EXPECT_TRUE(rec.Stopped());
+    EXPECT_EQ(rec.Failure(), rec.Path() + ": No space left on device");
+  }
   EXPECT_EQ(stops, 1);
 
   // A folder that cannot be made stops it at once, without a thread.
