@@ -169,9 +169,9 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       value = name.substr(eq + 1);
       name = name.substr(0, eq);
     }
-    const auto* spec = std::find_if(kOptions.begin(), kOptions.end(),
-                                    [&](const OptionSpec& o) { return o.name == name; });
-    if (spec == kOptions.end()) return fail("unknown option " + Quote(a));
+    const auto* option = std::find_if(kOptions.begin(), kOptions.end(),
+                                      [&](const OptionSpec& o) { return o.name == name; });
+    if (option == kOptions.end()) return fail("unknown option " + Quote(a));
     const bool takesValue = name != "json";
     if (!takesValue && eq != std::string_view::npos) {
       return fail("--" + std::string(name) + " takes no value");
@@ -223,10 +223,10 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
 
   bool modeGiven = false;
   for (const Given& g : given) {
-    const auto* spec = std::find_if(kOptions.begin(), kOptions.end(),
-                                    [&](const OptionSpec& s) { return s.name == g.name; });
+    const auto* option = std::find_if(kOptions.begin(), kOptions.end(),
+                                      [&](const OptionSpec& s) { return s.name == g.name; });
     const std::string opt = "--" + std::string(g.name);
-    if (spec->scope != Scope::kCommon && spec->scope != command->scope) {
+    if (option->scope != Scope::kCommon && option->scope != command->scope) {
       return fail(opt + " is not an option of " + std::string(command->name));
     }
     const auto seconds = [&](double min) { return ParseNumber(g.value, min, kMaxSeconds); };

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <string>
 
+#include "commands/command_text.h"
+
 namespace feed {
 
 namespace {
@@ -27,18 +29,24 @@ bool Scan(std::string_view line, const std::array<std::string_view, N>& prefixes
   return true;
 }
 
-// The command lines that become markers, and their labels.
+// The command lines that become markers, and their labels: the line without its dashes.
 std::optional<std::string> CommandLabel(std::string_view line) {
   if (!line.starts_with("-- ") || !line.ends_with(" --")) return std::nullopt;
   const std::string_view body = line.substr(3, line.size() - 6);
   static constexpr std::string_view kSet = "Set Initial Inflate to ";
   if (body.starts_with(kSet)) return "Set " + std::string(body.substr(kSet.size()));
-  static constexpr std::array<std::string_view, 10> kCommands = {
-      "Start Adult BP",    "Start Neonate BP", "Start Pediatric BP",   "Abort BP",
-      "Start Pump",        "Stop Pump",        "Closed Control Valve", "open Control Valve",
-      "Closed Dump Valve", "open Dump Valve"};
-  for (std::string_view c : kCommands) {
-    if (body == c) return std::string(c);
+  const std::string_view markers[] = {commands::kStartAdult,
+                                      commands::kStartNeonate,
+                                      commands::kStartPediatric,
+                                      commands::kAbortBp,
+                                      commands::PumpText(true),
+                                      commands::PumpText(false),
+                                      commands::ControlValveText(true),
+                                      commands::ControlValveText(false),
+                                      commands::DumpValveText(true),
+                                      commands::DumpValveText(false)};
+  for (std::string_view m : markers) {
+    if (line == m) return std::string(body);
   }
   return std::nullopt;
 }
