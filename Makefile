@@ -7,7 +7,7 @@ SOAK_SECONDS ?= 600
 SIM_ARGS   ?=
 PACKAGE_ARGS ?=
 
-.PHONY: all deps build test run package screenshot asan tsan fuzz bench soak format clean
+.PHONY: all deps build test run package screenshot asan tsan fuzz bench soak format format-check clean
 
 all: build
 
@@ -68,6 +68,10 @@ soak: build
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# Fails on any C++ file that format would change.
+format-check: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz
