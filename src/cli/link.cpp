@@ -190,7 +190,7 @@ void Link::OnLost() {
 
 void Link::TryReopen() {
   ReleasePort();
-  if (!comm_.OpenPort()) {
+  if (!comm_.ReopenPort()) {
     nextReopen_ = SteadyClock::now() + kReopenPeriod;
     return;
   }

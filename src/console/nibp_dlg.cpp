@@ -357,7 +357,7 @@ void CNibpDlg::OnReopenTick() {
     return;
   }
   ReleasePort();
-  if (!m_comm.OpenPort()) return;
+  if (!m_comm.ReopenPort()) return;
   KillTimer(TIMER_REOPEN);
   m_bPortLost = false;
   const int port = m_comm.m_nPort;

@@ -4,14 +4,12 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "serial/platform.h"
-#include "serial/ports_dir.h"
 
 const CRuntimeClass CComm::classCComm{"CComm", &CObject::classCObject};
 
@@ -21,12 +19,19 @@ constexpr uint32_t kRingMask = 0x3FF;
 constexpr uint32_t kBlockSize = 1024;
 constexpr uint8_t kLastComPort = 200;
 
+std::string FailureReason(serial::Status why, int err) {
+  if (why == serial::Status::kInUse) return "a terminal in use";
+  return err != 0 ? std::strerror(err) : "failed";
+}
+
 }  // namespace
 
 struct CComm::Impl {
   explicit Impl(std::shared_ptr<serial::Platform> p) : platform(std::move(p)) {}
 
   std::shared_ptr<serial::Platform> platform;
+  // The way the last open went, kept for a reopen.
+  serial::PortRoute route;
   // Ends the reader's wait; made by OpenPort, closed by ClosePort after the reader has ended.
   serial::Handle waker = serial::kInvalidHandle;
   std::atomic<uint64_t> wakeups{0};
@@ -71,9 +76,8 @@ BOOL CComm::CreateIoEvents() {
 }
 
 // Records why the open failed, from the error the failing call left.
-BOOL CComm::FailOpen() {
-  const int err = impl_->platform->LastError();
-  m_strOpenFailure = DevicePath(m_nPort) + ": " + (err != 0 ? std::strerror(err) : "failed");
+BOOL CComm::FailOpen(serial::Status why) {
+  m_strOpenFailure = impl_->route.path + ": " + FailureReason(why, impl_->platform->LastError());
   m_bConnected = 0;
   if (m_hComm != serial::kInvalidHandle) (void)impl_->platform->Close(m_hComm);
   m_hComm = serial::kInvalidHandle;
@@ -83,14 +87,33 @@ BOOL CComm::FailOpen() {
 BOOL CComm::OpenPort() {
   // A second open would orphan the running reader.
   if (m_bConnected) return 0;
+  impl_->route = serial::ResolvePort(m_nPort);
+  return OpenRoute();
+}
+
+BOOL CComm::ReopenPort() {
+  if (m_bConnected) return 0;
+  if (impl_->route.via == serial::PortRoute::Via::kNone || impl_->route.port != m_nPort)
+    return OpenPort();
+  return OpenRoute();
+}
+
+const serial::PortRoute& CComm::Opened() const {
+  return impl_->route;
+}
+
+BOOL CComm::OpenRoute() {
   serial::Platform& os = *impl_->platform;
+  serial::PortRoute& route = impl_->route;
   serial::Handle h = serial::kInvalidHandle;
   m_hComm = serial::kInvalidHandle;
   m_strOpenFailure.clear();
-  if (os.Open(DevicePath(m_nPort), h) != serial::Status::kOk) return FailOpen();
+  // Read before the open: a link changed in between names the device it pointed at before.
+  route.target = route.via == serial::PortRoute::Via::kLink ? serial::LinkTarget(route.path) : "";
+  if (const serial::Status s = os.Open(route.path, h); s != serial::Status::kOk) return FailOpen(s);
   m_hComm = h;
 
-  const auto fail = [&] { return FailOpen(); };
+  const auto fail = [&] { return FailOpen(serial::Status::kFailed); };
   if (!ConfigurePort()) return fail();
   // Only after the line is raw: bytes that came in under the previous settings may have been
   // edited by line processing (erase, kill, CR to NL) and are dropped with the rest.
@@ -150,7 +173,9 @@ SendResult CComm::Send(const uint8_t* bytes, uint32_t count) {
   return SendResult::kSent;
 }
 
-bool CComm::IsLost() const { return impl_->lost; }
+bool CComm::IsLost() const {
+  return impl_->lost;
+}
 
 bool CComm::TakeOutputDroppedOnLoss() {
   std::lock_guard lock(impl_->txMu);
@@ -309,15 +334,6 @@ std::string CComm::DeviceName(uint8_t port) {
   return port > kLastComPort ? "TELNET" : "COM" + std::to_string(port);
 }
 
-// A link under the ports folder wins, dangling or not: a mapped adapter that is unplugged must
-// fail to open rather than fall through to another port. Unmapped COMn is /dev/ttyS(n-1), and
-// above COM200 the one TELNET link.
 std::string CComm::DevicePath(uint8_t port) {
-  const std::filesystem::path dir = serial::PortsDir();
-  if (dir.empty()) return {};  // no ports folder: nothing opens
-  const std::filesystem::path link = dir / ("COM" + std::to_string(port));
-  std::error_code ec;
-  if (std::filesystem::exists(std::filesystem::symlink_status(link, ec))) return link.string();
-  if (port >= 1 && port <= kLastComPort) return "/dev/ttyS" + std::to_string(port - 1);
-  return (dir / DeviceName(port)).string();
+  return serial::ResolvePort(port).path;
 }

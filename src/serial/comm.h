@@ -22,11 +22,13 @@
 
 #include "serial/base_types.h"
 #include "serial/notify_target.h"
+#include "serial/port_route.h"
 #include "serial/runtime_class.h"
 
 namespace serial {
 class Platform;
-}
+enum class Status;
+}  // namespace serial
 
 // Bytes that may wait for the device; a command that does not fit whole is not sent at all.
 inline constexpr uint32_t kOutputQueueSize = 4096;
@@ -68,7 +70,14 @@ class CComm : public CObject {
                        uint8_t stopBits);
   void SetNotifyWindow(serial::NotifyTarget* window);
   BOOL CreateIoEvents();
+  // Opens the device the port number stands for now, and records the way it went.
   [[nodiscard]] BOOL OpenPort();
+  // Opens again the way the last OpenPort went: through the same link wherever it points now, or
+  // the same built-in device; a link that is gone fails, never falling back to the built-in
+  // device. Without an earlier open of this port number, as OpenPort.
+  [[nodiscard]] BOOL ReopenPort();
+  // How the last open or reopen reached the device (the link and its target, or the path).
+  [[nodiscard]] const serial::PortRoute& Opened() const;
   // Nonzero when Send says kSent.
   BOOL WritePort(const uint8_t* bytes, uint32_t count);
   // Puts the whole command on the line or behind the bytes already queued, or nothing.
@@ -79,7 +88,7 @@ class CComm : public CObject {
   // True once after a loss that dropped queued output.
   [[nodiscard]] bool TakeOutputDroppedOnLoss();
   [[nodiscard]] uint32_t OutputQueued() const;
-  // Why the last OpenPort failed: "/dev/ttyS3: No such file or directory".
+  // Why the last open failed: "/dev/ttyS3: No such file or directory", "PATH: a terminal in use".
   [[nodiscard]] const std::string& OpenFailure() const { return m_strOpenFailure; }
   [[nodiscard]] BOOL HasRxData() const;
   [[nodiscard]] uint8_t GetRxByte();
@@ -112,6 +121,7 @@ class CComm : public CObject {
   std::string m_strOpenFailure;
 
  private:
+  BOOL OpenRoute();
   BOOL ConfigurePort();
   BOOL ReleasePort();
   // False when the device went away.
@@ -119,7 +129,7 @@ class CComm : public CObject {
   // Writes what the device takes of the output queue; false when the device went away.
   bool FlushOutput();
   int ReaderLoop(std::stop_token stop);
-  BOOL FailOpen();
+  BOOL FailOpen(serial::Status why);
   void MarkLost(std::stop_token stop);
 
   struct Impl;

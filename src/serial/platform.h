@@ -19,6 +19,7 @@ enum class Status {
   kOk,
   kNotFound,     // no such device
   kBusy,         // opened by someone else
+  kInUse,        // a terminal that is some session's controlling terminal (a shell's)
   kDenied,       // no permission
   kUnsupported,  // not a terminal, or a setting the device cannot do
   kWouldBlock,   // the output queue is full
@@ -51,7 +52,8 @@ class Platform {
  public:
   virtual ~Platform() = default;
 
-  // Opens the device for reading and writing, exclusively: a second opener gets kBusy. `out` is
+  // Opens the device for reading and writing, exclusively: a second opener gets kBusy. A
+  // session's terminal is refused (kInUse) before anything of it is changed. `out` is
   // kInvalidHandle unless the result is kOk.
   [[nodiscard]] virtual Status Open(const std::string& path, Handle& out) = 0;
   // Raw mode with the given line, no flow control, DTR and RTS inactive; reads and writes never
@@ -67,6 +69,7 @@ class Platform {
   // Queues what the device takes without waiting; `written` may fall short of `count`.
   [[nodiscard]] virtual Status Write(Handle h, const uint8_t* buf, uint32_t count,
                                      uint32_t& written) = 0;
+  // Puts back the line settings found at open, then closes.
   virtual Status Close(Handle h) = 0;
 
   // A wake object: once Wake has been called, every Wait on it returns kWoken at once until it

@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "serial/platform.h"
+#include "serial/terminal_in_use.h"
 
 namespace serial {
 
@@ -23,6 +26,8 @@ const char* StatusName(Status s) {
       return "not found";
     case Status::kBusy:
       return "busy";
+    case Status::kInUse:
+      return "in use";
     case Status::kDenied:
       return "denied";
     case Status::kUnsupported:
@@ -127,6 +132,13 @@ class PosixPlatform final : public Platform {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) return Errno();
     if (::isatty(fd.get()) == 0) return Errno();
+    // Somebody's shell: closed again untouched.
+    if (TerminalInUse(fd.get())) {
+      tLastError = EBUSY;
+      return Status::kInUse;
+    }
+    termios found{};
+    if (::tcgetattr(fd.get(), &found) != 0) return Errno();
     // TIOCEXCL turns away other users' opens but not root's; the lock turns away every
     // opener that takes it too, this program included.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -136,6 +148,8 @@ class PosixPlatform final : public Platform {
     }
     if (::ioctl(fd.get(), TIOCEXCL) != 0) return Errno();
     out = fd.release();
+    std::lock_guard lock(foundMu_);
+    found_[out] = found;
     return Status::kOk;
   }
 
@@ -218,6 +232,14 @@ class PosixPlatform final : public Platform {
   }
 
   Status Close(Handle h) override {
+    {
+      std::lock_guard lock(foundMu_);
+      if (const auto it = found_.find(h); it != found_.end()) {
+        // Fails on a device that went away, which then has nothing left to restore.
+        (void)::tcsetattr(h, TCSANOW, &it->second);
+        found_.erase(it);
+      }
+    }
     // The exclusive mark outlives this descriptor on a terminal that others keep open.
     (void)::ioctl(h, TIOCNXCL);
     return ::close(h) == 0 ? Status::kOk : Errno();
@@ -261,6 +283,11 @@ class PosixPlatform final : public Platform {
   }
 
   int LastError() const override { return tLastError; }
+
+ private:
+  // The line settings each open device had when it was opened.
+  std::mutex foundMu_;
+  std::map<Handle, termios> found_;
 };
 
 }  // namespace

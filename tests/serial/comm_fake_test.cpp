@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+
 #include "serial/comm.h"
 #include "support/fake_platform.h"
 #include "test_support.h"
@@ -52,20 +55,34 @@ TEST_F(FakeCommTest, OpenAndCloseCallOrderWithLineAlways8N1) {
 TEST_F(FakeCommTest, FailedOpenClosesWhatItOpenedAndStaysClosed) {
   struct Case {
     Status FakePlatform::*knob;
+    Status result;
+    int err;
     std::vector<std::string> calls;
+    std::string failure;  // after "PATH: "
   };
   const std::vector<Case> cases = {
-      {&FakePlatform::openResult, {"Open"}},
-      {&FakePlatform::configureResult, {"Open", "Configure 9600 8N1", "Close"}},
-      {&FakePlatform::wakerResult, {"Open", "Configure 9600 8N1", "Purge", "OpenWaker", "Close"}},
+      {&FakePlatform::openResult, Status::kNotFound, ENOENT, {"Open"}, "No such file or directory"},
+      {&FakePlatform::openResult, Status::kInUse, EBUSY, {"Open"}, "a terminal in use"},
+      {&FakePlatform::configureResult,
+       Status::kFailed,
+       0,
+       {"Open", "Configure 9600 8N1", "Close"},
+       "failed"},
+      {&FakePlatform::wakerResult,
+       Status::kFailed,
+       EMFILE,
+       {"Open", "Configure 9600 8N1", "Purge", "OpenWaker", "Close"},
+       "Too many open files"},
   };
   for (const auto& c : cases) {
-    (*os).*c.knob = Status::kFailed;
+    (*os).*c.knob = c.result;
+    os->lastError = c.err;
     os->ClearCalls();
     EXPECT_FALSE(Open());
     std::vector<std::string> calls = os->Calls();
     calls[0] = calls[0].substr(0, 4);  // the path is another test's concern
     EXPECT_EQ(calls, c.calls);
+    EXPECT_EQ(comm.OpenFailure(), "/dev/ttyS2: " + c.failure);
     EXPECT_EQ(comm.m_bConnected, 0);
     EXPECT_EQ(comm.m_hComm, serial::kInvalidHandle);
     (*os).*c.knob = Status::kOk;
@@ -141,10 +158,11 @@ TEST_F(FakeCommTest, DeviceNames) {
     const char* name;
     std::string path;
   };
+  using Via = serial::PortRoute::Via;
   const Case cases[] = {
       {1, "COM1", ports + "/COM1"},       {10, "COM10", "/dev/ttyS9"},
       {200, "COM200", "/dev/ttyS199"},    {201, "TELNET", ports + "/TELNET"},
-      {255, "TELNET", ports + "/TELNET"},  {254, "TELNET", ports + "/COM254"},  // mapped
+      {255, "TELNET", ports + "/TELNET"}, {254, "TELNET", ports + "/COM254"},  // mapped
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CComm::DeviceName(c.port), c.name);
@@ -152,8 +170,70 @@ TEST_F(FakeCommTest, DeviceNames) {
     os->ClearCalls();
     ASSERT_TRUE(Open(c.port)) << int(c.port);
     EXPECT_EQ(os->Calls().front(), "Open " + c.path);
+    EXPECT_EQ(comm.Opened().via, c.path.starts_with("/dev/") ? Via::kBuiltIn : Via::kLink);
     EXPECT_TRUE(comm.ClosePort());
   }
+}
+
+// A reopen goes the way the open went, wherever the link points now; only a new open looks the
+// port number up again.
+TEST_F(FakeCommTest, ReopenGoesTheWayTheOpenWent) {
+  using Via = serial::PortRoute::Via;
+  const std::string link = (dir.Ports() / "COM3").string();
+  struct Case {
+    const char* atOpen;    // COM3's link at the open, or none
+    const char* atReopen;  // and at the reopen
+    std::string reopened;  // the path the reopen opens
+    std::string target;    // where the reopen says the link pointed
+    std::string fresh;     // the path a new open opens
+  };
+  const Case cases[] = {
+      {"/dev/pts/7", nullptr, link, "", "/dev/ttyS2"},  // gone: lost until back
+      {"/dev/pts/7", "/dev/pts/9", link, "/dev/pts/9", link},
+      {"/dev/pts/7", "by-id/usb0", link, dir.Ports().string() + "/by-id/usb0", link},
+      {nullptr, "/dev/pts/9", "/dev/ttyS2", "", link},  // built-in stays built-in
+      {nullptr, nullptr, "/dev/ttyS2", "", "/dev/ttyS2"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(link);
+    if (c.atOpen != nullptr) dir.Link("COM3", c.atOpen);
+    ASSERT_TRUE(Open(3));
+    EXPECT_EQ(comm.Opened().target, c.atOpen != nullptr ? c.atOpen : "");
+    EXPECT_TRUE(comm.ClosePort());
+    std::filesystem::remove(link);
+    if (c.atReopen != nullptr) dir.Link("COM3", c.atReopen);
+
+    os->ClearCalls();
+    os->openResult = Status::kNotFound;  // the fake opens anything; the device is away
+    EXPECT_FALSE(comm.ReopenPort());
+    EXPECT_EQ(comm.OpenFailure(), c.reopened + ": failed");
+    os->openResult = Status::kOk;
+    ASSERT_TRUE(comm.ReopenPort());
+    EXPECT_THAT(os->Calls(), ElementsAre("Open " + c.reopened, "Open " + c.reopened,
+                                         "Configure 9600 8N1", "Purge", "OpenWaker"));
+    EXPECT_EQ(comm.Opened().via, c.atOpen != nullptr ? Via::kLink : Via::kBuiltIn);
+    EXPECT_EQ(comm.Opened().target, c.target);
+    EXPECT_EQ(comm.Opened().Device(), c.target.empty() ? c.reopened : c.target);
+    EXPECT_TRUE(comm.ClosePort());
+
+    os->ClearCalls();
+    ASSERT_TRUE(Open(3));
+    EXPECT_EQ(os->Calls().front(), "Open " + c.fresh);
+    EXPECT_TRUE(comm.ClosePort());
+  }
+  // Never opened, or another port since: as a new open.
+  CComm other{os};
+  other.SetPortSettings(4, 9600, 8, 0, 0);
+  os->ClearCalls();
+  ASSERT_TRUE(other.ReopenPort());
+  EXPECT_EQ(os->Calls().front(), "Open /dev/ttyS3");
+  EXPECT_TRUE(other.ClosePort());
+  other.SetPortSettings(3, 9600, 8, 0, 0);
+  dir.Link("COM3", "/dev/pts/5");
+  os->ClearCalls();
+  ASSERT_TRUE(other.ReopenPort());
+  EXPECT_EQ(os->Calls().front(), "Open " + link);
+  EXPECT_TRUE(other.ClosePort());
 }
 
 TEST_F(FakeCommTest, ConfigHomeDefaultsToDotConfig) {

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "serial/comm.h"
 #include "serial/platform.h"
+#include "serial/terminal_in_use.h"
 #include "test_support.h"
 
 namespace {
@@ -85,6 +87,66 @@ class Pty {
   std::string path_;
 };
 
+// A session with `slave` as its controlling terminal, as a shell's, until End.
+class Session {
+ public:
+  explicit Session(int slave) {
+    int ready[2] = {-1, -1};
+    int hold[2] = {-1, -1};
+    if (::pipe(ready) != 0 || ::pipe(hold) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      char c = 0;
+      if (::setsid() < 0 || ::ioctl(slave, TIOCSCTTY, 0) != 0) ::_exit(1);
+      (void)!::write(ready[1], &c, 1);
+      ::close(hold[1]);
+      (void)!::read(hold[0], &c, 1);  // until the parent lets go
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(hold[0]);
+    hold_ = hold[1];
+    char c = 0;
+    started_ = pid_ > 0 && ::read(ready[0], &c, 1) == 1;
+    ::close(ready[0]);
+  }
+  ~Session() { End(); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  [[nodiscard]] bool Started() const { return started_; }
+  // The session leader exits and is reaped: the terminal is nobody's.
+  void End() {
+    if (hold_ >= 0) ::close(hold_);
+    hold_ = -1;
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int hold_ = -1;
+  bool started_ = false;
+};
+
+// The settings a terminal has; equal when nothing of the line was changed.
+std::vector<uint8_t> LineOf(int fd) {
+  termios t{};
+  if (::tcgetattr(fd, &t) != 0) return {};
+  std::vector<uint8_t> v;
+  for (const tcflag_t f :
+       {t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, static_cast<tcflag_t>(::cfgetispeed(&t)),
+        static_cast<tcflag_t>(::cfgetospeed(&t))}) {
+    const auto* b = reinterpret_cast<const uint8_t*>(&f);
+    v.insert(v.end(), b, b + sizeof f);
+  }
+  v.insert(v.end(), t.c_cc, t.c_cc + NCCS);
+  int exclusive = 0;
+  (void)::ioctl(fd, TIOCGEXCL, &exclusive);
+  v.push_back(static_cast<uint8_t>(exclusive));
+  return v;
+}
+
 std::vector<uint8_t> Pattern(size_t n, size_t from = 0) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((from + i) * 7 + 1);
@@ -139,6 +201,35 @@ TEST_F(PtyCommTest, LineIsRaw8N1AtTheRecordedBaudRate) {
   EXPECT_EQ(comm.m_hComm, -1);
   EXPECT_TRUE(Open());
   EXPECT_TRUE(comm.ClosePort());
+}
+
+// What the line had before the open it has again after the close, also after an open that
+// failed half-way, whatever it was.
+TEST_F(PtyCommTest, LineSettingsFoundAtOpenArePutBack) {
+  termios odd{};
+  ASSERT_EQ(::tcgetattr(pty->Slave(), &odd), 0);
+  odd.c_lflag &= ~ECHO;
+  odd.c_cc[VMIN] = 3;
+  ::cfsetispeed(&odd, B4800);
+  ::cfsetospeed(&odd, B4800);
+  struct Case {
+    const termios* set;  // set before the open; none: the line as it is
+    uint32_t baud;
+    bool opens;
+  };
+  for (const Case c : {Case{nullptr, 9600, true}, Case{&odd, 9600, true}, Case{&odd, 12345, false},
+                       Case{nullptr, 115200, true}}) {
+    if (c.set != nullptr) {
+      ASSERT_EQ(::tcsetattr(pty->Slave(), TCSANOW, c.set), 0);
+    }
+    const std::vector<uint8_t> before = LineOf(pty->Slave());
+    ASSERT_EQ(Open(comm, c.baud), c.opens ? 1 : 0);
+    if (c.opens) {
+      EXPECT_NE(LineOf(pty->Slave()), before);
+    }
+    EXPECT_TRUE(comm.ClosePort());
+    EXPECT_EQ(LineOf(pty->Slave()), before) << c.baud;
+  }
 }
 
 TEST_F(PtyCommTest, BytesTravelBothWaysAndEachBlockIsAnnounced) {
@@ -269,6 +360,81 @@ TEST_F(PtyCommTest, HangUpIdlesTheReaderAndANewDeviceOpens) {
   pty->Send({3});
   ASSERT_TRUE(win.PumpUntil(3));
   EXPECT_EQ(win.received.back(), 3);
+  EXPECT_TRUE(comm.ClosePort());
+}
+
+// Lost through a link: tried again only through that link, never another device, until it
+// points at a device that opens.
+TEST_F(PtyCommTest, LostLinkIsTriedOnlyThroughTheLinkWhereverItPoints) {
+  const std::string link = (dir.Ports() / "COM5").string();
+  ASSERT_TRUE(Open());
+  EXPECT_EQ(comm.Opened().target, pty->Path());
+  pty->HangUp();
+  ASSERT_TRUE(win.Pump());
+  ASSERT_EQ(win.lost.size(), 1u);
+  EXPECT_TRUE(comm.ClosePort());
+
+  const std::string dangling = pty->Path();  // the node went with the hang-up
+  auto next = std::make_unique<Pty>();
+  Session shell(next->Slave());
+  ASSERT_TRUE(shell.Started());
+  const std::vector<uint8_t> shellLine = LineOf(next->Slave());
+  struct Step {
+    const char* what;
+    std::string target;  // where COM5 points, or no link
+    std::string failure;
+  };
+  const Step steps[] = {
+      {"link still on the old node", dangling, link + ": No such file or directory"},
+      {"link removed", "", link + ": No such file or directory"},
+      {"link on a shell's terminal", next->Path(), link + ": a terminal in use"},
+  };
+  for (const Step& s : steps) {
+    std::filesystem::remove(link);
+    if (!s.target.empty()) dir.Link("COM5", s.target);
+    EXPECT_FALSE(comm.ReopenPort()) << s.what;
+    EXPECT_EQ(comm.OpenFailure(), s.failure) << s.what;
+    EXPECT_EQ(comm.Opened().path, link);
+  }
+  EXPECT_EQ(LineOf(next->Slave()), shellLine);
+
+  // The shell is gone: the same pseudo-terminal is nobody's and opens.
+  shell.End();
+  ASSERT_TRUE(comm.ReopenPort()) << comm.OpenFailure();
+  EXPECT_EQ(comm.Opened().target, next->Path());
+  next->Send({7});
+  ASSERT_TRUE(win.PumpUntil(1));
+  EXPECT_TRUE(comm.ClosePort());
+  EXPECT_EQ(LineOf(next->Slave()), shellLine);
+}
+
+// Somebody's shell is never opened, whatever its modes, and is left exactly as it was.
+TEST_F(PtyCommTest, ASessionsTerminalIsRefusedAndLeftAsItWas) {
+  EXPECT_FALSE(serial::TerminalInUse(pty->Slave()));
+  Session shell(pty->Slave());
+  ASSERT_TRUE(shell.Started());
+  EXPECT_TRUE(serial::TerminalInUse(pty->Slave()));
+  termios raw{};
+  ASSERT_EQ(::tcgetattr(pty->Slave(), &raw), 0);
+  ::cfmakeraw(&raw);  // modes say nothing about whose terminal it is
+  ASSERT_EQ(::tcsetattr(pty->Slave(), TCSANOW, &raw), 0);
+  const std::vector<uint8_t> before = LineOf(pty->Slave());
+  pty->Send({'l', 's'});  // typed by its user, not ours to take
+
+  EXPECT_FALSE(Open());
+  EXPECT_EQ(comm.OpenFailure(), (dir.Ports() / "COM5").string() + ": a terminal in use");
+  EXPECT_EQ(comm.m_hComm, -1);
+  serial::Handle h = serial::kInvalidHandle;
+  EXPECT_EQ(serial::MakePosixPlatform()->Open(pty->Path(), h), serial::Status::kInUse);
+  EXPECT_EQ(h, serial::kInvalidHandle);
+  EXPECT_EQ(LineOf(pty->Slave()), before);
+  EXPECT_EQ(pty->SlaveWaiting(), 2);
+  pollfd p{pty->Master(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 0);  // nothing written to it
+
+  shell.End();
+  EXPECT_FALSE(serial::TerminalInUse(pty->Slave()));
+  EXPECT_TRUE(Open());
   EXPECT_TRUE(comm.ClosePort());
 }
 
