@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
+#include "support/headless.h"
 #include "protocol/frames.h"
 #include "res/resource.h"
 

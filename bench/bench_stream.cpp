@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
+#include "support/headless.h"
 #include "res/resource.h"
 #include "support/raw_line.h"
 #include "support/sent_log.h"

@@ -61,21 +61,6 @@ constexpr std::array kAboutControls = {
     Control{IDOK, Kind::DefPushButton, "확인", 178, 7, 50, 14, kTabStop | kGroup, ""},
 };
 
-constexpr uint32_t kPickListStyle = kBorder | kVScroll | kNoIntegralHeight | kNotify | kTabStop;
-
-constexpr std::array kPortsControls = {
-    Control{IDC_STATIC, Kind::Static, "Ports (a mapping takes effect at the next OPEN):", 7, 7, 300,
-            8, 0, ""},
-    Control{IDC_PORTS_TABLE, Kind::ListBox, "", 7, 17, 406, 92, kPickListStyle, "Ports"},
-    Control{IDC_STATIC, Kind::Static, "Serial devices on this machine:", 7, 115, 300, 8, 0, ""},
-    Control{IDC_PORTS_DEVICES, Kind::ListBox, "", 7, 125, 406, 92, kPickListStyle, "Serial devices"},
-    Control{IDC_PORTS_MAP, Kind::PushButton, "Map", 7, 223, 50, 14, kTabStop,
-            "Map the port to the device"},
-    Control{IDC_PORTS_UNMAP, Kind::PushButton, "Unmap", 62, 223, 50, 14, kTabStop, "Unmap the port"},
-    Control{IDC_PORTS_RESULT, Kind::Static, "", 118, 226, 240, 8, 0, "Mapping result"},
-    Control{IDCANCEL, Kind::PushButton, "Close", 363, 223, 50, 14, kTabStop, ""},
-};
-
 constexpr std::string_view kGulim = "굴림";
 
 constexpr DialogTemplate kDialogs[] = {
@@ -83,8 +68,6 @@ constexpr DialogTemplate kDialogs[] = {
      kCaption | kSysMenu | kModalFrame | kAppWindow, kConsoleControls, kConsoleItems},
     {IDD_ABOUTBOX, "QUIRAB_NIBP 정보", 0, 0, 235, 55, kGulim, 9, kCaption | kSysMenu | kModalFrame,
      kAboutControls, {}},
-    {IDD_PORTS, "Ports", 0, 0, 420, 244, kGulim, 9, kCaption | kSysMenu | kModalFrame,
-     kPortsControls, {}},
 };
 
 // Icon: a cuff-pressure gauge. Palette index per pixel; 0 is transparent.

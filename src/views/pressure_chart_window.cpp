@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/qt/window_role.h"
 #include "settings/key_value.h"
 
 namespace views {
@@ -81,7 +82,9 @@ class PlotView final : public QChartView {
   double dragX_ = 0, dragFrom_ = 0;
 };
 
-PressureChartWindow::PressureChartWindow(chart::PressureSeries& series) : series_(series) {
+PressureChartWindow::PressureChartWindow(chart::PressureSeries& series, QWidget* parent)
+    : QWidget(parent, Qt::Window), series_(series) {
+  fw::qt::MarkAsWindow(*this);
   setWindowTitle(QStringLiteral("Pressure Chart"));
   setAccessibleName(QStringLiteral("Pressure Chart"));
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
+#include "support/headless.h"
 #include "records/record_format.h"
 #include "res/resource.h"
 #include "support/raw_line.h"
