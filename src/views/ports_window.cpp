@@ -38,6 +38,7 @@ QTableView* MakeTable(QAbstractItemModel* model, const QString& name, QWidget* p
   t->sortByColumn(0, Qt::AscendingOrder);
   t->setWordWrap(false);
   t->verticalHeader()->hide();
+  t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
   t->horizontalHeader()->setStretchLastSection(true);
   t->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   return t;
@@ -145,9 +146,9 @@ PortsWindow::PortsWindow(std::unique_ptr<ports::DeviceSource> source, std::files
   buttons->addWidget(close);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(portsLabel);
-  layout->addWidget(portsTable_, 1);
+  layout->addWidget(portsTable_, 3);
   layout->addWidget(devicesLabel);
-  layout->addWidget(devicesTable_, 1);
+  layout->addWidget(devicesTable_, 2);
   layout->addWidget(noDevices_);
   layout->addLayout(buttons);
   resize(760, 520);
@@ -176,7 +177,10 @@ void PortsWindow::Show() {
   const ports::Snapshot& s = browser_.Shown();
   portsModel_->setRowCount(0);
   for (const auto& r : s.ports) {
-    portsModel_->appendRow(Row(ports::PortCells(r), r.port, r.port));
+    const QList<QStandardItem*> row = Row(ports::PortCells(r), r.port, r.port);
+    // Whether the device comes from a link of the ports folder or is the built-in one.
+    row[1]->setToolTip(r.mapped ? QStringLiteral("mapped") : QStringLiteral("default"));
+    portsModel_->appendRow(row);
   }
   devicesModel_->setRowCount(0);
   for (size_t i = 0; i < s.devices.size(); ++i) {
