@@ -24,6 +24,7 @@
 #include "res/resource.h"
 #include "support/fake_device_source.h"
 #include "support/sim_process.h"
+#include "views/pressure_chart_window.h"
 
 namespace {
 
@@ -150,6 +151,13 @@ TEST_F(RealInput, ChartAndResultsAreWindowsOfTheConsoleThatTakeClicksWhileItRuns
     ASSERT_TRUE(QTest::qWaitFor([&] { return chart->isActiveWindow(); }, kWaitMs));
     EXPECT_TRUE(A(chart)->state().active);
     EXPECT_FALSE(A(console)->state().active);
+    // Keys reach it too: Alt+F is "Follow".
+    auto* chartWindow = dynamic_cast<views::PressureChartWindow*>(chart);
+    ASSERT_NE(chartWindow, nullptr);
+    chartWindow->PanTo(0);
+    ASSERT_FALSE(chartWindow->Following());
+    ASSERT_TRUE(XDo({QStringLiteral("key"), QStringLiteral("alt+f")}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return chartWindow->Following(); }, kWaitMs));
 
     dlg.OnSysCommand(IDM_RESULTS, 0);
     QWidget* results = TopLevel(QStringLiteral("Results"));
