@@ -123,8 +123,8 @@ class Backend {
  public:
   virtual ~Backend() = default;
   // `parent` may be null.
-  virtual std::unique_ptr<Window> CreateWindow(const res::DialogTemplate& tmpl, WindowEvents& events,
-                                               Window* parent) = 0;
+  virtual std::unique_ptr<Window> CreateWindow(const res::DialogTemplate& tmpl,
+                                               WindowEvents& events, Window* parent) = 0;
   // Message box without an owner window.
   virtual int MessageBox(std::string_view text, std::string_view title, UINT type) = 0;
   [[nodiscard]] virtual int GetSystemMetrics(int index) const = 0;
