@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
 #include "protocol/frames.h"
 #include "res/resource.h"
+#include "support/headless.h"
 
 using Clock = std::chrono::steady_clock;
 

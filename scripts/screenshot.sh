@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Pictures of the console and its About box under a virtual X server:
-# BUILD/screenshots/console.png and about.png; then, after a measurement on the simulator,
+# BUILD/screenshots/console.png, about.png and ports.png; then, after a measurement on the simulator,
 # console-measured.png, pressure-chart.png and results.png.
 set -euo pipefail
 build="${1:-build}"

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "app/nibp_app.h"
+#include "app/qt_views.h"
 #include "framework/qt/qt_backend.h"
 #include "program/program_info.h"
 
@@ -36,7 +37,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   fw::qt::QtBackend ui(argc, argv);
-  CNibpApp app(ui);
+  QtViews views;
+  CNibpApp app(ui, views);
   (void)app.InitInstance();
   return 0;
 }

@@ -7,6 +7,7 @@ BOOL CNibpApp::InitInstance() {
   Enable3dControlsStatic();
   {
     CNibpDlg dlg(Ui());
+    dlg.m_views = &views_;
     m_pMainWnd = &dlg;
     (void)dlg.DoModal();
     m_pMainWnd = nullptr;

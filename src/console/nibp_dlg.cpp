@@ -6,7 +6,6 @@
 #include "commands/command_text.h"
 #include "console/about_dlg.h"
 #include "console/inflate_text.h"
-#include "console/ports_dlg.h"
 #include "framework/icon.h"
 #include "records/file_io.h"
 #include "res/resource.h"
@@ -152,10 +151,12 @@ void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
   } else if ((id & 0xFFF0) == IDM_OPEN_SESSIONS) {
     OnOpenSessionsFolder();
   } else if ((id & 0xFFF0) == IDM_PRESSURE_CHART) {
-    if (!m_chartView) m_chartView = Ui().CreatePressureChart(m_feed.Series(), GetWindow());
+    if (!m_chartView && m_views)
+      m_chartView = m_views->CreatePressureChart(m_feed.Series(), GetWindow());
     if (m_chartView) m_chartView->Show();
   } else if ((id & 0xFFF0) == IDM_RESULTS) {
-    if (!m_resultsView) m_resultsView = Ui().CreateResults(m_feed.Results(), GetWindow());
+    if (!m_resultsView && m_views)
+      m_resultsView = m_views->CreateResults(m_feed.Results(), GetWindow());
     if (m_resultsView) m_resultsView->Show();
   } else {
     CDialog::OnSysCommand(id, param);
@@ -277,7 +278,9 @@ void CNibpDlg::OnSelchangePort() {
   UpdatePortTip();
 }
 
-void CNibpDlg::OnEditchangePort() { UpdatePortTip(); }
+void CNibpDlg::OnEditchangePort() {
+  UpdatePortTip();
+}
 
 void CNibpDlg::UpdatePortTip() {
   m_cbPort.SetTip(ports::PortTip(serial::PortsDir(), m_cbPort.GetWindowText()));
@@ -285,8 +288,7 @@ void CNibpDlg::UpdatePortTip() {
 
 // Modal: a mapping takes effect at the next OPEN, so nothing of the open port changes meanwhile.
 void CNibpDlg::OnPorts() {
-  CPortsDlg dlg(Ui(), m_makeDeviceSource(), serial::PortsDir(), this);
-  dlg.DoModal();
+  if (m_views) m_views->RunPorts(m_makeDeviceSource(), serial::PortsDir(), GetWindow());
   UpdatePortTip();
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "console/views.h"
 #include "feed/event_feed.h"
 #include "framework/dialog.h"
 #include "ports/ports.h"
@@ -24,6 +25,8 @@ inline constexpr UINT_PTR TIMER_REOPEN = 2;
 inline constexpr UINT kPressurePollMs = 250;
 inline constexpr UINT kReplyDispatchMs = 20;
 inline constexpr UINT kReopenMs = 500;
+// Sent by the session writer thread once when recording stopped on an error.
+inline constexpr UINT WM_RECORDING_STOPPED = WM_USER + 3;
 
 class CNibpDlg : public CDialog {
  public:
@@ -68,8 +71,10 @@ class CNibpDlg : public CDialog {
   records::WriteFn m_sessionWrite = records::SystemWrite();
   // Cuff pressures, markers and results read from the event log, for the two views below.
   feed::EventFeed m_feed;
-  std::unique_ptr<fw::View> m_chartView;  // made when first asked for, closed with the window
-  std::unique_ptr<fw::View> m_resultsView;
+  // The chart, results and Ports windows, from the program that runs the console; none without.
+  console::Views* m_views = nullptr;
+  std::unique_ptr<console::View> m_chartView;  // made when first asked for, closed with the window
+  std::unique_ptr<console::View> m_resultsView;
   // Where the Ports window finds this machine's serial devices; tests feed their own.
   std::function<std::unique_ptr<ports::DeviceSource>()> m_makeDeviceSource = ports::MakeUdevSource;
 

@@ -10,25 +10,9 @@
 #include "framework/afx.h"
 #include "res/templates.h"
 
-namespace chart {
-class PressureSeries;
-}
-namespace results {
-class BpResults;
-}
-
 namespace fw {
 
 struct Icon;
-
-// A non-modal window of its own over a store that the console fills; it reads the store on the
-// user-interface thread and follows its changes itself. Destroying the view closes its window.
-class View {
- public:
-  virtual ~View() = default;
-  // Shows the window (again, after the user closed it) and raises it.
-  virtual void Show() = 0;
-};
 
 // Implemented by CDialog; a backend calls these on the user-interface thread only.
 class WindowEvents {
@@ -139,8 +123,8 @@ class Backend {
  public:
   virtual ~Backend() = default;
   // `parent` may be null.
-  virtual std::unique_ptr<Window> CreateWindow(const res::DialogTemplate& tmpl, WindowEvents& events,
-                                               Window* parent) = 0;
+  virtual std::unique_ptr<Window> CreateWindow(const res::DialogTemplate& tmpl,
+                                               WindowEvents& events, Window* parent) = 0;
   // Message box without an owner window.
   virtual int MessageBox(std::string_view text, std::string_view title, UINT type) = 0;
   [[nodiscard]] virtual int GetSystemMetrics(int index) const = 0;
@@ -148,10 +132,6 @@ class Backend {
   [[nodiscard]] virtual std::string AppName() const = 0;
   // Shows a folder in the desktop's file manager; false when nothing could open it.
   virtual bool OpenFolder(const std::string& path) = 0;
-  // The "Pressure Chart" and "Results" windows; the stores outlive the views.
-  virtual std::unique_ptr<View> CreatePressureChart(chart::PressureSeries& series,
-                                                    Window* parent) = 0;
-  virtual std::unique_ptr<View> CreateResults(results::BpResults& rows, Window* parent) = 0;
 };
 
 }  // namespace fw

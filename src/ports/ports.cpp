@@ -102,21 +102,6 @@ std::vector<std::string> Columns(const std::vector<std::vector<std::string>>& ro
   return out;
 }
 
-std::string Identity(const Device& d) {
-  std::string s = d.vendor;
-  if (!d.product.empty()) s += (s.empty() ? "" : " ") + d.product;
-  if (!d.vendorId.empty())
-    s += (s.empty() ? "" : " ") + ("[" + d.vendorId + ":" + d.productId + "]");
-  if (!d.serial.empty()) s += (s.empty() ? "serial " : ", serial ") + d.serial;
-  return s;
-}
-
-std::string MappedText(const std::vector<uint8_t>& ports) {
-  std::string s;
-  for (const uint8_t p : ports) s += (s.empty() ? "" : ",") + PortName(p);
-  return s.empty() ? s : "as " + s;
-}
-
 std::vector<std::vector<std::string>> PortCells(const Snapshot& s) {
   std::vector<std::vector<std::string>> rows;
   for (const auto& r : s.ports) {
@@ -179,6 +164,21 @@ std::string Reason(const std::error_code& ec) {
 }
 
 }  // namespace
+
+std::string Identity(const Device& d) {
+  std::string s = d.vendor;
+  if (!d.product.empty()) s += (s.empty() ? "" : " ") + d.product;
+  if (!d.vendorId.empty())
+    s += (s.empty() ? "" : " ") + ("[" + d.vendorId + ":" + d.productId + "]");
+  if (!d.serial.empty()) s += (s.empty() ? "serial " : ", serial ") + d.serial;
+  return s;
+}
+
+std::string MappedText(const std::vector<uint8_t>& ports) {
+  std::string s;
+  for (const uint8_t p : ports) s += (s.empty() ? "" : ",") + PortName(p);
+  return s.empty() ? s : "as " + s;
+}
 
 NodeState ProbeNode(const std::string& path) {
   NodeState st;

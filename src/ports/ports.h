@@ -92,6 +92,10 @@ struct Snapshot {
 // "present", "not present" or the access fix.
 [[nodiscard]] std::string StateText(const NodeState& state);
 [[nodiscard]] std::string KindText(DeviceKind kind);  // "USB", "on-board", "pseudo-terminal"
+// "Example USB Serial [1234:5678], serial SN0001": what the adapter says of itself.
+[[nodiscard]] std::string Identity(const Device& d);
+// "as COM3,COM4"; empty when no port names the device.
+[[nodiscard]] std::string MappedText(const std::vector<uint8_t>& ports);
 
 // One line per row, columns padded to line up; what the dialog lists and the command line prints.
 [[nodiscard]] std::vector<std::string> PortLines(const Snapshot& s);

@@ -34,14 +34,6 @@ inline constexpr int IDC_PRESSURE = 1025;
 inline constexpr int IDC_RX_HEX = 1026;
 inline constexpr int IDC_RX_CHECK = 1027;
 
-// The Ports window.
-inline constexpr int IDD_PORTS = 160;
-inline constexpr int IDC_PORTS_TABLE = 1600;
-inline constexpr int IDC_PORTS_DEVICES = 1601;
-inline constexpr int IDC_PORTS_MAP = 1602;
-inline constexpr int IDC_PORTS_UNMAP = 1603;
-inline constexpr int IDC_PORTS_RESULT = 1604;
-
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
 // Further items of the background (system) menu; distinct in their upper 12 bits.
 inline constexpr unsigned IDM_RECORD_SESSION = 0x0020;

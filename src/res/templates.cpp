@@ -8,24 +8,27 @@
 namespace res {
 namespace {
 
-constexpr uint32_t kListStyle = kBorder | kVScroll | kNoSel | kNoIntegralHeight | kNotify | kTabStop;
+constexpr uint32_t kListStyle =
+    kBorder | kVScroll | kNoSel | kNoIntegralHeight | kNotify | kTabStop;
 
 constexpr std::array kConsoleControls = {
-    Control{IDC_PORT_COMBO, Kind::ComboBox, "", 21, 26, 48, 36, kDropDown | kVScroll | kTabStop, "Port"},
+    Control{IDC_PORT_COMBO, Kind::ComboBox, "", 21, 26, 48, 36, kDropDown | kVScroll | kTabStop,
+            "Port"},
     Control{IDC_PORT_OPEN, Kind::PushButton, "OPEN", 76, 25, 50, 14, kTabStop, ""},
     Control{IDC_PORT_CLOSE, Kind::PushButton, "CLOSE", 133, 25, 50, 14, kTabStop, ""},
     Control{IDC_PORT_STATUS, Kind::Static, "Static", 98, 45, 64, 8, kCenter | kCenterImage | kGroup,
             "Port status"},
     Control{IDC_STATIC, Kind::GroupBox, "Communication Port", 13, 13, 178, 46, 0, ""},
-    Control{IDC_INFLATE, Kind::Edit, "", 28, 84, 40, 14, kBorder | kCenter | kAutoHScroll | kTabStop,
-            "Initial inflate"},
+    Control{IDC_INFLATE, Kind::Edit, "", 28, 84, 40, 14,
+            kBorder | kCenter | kAutoHScroll | kTabStop, "Initial inflate"},
     Control{IDC_INFLATE_SPIN, Kind::UpDown, "Spin1", 69, 84, 10, 14,
             kAutoBuddy | kSetBuddyInt | kArrowKeys | kWrap, "Initial inflate step"},
     Control{IDC_SET_PRESSURE, Kind::PushButton, "Set Pressure", 28, 101, 50, 14, kTabStop, ""},
     Control{IDC_STATIC, Kind::GroupBox, "Initial Inflate", 20, 72, 66, 48, kCaptionCenter, ""},
     Control{IDC_START_ADULT, Kind::PushButton, "Start Adult", 28, 126, 50, 14, kTabStop, ""},
     Control{IDC_START_NEONATE, Kind::PushButton, "Start Neonate", 28, 144, 50, 14, kTabStop, ""},
-    Control{IDC_START_PEDIATRIC, Kind::PushButton, "Start Pediatric", 28, 162, 50, 14, kTabStop, ""},
+    Control{IDC_START_PEDIATRIC, Kind::PushButton, "Start Pediatric", 28, 162, 50, 14, kTabStop,
+            ""},
     Control{IDC_ABORT_BP, Kind::PushButton, "Abort BP", 28, 180, 50, 14, kTabStop, ""},
     Control{IDC_GET_PRESSURE, Kind::PushButton, "Get Pressure", 28, 198, 50, 14, kTabStop, ""},
     Control{IDC_GET_BP_DATA, Kind::PushButton, "Get BP Data", 28, 217, 50, 14, kTabStop, ""},
@@ -35,8 +38,10 @@ constexpr std::array kConsoleControls = {
     Control{IDC_STATIC, Kind::GroupBox, "", 97, 60, 94, 48, 0, "Pressure display"},
     Control{IDC_STATIC, Kind::GroupBox, "", 13, 60, 80, 181, 0, "Commands"},
     Control{IDC_PUMP, Kind::CheckBox, "Pump", 104, 135, 35, 10, kAutoCheck | kTabStop, ""},
-    Control{IDC_CONTROL_VALVE, Kind::CheckBox, "Control Valve", 104, 152, 59, 10, kAutoCheck | kTabStop, ""},
-    Control{IDC_DUMP_VALVE, Kind::CheckBox, "Dump Valve", 104, 169, 55, 10, kAutoCheck | kTabStop, ""},
+    Control{IDC_CONTROL_VALVE, Kind::CheckBox, "Control Valve", 104, 152, 59, 10,
+            kAutoCheck | kTabStop, ""},
+    Control{IDC_DUMP_VALVE, Kind::CheckBox, "Dump Valve", 104, 169, 55, 10, kAutoCheck | kTabStop,
+            ""},
     Control{IDC_STATIC, Kind::GroupBox, "Pneumatics control", 97, 119, 94, 69, 0, ""},
     Control{IDC_LIST_RAW, Kind::ListBox, "", 13, 246, 464, 105, kListStyle, "Raw log"},
     Control{IDC_LIST_EVENT, Kind::ListBox, "", 198, 8, 278, 233, kListStyle, "Event log"},
@@ -61,30 +66,22 @@ constexpr std::array kAboutControls = {
     Control{IDOK, Kind::DefPushButton, "확인", 178, 7, 50, 14, kTabStop | kGroup, ""},
 };
 
-constexpr uint32_t kPickListStyle = kBorder | kVScroll | kNoIntegralHeight | kNotify | kTabStop;
-
-constexpr std::array kPortsControls = {
-    Control{IDC_STATIC, Kind::Static, "Ports (a mapping takes effect at the next OPEN):", 7, 7, 300,
-            8, 0, ""},
-    Control{IDC_PORTS_TABLE, Kind::ListBox, "", 7, 17, 406, 92, kPickListStyle, "Ports"},
-    Control{IDC_STATIC, Kind::Static, "Serial devices on this machine:", 7, 115, 300, 8, 0, ""},
-    Control{IDC_PORTS_DEVICES, Kind::ListBox, "", 7, 125, 406, 92, kPickListStyle, "Serial devices"},
-    Control{IDC_PORTS_MAP, Kind::PushButton, "Map", 7, 223, 50, 14, kTabStop,
-            "Map the port to the device"},
-    Control{IDC_PORTS_UNMAP, Kind::PushButton, "Unmap", 62, 223, 50, 14, kTabStop, "Unmap the port"},
-    Control{IDC_PORTS_RESULT, Kind::Static, "", 118, 226, 240, 8, 0, "Mapping result"},
-    Control{IDCANCEL, Kind::PushButton, "Close", 363, 223, 50, 14, kTabStop, ""},
-};
-
 constexpr std::string_view kGulim = "굴림";
 
 constexpr DialogTemplate kDialogs[] = {
     {IDD_QUIRAB_NIBP_DIALOG, "QUIRAB_NIBP", 0, 0, 491, 365, kGulim, 9,
      kCaption | kSysMenu | kModalFrame | kAppWindow, kConsoleControls, kConsoleItems},
-    {IDD_ABOUTBOX, "QUIRAB_NIBP 정보", 0, 0, 235, 55, kGulim, 9, kCaption | kSysMenu | kModalFrame,
-     kAboutControls, {}},
-    {IDD_PORTS, "Ports", 0, 0, 420, 244, kGulim, 9, kCaption | kSysMenu | kModalFrame,
-     kPortsControls, {}},
+    {IDD_ABOUTBOX,
+     "QUIRAB_NIBP 정보",
+     0,
+     0,
+     235,
+     55,
+     kGulim,
+     9,
+     kCaption | kSysMenu | kModalFrame,
+     kAboutControls,
+     {}},
 };
 
 // Icon: a cuff-pressure gauge. Palette index per pixel; 0 is transparent.
@@ -94,57 +91,29 @@ constexpr std::array<uint32_t, 16> kPalette = {
 };
 
 constexpr std::array<std::string_view, 32> kIcon32 = {
-    "00000000000111111111100000000000",
-    "00000000111FFFFFFFFFF11100000000",
-    "000000111FFFFFFFFFFFFFF111000000",
-    "0000011FFFF1FFFFFFFF1FFFFF110000",
-    "00001FFFFFFFFFF11FFFFFFFFFFF1000",
-    "0001FFFFFFFFFFF11FFFFFFFFFFFF100",
-    "001FFFF1FFFFFFFFFFFFFFFFF1FFFF10",
-    "001FFFFFFFFFFFFFFFFFFFFFFFFFFF10",
-    "01FFFFFFFFFFFFFFFFFFFFFFFFAFFFF1",
-    "01FFFFFFFFFFFFFFFFFFFFFFFAFFFFF1",
-    "01FF1FFFFFFFFFFFFFFFFFFAAFFF1FF1",
-    "1FFFFFFFFFFFFFFFFFFFFFAAFFFFFFF1",
-    "1FFFFFFFFFFFFFFFFFFFFAAFFFFFFFF1",
-    "1FFFFFFFFFFFFFFFFFFFAAFFFFFFFFF1",
-    "1F11FFFFFFFFFFFFFFAAFFFFFFFF11F1",
-    "1FFFFFFFFFFFFF111AAFFFFFFFFFFFF1",
-    "1FFFFFFFFFFFFF1111FFFFFFFFFFFFF1",
-    "1FFFFFFFFFFFFF1111FFFFFFFFFFFFF1",
-    "1FFFFFFFFFFFFFF11FFFFFFFFFFFFFF1",
-    "01FFFFFFFFFFFFFFFFFFFFFFFFFFFF10",
-    "01FFFFFFFFFFFFFFFFFFFFFFFFFFFF10",
-    "01FFFFFFFF999999999999FFFFFFFF10",
-    "001FFFFFFF9DDDDDDDDDD9FFFFFFF100",
-    "001FFFFFFF9DDDDDDDDDD9FFFFFFF100",
-    "0001FFFFFF999999999999FFFFFF1000",
-    "00001FFFFFFFFFFFFFFFFFFFFFF10000",
-    "000001FFFFFFFFFFFFFFFFFFFF100000",
-    "0000001111FFFFFFFFFFFF1111000000",
-    "00000000001111111111110000000000",
-    "00000000000000077000000000000000",
-    "00000000000000077000000000000000",
-    "00000000000007777770000000000000",
+    "00000000000111111111100000000000", "00000000111FFFFFFFFFF11100000000",
+    "000000111FFFFFFFFFFFFFF111000000", "0000011FFFF1FFFFFFFF1FFFFF110000",
+    "00001FFFFFFFFFF11FFFFFFFFFFF1000", "0001FFFFFFFFFFF11FFFFFFFFFFFF100",
+    "001FFFF1FFFFFFFFFFFFFFFFF1FFFF10", "001FFFFFFFFFFFFFFFFFFFFFFFFFFF10",
+    "01FFFFFFFFFFFFFFFFFFFFFFFFAFFFF1", "01FFFFFFFFFFFFFFFFFFFFFFFAFFFFF1",
+    "01FF1FFFFFFFFFFFFFFFFFFAAFFF1FF1", "1FFFFFFFFFFFFFFFFFFFFFAAFFFFFFF1",
+    "1FFFFFFFFFFFFFFFFFFFFAAFFFFFFFF1", "1FFFFFFFFFFFFFFFFFFFAAFFFFFFFFF1",
+    "1F11FFFFFFFFFFFFFFAAFFFFFFFF11F1", "1FFFFFFFFFFFFF111AAFFFFFFFFFFFF1",
+    "1FFFFFFFFFFFFF1111FFFFFFFFFFFFF1", "1FFFFFFFFFFFFF1111FFFFFFFFFFFFF1",
+    "1FFFFFFFFFFFFFF11FFFFFFFFFFFFFF1", "01FFFFFFFFFFFFFFFFFFFFFFFFFFFF10",
+    "01FFFFFFFFFFFFFFFFFFFFFFFFFFFF10", "01FFFFFFFF999999999999FFFFFFFF10",
+    "001FFFFFFF9DDDDDDDDDD9FFFFFFF100", "001FFFFFFF9DDDDDDDDDD9FFFFFFF100",
+    "0001FFFFFF999999999999FFFFFF1000", "00001FFFFFFFFFFFFFFFFFFFFFF10000",
+    "000001FFFFFFFFFFFFFFFFFFFF100000", "0000001111FFFFFFFFFFFF1111000000",
+    "00000000001111111111110000000000", "00000000000000077000000000000000",
+    "00000000000000077000000000000000", "00000000000007777770000000000000",
 };
 
 constexpr std::array<std::string_view, 16> kIcon16 = {
-    "0000011111100000",
-    "00011FFFFFF11000",
-    "001FFFFFFFFFF100",
-    "01FFFFFFFFFAFF10",
-    "01FFFFFFFFAFFF10",
-    "1FFFFFFFFAFFFFF1",
-    "1FFFFFFFAFFFFFF1",
-    "1FFFFFF11FFFFFF1",
-    "1FFFFFF11FFFFFF1",
-    "1FFFFFFFFFFFFFF1",
-    "01FFF999999FFF10",
-    "01FFF9DDDD9FFF10",
-    "001FF999999FF100",
-    "00011FFFFFF11000",
-    "0000011771100000",
-    "0000000770000000",
+    "0000011111100000", "00011FFFFFF11000", "001FFFFFFFFFF100", "01FFFFFFFFFAFF10",
+    "01FFFFFFFFAFFF10", "1FFFFFFFFAFFFFF1", "1FFFFFFFAFFFFFF1", "1FFFFFF11FFFFFF1",
+    "1FFFFFF11FFFFFF1", "1FFFFFFFFFFFFFF1", "01FFF999999FFF10", "01FFF9DDDD9FFF10",
+    "001FF999999FF100", "00011FFFFFF11000", "0000011771100000", "0000000770000000",
 };
 
 constexpr std::array kIconImages = {
@@ -163,7 +132,10 @@ constexpr StringEntry kStrings[] = {{IDS_ABOUTBOX, "QUIRAB_NIBP 정보(&A)..."}}
 constexpr VersionInfo kVersion = {
     {kVersionNumbers[0], kVersionNumbers[1], kVersionNumbers[2], kVersionNumbers[3]},
     {kVersionNumbers[0], kVersionNumbers[1], kVersionNumbers[2], kVersionNumbers[3]},
-    "QUIRAB_NIBP", "QUIRAB_NIBP", "QUIRAB_NIBP", "NIBP module test console",
+    "QUIRAB_NIBP",
+    "QUIRAB_NIBP",
+    "QUIRAB_NIBP",
+    "NIBP module test console",
 };
 
 }  // namespace
@@ -189,6 +161,8 @@ std::string_view LoadString(int id) {
   return {};
 }
 
-const VersionInfo& Version() { return kVersion; }
+const VersionInfo& Version() {
+  return kVersion;
+}
 
 }  // namespace res

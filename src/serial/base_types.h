@@ -11,5 +11,3 @@ inline constexpr uint32_t WM_USER = 0x0400;
 inline constexpr uint32_t WM_COMM_RECEIVE = WM_USER + 1;
 // Sent by the reader thread once when the device went away; wParam the port number.
 inline constexpr uint32_t WM_COMM_LOST = WM_USER + 2;
-// Sent by the session writer thread once when recording stopped on an error.
-inline constexpr uint32_t WM_RECORDING_STOPPED = WM_USER + 3;

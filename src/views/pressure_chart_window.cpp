@@ -3,19 +3,23 @@
 #include <QChart>
 #include <QChartView>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
+#include "framework/qt/window_role.h"
 #include "settings/key_value.h"
+#include "settings/window_place.h"
 
 namespace views {
 
@@ -81,7 +85,9 @@ class PlotView final : public QChartView {
   double dragX_ = 0, dragFrom_ = 0;
 };
 
-PressureChartWindow::PressureChartWindow(chart::PressureSeries& series) : series_(series) {
+PressureChartWindow::PressureChartWindow(chart::PressureSeries& series, QWidget* parent)
+    : QWidget(parent, Qt::Window), series_(series) {
+  fw::qt::MarkAsWindow(*this);
   setWindowTitle(QStringLiteral("Pressure Chart"));
   setAccessibleName(QStringLiteral("Pressure Chart"));
 
@@ -130,7 +136,6 @@ PressureChartWindow::PressureChartWindow(chart::PressureSeries& series) : series
   layout->addWidget(plot_, 1);
   layout->addLayout(buttons);
 
-  resize(900, 500);
   const settings::Values v = settings::Load(settings::ConfigPath(kSettingsFile));
   const auto get = [&v](const char* key, int& out) {
     auto it = v.find(key);
@@ -139,9 +144,19 @@ PressureChartWindow::PressureChartWindow(chart::PressureSeries& series) : series
     out = QString::fromStdString(it->second).toInt(&ok);
     return ok;
   };
-  int x = 0, y = 0, w = 0, h = 0;
-  if (get("chart.w", w) && get("chart.h", h) && w > 100 && h > 100) resize(w, h);
-  if (get("chart.x", x) && get("chart.y", y)) move(x, y);
+  settings::Rect place{0, 0, 900, 500};
+  int w = 0, h = 0;
+  if (get("chart.w", w) && get("chart.h", h) && w > 100 && h > 100) place.w = w, place.h = h;
+  const bool placed = get("chart.x", place.x) && get("chart.y", place.y);
+  // Bounded by the screens there are now: a garbage size is neither drawn nor written back.
+  std::vector<settings::Rect> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect a = screen->availableGeometry();
+    screens.push_back({a.x(), a.y(), a.width(), a.height()});
+  }
+  place = settings::FitToScreens(place, screens);
+  resize(place.w, place.h);
+  if (placed) move(place.x, place.y);
   UpdateDescription();
   series_.SetListener([this] { Schedule(); });
 }

@@ -21,7 +21,9 @@ class PlotView;
 
 class PressureChartWindow final : public QWidget {
  public:
-  explicit PressureChartWindow(chart::PressureSeries& series);
+  // A window of its own; with a parent, a window of the parent that takes input while the
+  // parent runs modally.
+  explicit PressureChartWindow(chart::PressureSeries& series, QWidget* parent = nullptr);
   ~PressureChartWindow() override;
 
   // Redraws now if something changed (the timer does it otherwise).

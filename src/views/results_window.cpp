@@ -10,6 +10,8 @@
 #include <QVBoxLayout>
 #include <vector>
 
+#include "framework/qt/window_role.h"
+
 namespace views {
 
 int ResultsModel::rowCount(const QModelIndex& parent) const {
@@ -68,7 +70,9 @@ bool ResultsModel::Sync() {
   return true;
 }
 
-ResultsWindow::ResultsWindow(results::BpResults& rows) : rows_(rows) {
+ResultsWindow::ResultsWindow(results::BpResults& rows, QWidget* parent)
+    : QWidget(parent, Qt::Window), rows_(rows) {
+  fw::qt::MarkAsWindow(*this);
   setWindowTitle(QStringLiteral("Results"));
   setAccessibleName(QStringLiteral("Results"));
   model_ = new ResultsModel(rows_, this);

@@ -35,7 +35,8 @@ class ResultsModel final : public QAbstractTableModel {
 
 class ResultsWindow final : public QWidget {
  public:
-  explicit ResultsWindow(results::BpResults& rows);
+  // As the chart window: of its own, or a window of `parent`.
+  explicit ResultsWindow(results::BpResults& rows, QWidget* parent = nullptr);
   ~ResultsWindow() override;
   ResultsWindow(const ResultsWindow&) = delete;
   ResultsWindow& operator=(const ResultsWindow&) = delete;

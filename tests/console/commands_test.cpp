@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
 #include "res/resource.h"
 #include "support/console_fixture.h"
+#include "support/headless.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// The Ports window and the port box's tooltip, on the headless window system with fed devices.
+// The Ports window as the console runs it, and the port box's tooltip, on the headless window
+// system with fed devices.
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "console/ports_dlg.h"
+#include "console/nibp_dlg.h"
 #include "support/console_fixture.h"
 #include "support/fake_device_source.h"
 #include "support/sim_process.h"
@@ -14,9 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using fw::headless::HeadlessWindow;
 using ports_test::FakeDeviceSource;
-using ports_test::OnBoard;
 using ports_test::UsbAdapter;
 
 struct PortsWindow : testsupport::HeadlessConsole {
@@ -29,63 +28,18 @@ struct PortsWindow : testsupport::HeadlessConsole {
   [[nodiscard]] fs::path Link(const std::string& com) const { return home.PortLink(com); }
 };
 
-bool Has(const std::string& line, const std::string& part) {
-  return line.find(part) != std::string::npos;
-}
-
-TEST_F(PortsWindow, ListsPortsAndDevicesMapsAndUnmapsAndFollowsPlugging) {
+TEST_F(PortsWindow, RunsModallyOverTheConsoleWithTheFedDevicesAndThePortsFolder) {
   fake.Plug(UsbAdapter());
-  fake.Plug(OnBoard());
-  const std::string byId = UsbAdapter().byId;
   bool ran = false;
-  ui.onModal = [&](HeadlessWindow& p) {
+  views.onPorts = [&](ports::DeviceSource& source, const fs::path& dir) {
     ran = true;
-    EXPECT_EQ(p.Template().title, "Ports");
-    ASSERT_EQ(p.Lines(IDC_PORTS_TABLE).size(), 10u);
-    ASSERT_EQ(p.Lines(IDC_PORTS_DEVICES).size(), 2u);
-    EXPECT_EQ(p.Lines(IDC_PORTS_TABLE)[0], "COM1   /dev/ttyS0  default  present");
-    EXPECT_TRUE(Has(p.Lines(IDC_PORTS_DEVICES)[0], "/dev/ttyUSB0  USB"));
-    EXPECT_LE(p.Timers().at(TIMER_PORTS_REFRESH), 1000u);
-    EXPECT_FALSE(p.IsEnabled(IDC_PORTS_MAP));  // COM1 is selected, no device yet
-    EXPECT_FALSE(p.IsEnabled(IDC_PORTS_UNMAP));
-
-    // Map prefers the by-id name.
-    p.SelectItem(IDC_PORTS_TABLE, 2);
-    p.SelectItem(IDC_PORTS_DEVICES, 0);
-    p.Click(IDC_PORTS_MAP);
-    EXPECT_EQ(fs::read_symlink(Link("COM3")), byId);
-    EXPECT_EQ(p.GetText(IDC_PORTS_RESULT), "COM3 now opens " + byId);
-    EXPECT_TRUE(Has(p.Lines(IDC_PORTS_TABLE)[2], byId + "  mapped   present"));
-    EXPECT_TRUE(p.Lines(IDC_PORTS_DEVICES)[0].ends_with("as COM3"));
-
-    // Plugged and unplugged while open: the next tick shows it, the selections stay.
-    fake.Plug(UsbAdapter("/dev/ttyUSB1", "SN0002"), {true, false, "dialout"});
-    ASSERT_TRUE(p.FireTimer(TIMER_PORTS_REFRESH));
-    ASSERT_EQ(p.Lines(IDC_PORTS_DEVICES).size(), 3u);
-    EXPECT_TRUE(
-        p.Lines(IDC_PORTS_DEVICES)[1].ends_with("no access: add your user to the group dialout"));
-    EXPECT_EQ(p.CurSel(IDC_PORTS_TABLE), 2);
-    EXPECT_EQ(p.CurSel(IDC_PORTS_DEVICES), 0);
-    fake.Unplug("/dev/ttyUSB0");
-    ASSERT_TRUE(p.FireTimer(TIMER_PORTS_REFRESH));
-    EXPECT_TRUE(p.Lines(IDC_PORTS_TABLE)[2].ends_with("mapped   not present"));
-    EXPECT_EQ(p.CurSel(IDC_PORTS_DEVICES), -1);
-    const int enumerations = fake.Enumerations();
-    ASSERT_TRUE(p.FireTimer(TIMER_PORTS_REFRESH));  // nothing came or went: no enumeration
-    EXPECT_EQ(fake.Enumerations(), enumerations);
-
-    EXPECT_FALSE(p.IsEnabled(IDC_PORTS_MAP));  // its device is gone
-    ASSERT_TRUE(p.IsEnabled(IDC_PORTS_UNMAP));
-    p.Click(IDC_PORTS_UNMAP);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(Link("COM3"))));
-    EXPECT_EQ(p.GetText(IDC_PORTS_RESULT), "COM3 opens /dev/ttyS2 again");
-    EXPECT_TRUE(p.Lines(IDC_PORTS_TABLE)[2].starts_with("COM3   /dev/ttyS2  default"));
-    EXPECT_FALSE(p.IsEnabled(IDC_PORTS_UNMAP));
-    p.PressEscape();
+    EXPECT_EQ(source.Enumerate().size(), 1u);
+    EXPECT_EQ(dir, Link("COM1").parent_path());
   };
   w->SysCommand(IDM_PORTS);
   EXPECT_TRUE(ran);
-  EXPECT_EQ(ui.ModalRuns(), std::vector<int>{IDD_PORTS});
+  EXPECT_EQ(views.Events(), std::vector<std::string>{"Ports run"});
+  EXPECT_EQ(views.Parents(), std::vector<fw::Window*>{w});
 }
 
 TEST_F(PortsWindow, ThePortBoxTipNamesTheDeviceTheSelectedOrTypedPortOpens) {
@@ -114,13 +68,8 @@ TEST_F(PortsWindow, ThePortBoxTipNamesTheDeviceTheSelectedOrTypedPortOpens) {
   }
   // A mapping made in the Ports window shows in the tip when the window closes.
   w->SelectItem(IDC_PORT_COMBO, 2);
-  ui.onModal = [&](HeadlessWindow& p) {
-    EXPECT_EQ(p.Lines(IDC_PORTS_DEVICES), std::vector<std::string>{"(no serial devices found)"});
-    fake.Plug(OnBoard("/dev/ttyS5"));
-    ASSERT_TRUE(p.FireTimer(TIMER_PORTS_REFRESH));
-    p.SelectItem(IDC_PORTS_TABLE, 1);
-    p.SelectItem(IDC_PORTS_DEVICES, 0);
-    p.Click(IDC_PORTS_MAP);
+  views.onPorts = [&](ports::DeviceSource&, const fs::path& dir) {
+    ASSERT_TRUE(ports::Map(dir, 2, "/dev/ttyS5").ok);
   };
   w->SysCommand(IDM_PORTS);
   EXPECT_TRUE(w->Tip(IDC_PORT_COMBO).starts_with("COM2 opens /dev/ttyS5"))

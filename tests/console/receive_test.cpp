@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
 #include "res/resource.h"
 #include "support/console_fixture.h"
 #include "support/fake_platform.h"
+#include "support/headless.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
 #include "res/resource.h"
 #include "support/fake_platform.h"
+#include "support/headless.h"
 #include "support/temp_folder.h"
 
 namespace {

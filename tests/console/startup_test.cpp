@@ -4,10 +4,10 @@
 
 #include "app/nibp_app.h"
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
 #include "framework/icon.h"
 #include "res/resource.h"
 #include "support/console_fixture.h"
+#include "support/headless.h"
 
 namespace {
 
@@ -71,11 +71,13 @@ TEST_F(Console, ChartAndResultsOpenOnceOverTheConsolesStoresAndShowAgain) {
   dlg.OnSysCommand(IDM_PRESSURE_CHART, 0);
   dlg.OnSysCommand(IDM_RESULTS | 0x3, 0);
   dlg.OnSysCommand(IDM_PRESSURE_CHART, 0);
-  EXPECT_EQ(ui.ViewEvents(),
+  EXPECT_EQ(views.Events(),
             (std::vector<std::string>{"Pressure Chart created", "Pressure Chart shown",
                                       "Results created", "Results shown", "Pressure Chart shown"}));
-  EXPECT_EQ(ui.ChartSeries(), &dlg.m_feed.Series());
-  EXPECT_EQ(ui.ResultRows(), &dlg.m_feed.Results());
+  EXPECT_EQ(views.ChartSeries(), &dlg.m_feed.Series());
+  EXPECT_EQ(views.ResultRows(), &dlg.m_feed.Results());
+  // Windows of the console's window, so that its modality does not block them.
+  EXPECT_EQ(views.Parents(), (std::vector<fw::Window*>{w, w}));
   EXPECT_TRUE(ui.ModalRuns().empty());
 }
 
@@ -157,11 +159,15 @@ TEST(App, InitInstanceRunsTheConsoleModallyAndReturnsFalse) {
     ++runs;
     EXPECT_EQ(w.Template().id, IDD_QUIRAB_NIBP_DIALOG);
     EXPECT_EQ(w.GetText(IDC_INFLATE), "160");
+    w.SysCommand(IDM_RESULTS);  // the app's views reach the console
     w.CloseBox();
   };
-  CNibpApp app(ui);
+  testsupport::RecordingViews views;
+  CNibpApp app(ui, views);
   EXPECT_EQ(app.InitInstance(), FALSE);
   EXPECT_EQ(runs, 1);
+  EXPECT_EQ(views.Events(),
+            (std::vector<std::string>{"Results created", "Results shown", "Results closed"}));
   EXPECT_EQ(app.m_pMainWnd, nullptr);
   EXPECT_TRUE(ui.Windows().empty());
 }

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
 #include "records/record_format.h"
 #include "res/resource.h"
+#include "support/headless.h"
 #include "support/raw_line.h"
 #include "support/sim_process.h"
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/qt_views.h"
 #include "console/nibp_dlg.h"
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/qt_window.h"
@@ -38,6 +39,7 @@ constexpr int kMeasurementMs = 90'000;
 struct QtEndToEnd : ::testing::Test {
   TempConfigHome home;
   std::unique_ptr<SimProcess> sim;
+  QtViews views;
   std::unique_ptr<CNibpDlg> dlg;
   QDialog* d = nullptr;
 
@@ -49,6 +51,7 @@ struct QtEndToEnd : ::testing::Test {
     ASSERT_TRUE(SimProcess::WaitForPath(home.PortLink("COM1"), std::chrono::milliseconds(kStepMs)));
 
     dlg = std::make_unique<CNibpDlg>(*g_ui);
+    dlg->m_views = &views;
     ASSERT_TRUE(dlg->Create());
     auto* w = dynamic_cast<fw::qt::QtWindow*>(dlg->GetWindow());
     ASSERT_NE(w, nullptr);

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "ports/browser.h"
 #include "support/fake_device_source.h"
 
 namespace {
@@ -277,6 +278,73 @@ TEST_F(Ports, TextAndJsonCarryBothLists) {
   EXPECT_NE(ports::RenderText(ports::BuildSnapshot({}, none, {}))
                 .find("Devices\n(no serial devices found)\n"),
             std::string::npos);
+}
+
+// What the Ports window shows and does, by row identity, whatever order its tables sort in.
+TEST_F(Ports, TheBrowserShowsCellsMapsAndUnmapsSelectedRowsAndFollowsPlugging) {
+  src.Plug(UsbAdapter());
+  src.Plug(OnBoard());
+  ports::Browser b(src.Share(), tmp.Ports());
+  ASSERT_TRUE(b.Refresh());
+  ASSERT_EQ(b.Shown().ports.size(), 10u);
+  const auto port = [&b](size_t i) { return ports::PortCells(b.Shown().ports.at(i)); };
+  const auto device = [&b](size_t i) { return ports::DeviceCells(b.Shown().devices.at(i)); };
+  EXPECT_EQ(port(0), (ports::Cells{"COM1", "/dev/ttyS0", "yes", "yes"}));
+  EXPECT_EQ(port(1), (ports::Cells{"COM2", "/dev/ttyS1", "no", ""}));
+  const std::string byIdName = fs::path(kById).filename().string();
+
+  struct Can {
+    std::vector<uint8_t> ports;
+    std::vector<std::string> devices;
+    bool map, unmap;
+  };
+  for (const Can& c : std::vector<Can>{{{}, {}, false, false},
+                                       {{1}, {}, false, false},
+                                       {{3}, {"/dev/ttyUSB0"}, true, false},
+                                       {{3, 4}, {"/dev/ttyUSB0"}, false, false},
+                                       {{3}, {"/dev/ttyUSB9"}, false, false}}) {
+    EXPECT_EQ(b.CanMap(c.ports, c.devices), c.map) << c.ports.size();
+    EXPECT_EQ(b.CanUnmap(c.ports), c.unmap) << c.ports.size();
+  }
+
+  // Map prefers the by-id name.
+  auto r = b.Map(3, "/dev/ttyUSB0");
+  EXPECT_EQ(r.text, "COM3 now opens " + kById);
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(fs::read_symlink(tmp.Ports() / "COM3"), kById);
+  EXPECT_EQ(port(2), (ports::Cells{"COM3", kById, "yes", "yes"}));
+  EXPECT_EQ(device(0), (ports::Cells{"/dev/ttyUSB0",
+                                     "USB, Example USB Serial [1234:5678], serial SN0001, as COM3",
+                                     byIdName, "yes"}));
+  EXPECT_EQ(device(1), (ports::Cells{"/dev/ttyS0", "on-board", "", "yes"}));
+  EXPECT_TRUE(b.CanUnmap({1, 3}));
+
+  // Plugged and unplugged: the next refresh shows it; nothing came or went, nothing enumerated.
+  src.Plug(UsbAdapter("/dev/ttyUSB1", "SN0002"), {true, false, "dialout"});
+  ASSERT_TRUE(b.Refresh());
+  EXPECT_EQ(device(1)[3], "no access: add your user to the group dialout");
+  src.Unplug("/dev/ttyUSB0");
+  ASSERT_TRUE(b.Refresh());
+  EXPECT_EQ(port(2), (ports::Cells{"COM3", kById, "no", ""}));
+  const int enumerations = src.Enumerations();
+  EXPECT_FALSE(b.Refresh());
+  EXPECT_EQ(src.Enumerations(), enumerations);
+
+  // Unmap acts on every mapped port selected, and skips the others.
+  ASSERT_TRUE(b.Map(4, "/dev/ttyS0").error.empty());
+  r = b.Unmap({1, 3, 4});
+  EXPECT_EQ(r.text, "COM3 opens /dev/ttyS2 again; COM4 opens /dev/ttyS3 again");
+  EXPECT_EQ(r.error, "");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(tmp.Ports() / "COM3")));
+  EXPECT_EQ(port(2), (ports::Cells{"COM3", "/dev/ttyS2", "no", ""}));
+  EXPECT_FALSE(b.CanUnmap({3, 4}));
+
+  // A failure is said for a message box, with no result line.
+  fs::remove_all(tmp.Ports());
+  { std::ofstream(tmp.Ports()) << "not a folder"; }
+  r = b.Map(5, "/dev/ttyS0");
+  EXPECT_EQ(r.text, "");
+  EXPECT_EQ(r.error, "cannot create " + tmp.Ports().string() + ": Not a directory");
 }
 
 // This machine's udev may know few devices or none; every one it lists is a device node.

@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
@@ -21,6 +22,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleOptionButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -33,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/qt_views.h"
 #include "console/about_dlg.h"
 #include "console/nibp_dlg.h"
 #include "framework/icon.h"
@@ -59,11 +62,13 @@ constexpr int kWaitMs = 5000;
 // A console as the user gets it: created, shown and active.
 struct Console {
   std::shared_ptr<serial::FakePlatform> os = std::make_shared<serial::FakePlatform>();
+  QtViews views;
   CNibpDlg dlg{*g_ui, os};
   QtWindow* w = nullptr;
   QDialog* d = nullptr;
 
   Console() {
+    dlg.m_views = &views;
     if (!dlg.Create()) return;
     w = dynamic_cast<QtWindow*>(dlg.GetWindow());
     d = w->Dialog();
@@ -720,26 +725,34 @@ TEST_F(ConsoleWindow, ThePortsItemOpensThePortsWindowWhoseButtonsMapAndUnmap) {
   fake.Plug(ports_test::OnBoard());
   c.dlg.m_makeDeviceSource = [&] { return fake.Share(); };
   const std::string byId = ports_test::UsbAdapter().byId;
-  const auto lines = [](QListWidget* l) {
+  // A row as the table shows it, whatever its sort order: its cells, tab apart.
+  const auto rows = [](QTableView* t) {
     std::vector<std::string> out;
-    for (int i = 0; l && i < l->count(); ++i) out.push_back(l->item(i)->text().toStdString());
+    for (int r = 0; t && r < t->model()->rowCount(); ++r) {
+      QStringList cells;
+      for (int col = 0; col < t->model()->columnCount(); ++col) {
+        cells << t->model()->index(r, col).data().toString();
+      }
+      out.push_back(cells.join(QLatin1Char('\t')).toStdString());
+    }
     return out;
   };
-  const auto clickRow = [](QListWidget* l, int row) {
-    QTest::mouseClick(l->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      l->visualItemRect(l->item(row)).center());
+  const auto clickRow = [](QTableView* t, int row, Qt::KeyboardModifiers mods = {}) {
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, mods,
+                      t->visualRect(t->model()->index(row, 0)).center());
   };
-  std::vector<std::string> table, devices, unplugged;
-  QString title;
+  std::vector<std::string> table, devices, unplugged, sorted;
+  QString title, result, cellText;
+  int columns = 0;
   bool linked = false, unlinked = false;
   c.FromBackgroundMenu(4, [&](QWidget* p) {
     title = p->windowTitle();
-    QListWidget *portList = nullptr, *devList = nullptr;
-    for (auto* l : p->findChildren<QListWidget*>()) {
-      if (l->accessibleName() == "Ports") portList = l;
-      if (l->accessibleName() == "Serial devices") devList = l;
+    QTableView *portTable = nullptr, *devTable = nullptr;
+    for (auto* t : p->findChildren<QTableView*>()) {
+      if (t->accessibleName() == "Ports") portTable = t;
+      if (t->accessibleName() == "Serial devices") devTable = t;
     }
-    ASSERT_TRUE(portList && devList);
+    ASSERT_TRUE(portTable && devTable);
     QPushButton *map = nullptr, *unmap = nullptr, *close = nullptr;
     for (auto* b : p->findChildren<QPushButton*>()) {
       if (b->text() == "Map") map = b;
@@ -747,32 +760,49 @@ TEST_F(ConsoleWindow, ThePortsItemOpensThePortsWindowWhoseButtonsMapAndUnmap) {
       if (b->text() == "Close") close = b;
     }
     ASSERT_TRUE(map && unmap && close);
-    clickRow(portList, 3);
-    clickRow(devList, 0);
+    // Screen readers read the table cell by cell.
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(portTable);
+    ASSERT_TRUE(a && a->tableInterface());
+    columns = a->tableInterface()->columnCount();
+    if (QAccessibleInterface* cell = a->tableInterface()->cellAt(0, 0)) {
+      cellText = cell->text(QAccessible::Name);
+    }
+    clickRow(portTable, 3);
+    clickRow(devTable, 0);
     QTest::mouseClick(map, Qt::LeftButton);
-    table = lines(portList);
-    devices = lines(devList);
+    table = rows(portTable);
+    devices = rows(devTable);
+    for (auto* l : p->findChildren<QLabel*>()) {
+      if (l->accessibleName() == "Mapping result") result = l->text();
+    }
     std::error_code ec;
     linked = std::filesystem::read_symlink(home.PortLink("COM4"), ec) == byId;
     // Unplugged while the window is open: shown within a second.
     fake.Unplug("/dev/ttyUSB0");
-    (void)QTest::qWaitFor([&] { return devList->count() == 1; }, 1000);
-    unplugged = lines(portList);
+    (void)QTest::qWaitFor([&] { return devTable->model()->rowCount() == 1; }, 1000);
+    unplugged = rows(portTable);
+    // Sorted by port, descending: the selection follows its row.
+    portTable->horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
+    sorted = rows(portTable);
     QTest::mouseClick(unmap, Qt::LeftButton);
     unlinked = !std::filesystem::exists(std::filesystem::symlink_status(home.PortLink("COM4"), ec));
     QTest::mouseClick(close, Qt::LeftButton);
   });
 
   EXPECT_EQ(title, "Ports");
+  EXPECT_EQ(columns, 4);
+  EXPECT_EQ(cellText, "COM1");
   ASSERT_EQ(table.size(), 10u);
-  EXPECT_TRUE(table[0].starts_with("COM1   /dev/ttyS0  ") &&
-              table[0].ends_with("  default  present"));
-  EXPECT_EQ(table[3], "COM4   " + byId + "  mapped   present");
+  EXPECT_EQ(table[0], "COM1\t/dev/ttyS0\tyes\tyes");
+  EXPECT_EQ(table[3], "COM4\t" + byId + "\tyes\tyes");
   ASSERT_EQ(devices.size(), 2u);
-  EXPECT_TRUE(devices[0].ends_with("as COM4")) << devices[0];
+  EXPECT_TRUE(devices[0].find("as COM4\t") != std::string::npos) << devices[0];
+  EXPECT_EQ(result.toStdString(), "COM4 now opens " + byId);
   EXPECT_TRUE(linked);
   ASSERT_EQ(unplugged.size(), 10u);
-  EXPECT_EQ(unplugged[3], "COM4   " + byId + "  mapped   not present");
+  EXPECT_EQ(unplugged[3], "COM4\t" + byId + "\tno\t");
+  ASSERT_EQ(sorted.size(), 10u);
+  EXPECT_TRUE(sorted[0].starts_with("COM10\t")) << sorted[0];
   EXPECT_TRUE(unlinked);
   EXPECT_FALSE(c.w->Ended());
 

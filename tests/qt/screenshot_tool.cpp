@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "app/qt_views.h"
 #include "console/nibp_dlg.h"
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/qt_window.h"
@@ -83,7 +84,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  QtViews views;
   CNibpDlg dlg(ui);
+  dlg.m_views = &views;
   if (!dlg.Create()) return 1;
   auto* window = dynamic_cast<fw::qt::QtWindow*>(dlg.GetWindow());
   QDialog* console = window->Dialog();

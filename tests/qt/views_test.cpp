@@ -5,10 +5,12 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTest>
 #include <QWheelEvent>
@@ -19,6 +21,7 @@
 
 #include "chart/pressure_series.h"
 #include "results/bp_results.h"
+#include "settings/key_value.h"
 #include "views/pressure_chart_window.h"
 #include "views/results_window.h"
 
@@ -142,6 +145,29 @@ TEST(PressureChartWindow, KeepsItsSizeAndPlaceAcrossStarts) {
   again.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&again, kWaitMs));
   EXPECT_EQ(again.geometry(), placed);
+}
+
+TEST(PressureChartWindow, AGarbageSizeOrPlaceIsFittedToTheScreenAndNotWrittenBack) {
+  Scratch scratch;
+  chart::PressureSeries series;
+  const std::string conf = settings::ConfigPath("windows.conf");
+  ASSERT_TRUE(settings::Save(
+      conf,
+      {{"chart.w", "60000"}, {"chart.h", "60000"}, {"chart.x", "-70000"}, {"chart.y", "99999"}}));
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  {
+    views::PressureChartWindow w(series);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, kWaitMs));
+    EXPECT_LE(w.width(), screen.width());
+    EXPECT_LE(w.height(), screen.height());
+    EXPECT_GE(w.x(), screen.x());
+    EXPECT_LE(w.y() + w.height(), screen.y() + screen.height());
+  }
+  const settings::Values back = settings::Load(conf);
+  EXPECT_LE(std::stoi(back.at("chart.w")), screen.width());
+  EXPECT_LE(std::stoi(back.at("chart.h")), screen.height());
+  EXPECT_GE(std::stoi(back.at("chart.x")), screen.x());
 }
 
 TEST(ResultsWindow, RowsSortSummariseSaveAndClear) {

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
 #include "res/resource.h"
+#include "support/headless.h"
 #include "support/raw_line.h"
 #include "support/sent_log.h"
 #include "support/sim_process.h"

@@ -14,6 +14,7 @@
 #include "records/record_format.h"
 #include "results/bp_results.h"
 #include "settings/key_value.h"
+#include "settings/window_place.h"
 
 namespace {
 
@@ -199,6 +200,31 @@ TEST(Settings, KeyValuesSurviveARoundTripAndAMissingFileIsEmpty) {
   ASSERT_TRUE(settings::Save(path, v));
   EXPECT_EQ(settings::Load(path), v);
   std::filesystem::remove_all(dir);
+}
+
+// Places read back from a settings file, on the screens of now.
+TEST(WindowPlace, SizesAndPlacesAreFittedToTheScreenThatHoldsThem) {
+  using settings::Rect;
+  const std::vector<Rect> two = {{0, 0, 1280, 1024}, {1280, 0, 1920, 1080}};
+  struct Row {
+    Rect wanted;
+    std::vector<Rect> screens;
+    Rect fitted;
+  };
+  const std::vector<Row> rows = {
+      {{70, 80, 640, 360}, two, {70, 80, 640, 360}},                         // fits: kept
+      {{1400, 50, 800, 600}, two, {1400, 50, 800, 600}},                     // on the second screen
+      {{0, 0, 60000, 60000}, two, {0, 0, 1280, 1024}},                       // garbage size
+      {{-70000, 99999, 900, 500}, two, {0, 524, 900, 500}},                  // off every screen
+      {{3000, 0, 900, 500}, two, {2300, 0, 900, 500}},                       // overlaps the second
+      {{2147483000, 2147483000, 2147483647, 10}, two, {0, 924, 1280, 100}},  // no overflow
+      {{5000, 5000, 60000, 60000}, {}, {0, 0, 1024, 768}},                   // no screen known
+  };
+  for (const Row& r : rows) {
+    const Rect f = settings::FitToScreens(r.wanted, r.screens);
+    EXPECT_EQ(f, r.fitted) << r.wanted.x << "," << r.wanted.y << " " << f.x << "," << f.y << " "
+                           << f.w << "x" << f.h;
+  }
 }
 
 }  // namespace

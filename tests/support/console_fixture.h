@@ -7,9 +7,10 @@
 #include <memory>
 
 #include "console/nibp_dlg.h"
-#include "framework/headless/headless.h"
 #include "res/resource.h"
 #include "support/fake_platform.h"
+#include "support/headless.h"
+#include "support/recording_views.h"
 #include "support/temp_folder.h"
 
 namespace testsupport {
@@ -18,10 +19,12 @@ struct HeadlessConsole : ::testing::Test {
   TempFolder home;  // sessions and settings of this console; outlives it
   std::shared_ptr<serial::FakePlatform> os = std::make_shared<serial::FakePlatform>();
   fw::headless::HeadlessBackend ui;
+  RecordingViews views;
   CNibpDlg dlg{ui, os};
   fw::headless::HeadlessWindow* w = nullptr;
   void SetUp() override {
     ASSERT_FALSE(home.path.empty());
+    dlg.m_views = &views;
     dlg.m_sessionsFolder = (home.path / "sessions").string();
     dlg.m_configFolder = (home.path / "config").string();
     ASSERT_TRUE(dlg.Create());

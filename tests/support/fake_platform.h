@@ -205,9 +205,8 @@ class FakePlatform final : public Platform {
     ++waits_;
     if (!Known(h) || wakers_.count(waker) == 0) return WaitResult::kFailed;
     const auto writable = [&] { return wantWrite && room_ > 0; };
-    cv_.wait(lock, [&] {
-      return wakers_[waker] || hungUp_ || spurious_ || !rx_.empty() || writable();
-    });
+    cv_.wait(lock,
+             [&] { return wakers_[waker] || hungUp_ || spurious_ || !rx_.empty() || writable(); });
     if (wakers_[waker]) return WaitResult::kWoken;
     if (hungUp_) return WaitResult::kHangUp;
     if (spurious_ || !rx_.empty()) {

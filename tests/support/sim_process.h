@@ -35,7 +35,9 @@ class TempConfigHome {
   TempConfigHome(const TempConfigHome&) = delete;
   TempConfigHome& operator=(const TempConfigHome&) = delete;
   [[nodiscard]] const std::string& Dir() const { return dir_; }
-  [[nodiscard]] std::string PortLink(const std::string& com) const { return dir_ + "/quirab_nibp/ports/" + com; }
+  [[nodiscard]] std::string PortLink(const std::string& com) const {
+    return dir_ + "/quirab_nibp/ports/" + com;
+  }
 
  private:
   std::string dir_;
@@ -57,7 +59,8 @@ class SimProcess {
   [[nodiscard]] bool Running() const { return pid_ > 0; }
 
   // Waits until `path` exists (the simulator has linked its pty).
-  [[nodiscard]] static bool WaitForPath(const std::string& path, std::chrono::milliseconds timeout) {
+  [[nodiscard]] static bool WaitForPath(const std::string& path,
+                                        std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     struct stat st {};
     while (std::chrono::steady_clock::now() < deadline) {

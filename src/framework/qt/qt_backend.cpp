@@ -12,7 +12,6 @@
 #include "framework/qt/message_box.h"
 #include "framework/qt/qt_window.h"
 #include "framework/qt/signal_close.h"
-#include "views/views.h"
 
 namespace fw::qt {
 
@@ -95,15 +94,6 @@ int QtBackend::MessageBox(std::string_view text, std::string_view title, UINT ty
 int QtBackend::GetSystemMetrics(int index) const {
   constexpr int kIconSize = 32;
   return (index == SM_CXICON || index == SM_CYICON) ? kIconSize : 0;
-}
-
-// Windows of their own, not owned by the console's dialog: the console's view handles close them.
-std::unique_ptr<View> QtBackend::CreatePressureChart(chart::PressureSeries& series, Window*) {
-  return views::MakePressureChartView(series);
-}
-
-std::unique_ptr<View> QtBackend::CreateResults(results::BpResults& rows, Window*) {
-  return views::MakeResultsView(rows);
 }
 
 }  // namespace fw::qt

@@ -30,8 +30,6 @@ class QtBackend final : public Backend {
   [[nodiscard]] int GetSystemMetrics(int index) const override;
   [[nodiscard]] std::string AppName() const override { return appName_; }
   bool OpenFolder(const std::string& path) override;
-  std::unique_ptr<View> CreatePressureChart(chart::PressureSeries& series, Window* parent) override;
-  std::unique_ptr<View> CreateResults(results::BpResults& rows, Window* parent) override;
 
  private:
   std::unique_ptr<QApplication> app_;

@@ -34,6 +34,7 @@
 #include "framework/qt/log_view.h"
 #include "framework/qt/message_box.h"
 #include "framework/qt/up_down.h"
+#include "framework/qt/window_role.h"
 
 namespace fw::qt {
 
@@ -144,7 +145,10 @@ class DialogWidget final : public QDialog {
 // ---- window ----
 
 QtWindow::QtWindow(const res::DialogTemplate& tmpl, WindowEvents& events, QtWindow* owner)
-    : tmpl_(tmpl), events_(events), owner_(owner), dialog_(std::make_unique<DialogWidget>(*this)) {}
+    : tmpl_(tmpl), events_(events), owner_(owner), dialog_(std::make_unique<DialogWidget>(*this)) {
+  // The program's main window is announced as a window; its boxes stay dialogs.
+  if (tmpl_.style & res::kAppWindow) MarkAsWindow(*dialog_);
+}
 
 QtWindow::~QtWindow() {
   dying_ = true;

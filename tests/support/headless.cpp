@@ -1,4 +1,4 @@
-#include "framework/headless/headless.h"
+#include "support/headless.h"
 
 #include <algorithm>
 #include <cctype>
@@ -219,7 +219,9 @@ void HeadlessWindow::SpinSetRange(int id, int lower, int upper) {
   c.pos = std::clamp(c.pos, std::min(lower, upper), std::max(lower, upper));
 }
 
-void HeadlessWindow::SetTip(int id, std::string_view text) { C(id).tip = std::string(text); }
+void HeadlessWindow::SetTip(int id, std::string_view text) {
+  C(id).tip = std::string(text);
+}
 
 const std::string& HeadlessWindow::HoverTip(int id) {
   if (!ended_) events_.OnBackendCommand(id, TTN_NEEDTEXT);
@@ -502,37 +504,6 @@ HeadlessWindow* HeadlessBackend::FindWindow(int templateId) const {
     if (w->Template().id == templateId) return w;
   }
   return nullptr;
-}
-
-namespace {
-
-// Records what a real view would show on screen.
-class RecordingView final : public View {
- public:
-  RecordingView(std::vector<std::string>& events, std::string title)
-      : events_(events), title_(std::move(title)) {
-    events_.push_back(title_ + " created");
-  }
-  ~RecordingView() override { events_.push_back(title_ + " closed"); }
-  RecordingView(const RecordingView&) = delete;
-  RecordingView& operator=(const RecordingView&) = delete;
-  void Show() override { events_.push_back(title_ + " shown"); }
-
- private:
-  std::vector<std::string>& events_;
-  std::string title_;
-};
-
-}  // namespace
-
-std::unique_ptr<View> HeadlessBackend::CreatePressureChart(chart::PressureSeries& series, Window*) {
-  chartSeries_ = &series;
-  return std::make_unique<RecordingView>(viewEvents_, "Pressure Chart");
-}
-
-std::unique_ptr<View> HeadlessBackend::CreateResults(results::BpResults& rows, Window*) {
-  resultRows_ = &rows;
-  return std::make_unique<RecordingView>(viewEvents_, "Results");
 }
 
 }  // namespace fw::headless

@@ -164,9 +164,9 @@ class HeadlessWindow final : public Window {
     int curSel = -1;
     int lower = 100, upper = 0, pos = 0;  // up-down
     std::string tip;
-    std::vector<int64_t> times;           // list box
-    std::vector<SysMenuItem> menu;        // list box
-    int selFrom = -1, selTo = -1;         // list box
+    std::vector<int64_t> times;     // list box
+    std::vector<SysMenuItem> menu;  // list box
+    int selFrom = -1, selTo = -1;   // list box
     bool showTimes = false;
     bool following = true;
   };
@@ -228,13 +228,6 @@ class HeadlessBackend final : public Backend {
   // The windows that exist now, oldest first.
   [[nodiscard]] const std::vector<HeadlessWindow*>& Windows() const { return windows_; }
   [[nodiscard]] HeadlessWindow* FindWindow(int templateId) const;
-  std::unique_ptr<View> CreatePressureChart(chart::PressureSeries& series, Window* parent) override;
-  std::unique_ptr<View> CreateResults(results::BpResults& rows, Window* parent) override;
-  // "Pressure Chart created", "Pressure Chart shown", ... in order.
-  [[nodiscard]] const std::vector<std::string>& ViewEvents() const { return viewEvents_; }
-  // The stores the newest views were made over.
-  [[nodiscard]] const chart::PressureSeries* ChartSeries() const { return chartSeries_; }
-  [[nodiscard]] const results::BpResults* ResultRows() const { return resultRows_; }
 
  private:
   friend class HeadlessWindow;
@@ -244,9 +237,6 @@ class HeadlessBackend final : public Backend {
   std::vector<HeadlessWindow*> windows_;
   std::vector<std::string> saveDefaults_;
   std::vector<std::string> opened_;
-  std::vector<std::string> viewEvents_;
-  const chart::PressureSeries* chartSeries_ = nullptr;
-  const results::BpResults* resultRows_ = nullptr;
 };
 
 }  // namespace fw::headless

@@ -1,0 +1,45 @@
+#pragma once
+// The windows the console opens beside itself ("Pressure Chart", "Results") and over itself
+// ("Ports"). The program that runs the console makes them (src/app, with the Qt views of
+// src/views); tests hand in their own. The framework knows nothing of them.
+
+#include <filesystem>
+#include <memory>
+
+#include "ports/ports.h"
+
+namespace chart {
+class PressureSeries;
+}
+namespace results {
+class BpResults;
+}
+namespace fw {
+class Window;
+}
+
+namespace console {
+
+// A non-modal window of its own over a store that the console fills; it reads the store on the
+// user-interface thread and follows its changes itself. Destroying the view closes its window.
+class View {
+ public:
+  virtual ~View() = default;
+  // Shows the window (again, after the user closed it) and raises it.
+  virtual void Show() = 0;
+};
+
+class Views {
+ public:
+  virtual ~Views() = default;
+  // Windows of `parent` that take input while it runs modally; the stores outlive the views.
+  [[nodiscard]] virtual std::unique_ptr<View> CreatePressureChart(chart::PressureSeries& series,
+                                                                  fw::Window* parent) = 0;
+  [[nodiscard]] virtual std::unique_ptr<View> CreateResults(results::BpResults& rows,
+                                                            fw::Window* parent) = 0;
+  // The Ports window over the ports folder `dir`, modal to `parent`; returns when it is closed.
+  virtual void RunPorts(std::unique_ptr<ports::DeviceSource> source,
+                        const std::filesystem::path& dir, fw::Window* parent) = 0;
+};
+
+}  // namespace console
