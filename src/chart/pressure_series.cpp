@@ -65,18 +65,20 @@ void PressureSeries::Visible(double from, double to, int columns, std::vector<Sa
                                [](int64_t v, uint32_t t) { return v < static_cast<int64_t>(t); });
   size_t i = static_cast<size_t>(first - times_.begin());
   const size_t end = static_cast<size_t>(last - times_.begin());
-  const auto emit = [&](size_t k) {
-    out.push_back({static_cast<double>(times_[k]) / 1000.0, values_[k]});
+  const auto emit = [&](size_t k, bool gapBefore) {
+    out.push_back({static_cast<double>(times_[k]) / 1000.0, values_[k], gapBefore});
   };
-  if (i > 0) emit(i - 1);
+  if (i > 0) emit(i - 1, false);
   const double span = static_cast<double>(toMsV - fromMs);
+  const auto column = [&](size_t k) {
+    return static_cast<int64_t>(static_cast<double>(times_[k] - fromMs) * columns / span);
+  };
   size_t k = i;
   while (k < end) {
-    // One column: every point whose time falls in the same slice.
-    const auto col = static_cast<int64_t>(static_cast<double>(times_[k] - fromMs) * columns / span);
+    // One slice: the points that fall in the same column with no gap among them.
+    const int64_t col = column(k);
     size_t lo = k, hi = k, stop = k;
-    while (stop < end && static_cast<int64_t>(static_cast<double>(times_[stop] - fromMs) * columns /
-                                              span) == col) {
+    while (stop < end && column(stop) == col && (stop == k || !GapBefore(stop))) {
       if (values_[stop] < values_[lo]) lo = stop;
       if (values_[stop] > values_[hi]) hi = stop;
       ++stop;
@@ -85,12 +87,12 @@ void PressureSeries::Visible(double from, double to, int columns, std::vector<Sa
     size_t picks[4] = {k, std::min(lo, hi), std::max(lo, hi), stop - 1};
     size_t previous = std::numeric_limits<size_t>::max();
     for (size_t p : picks) {
-      if (p != previous) emit(p);
+      if (p != previous) emit(p, p == k && GapBefore(k) && !out.empty());
       previous = p;
     }
     k = stop;
   }
-  if (end < times_.size()) emit(end);
+  if (end < times_.size()) emit(end, GapBefore(end) && !out.empty());
 }
 
 std::string PressureSeries::Csv() const {

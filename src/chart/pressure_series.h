@@ -12,7 +12,11 @@ namespace chart {
 struct Sample {
   double seconds = 0;  // since the session's first entry
   int mmHg = 0;
+  bool gapBefore = false;  // no point came for kGapMs or more before this one: the line breaks
 };
+
+// A pause this long between two points (a lost port, the poll off) is not a slow change.
+inline constexpr int64_t kGapMs = 2000;
 
 struct Marker {
   int64_t ms = 0;  // wall clock
@@ -49,7 +53,8 @@ class PressureSeries {
   // The points between `from` and `to` seconds, reduced to at most the first, the lowest, the
   // highest and the last of each of `columns` equal slices, in time order; the neighbours just
   // outside the span come too, so that the line reaches both edges. `maxValue` is the highest
-  // value in the span.
+  // value in the span. A slice never spans a gap: the samples after one are marked, wherever
+  // the slices fall.
   void Visible(double from, double to, int columns, std::vector<Sample>& out, int& maxValue) const;
 
   // "time,pressure_mmHg" and a row per point, ISO 8601 local times.
@@ -57,6 +62,9 @@ class PressureSeries {
 
  private:
   int64_t Stamp(int64_t ms);
+  [[nodiscard]] bool GapBefore(size_t i) const {
+    return i > 0 && times_[i] - times_[i - 1] >= kGapMs;
+  }
 
   int64_t origin_ = 0;
   bool started_ = false;

@@ -224,7 +224,12 @@ void Link::ShowWaiting() {
     }
     if (showReceived_) {
       out_.Record(records::Tag::kRaw, entry.rawLine);
-      for (const auto& line : entry.eventLines) out_.Record(records::Tag::kEvent, line);
+      const std::span lines(entry.eventLines.begin(), entry.eventLines.size());
+      if (entry.isBpData) {
+        out_.Result(lines, entry.bpData, std::nullopt);  // a plain send knows no mode
+      } else {
+        for (const auto& line : lines) out_.Record(records::Tag::kEvent, line);
+      }
     }
     if (onEntry_) onEntry_(entry);
   }

@@ -1,5 +1,9 @@
 #include "cli/output.h"
 
+#include <utility>
+
+#include "protocol/frames.h"
+
 namespace cli {
 
 std::string JsonRecord(int64_t ms, records::Tag tag, std::string_view text) {
@@ -23,6 +27,43 @@ std::string JsonRecord(int64_t ms, records::Tag tag, std::string_view text) {
   }
   s += "\"}";
   return s;
+}
+
+std::string JsonResult(int64_t ms, std::string_view text, const protocol::BpData& bp,
+                       std::optional<commands::Mode> mode) {
+  std::string s = JsonRecord(ms, records::Tag::kEvent, text);
+  s.pop_back();  // the closing brace: the fields follow the text
+  const std::pair<const char*, int> numbers[] = {{"systolic", bp.systolic},
+                                                 {"diastolic", bp.diastolic},
+                                                 {"heart_rate", bp.heartRate},
+                                                 {"map", bp.map},
+                                                 {"sq", bp.sq},
+                                                 {"err", bp.err},
+                                                 {"status", bp.status}};
+  for (const auto& [name, value] : numbers) {
+    s += ",\"";
+    s += name;
+    s += "\":";
+    s += std::to_string(value);
+  }
+  std::string tc;
+  protocol::AppendHexSpaced(tc, bp.tc);
+  if (!tc.empty()) tc.pop_back();
+  s += ",\"tc\":\"" + tc + "\",\"mode\":";
+  s += mode ? "\"" + std::string(commands::ModeName(*mode)) + "\"" : std::string("null");
+  s += '}';
+  return s;
+}
+
+void Output::Result(std::span<const std::string> eventLines, const protocol::BpData& bp,
+                    std::optional<commands::Mode> mode) {
+  for (size_t i = 0; i < eventLines.size(); ++i) {
+    if (i == 0 && json_) {
+      Write(JsonResult(clock_(), eventLines[0], bp, mode));
+    } else {
+      Record(records::Tag::kEvent, eventLines[i]);
+    }
+  }
 }
 
 void Output::Record(records::Tag tag, std::string_view text) {

@@ -15,28 +15,41 @@ std::string OneDecimal(double v) {
   return buf;
 }
 
+// The Results window's store does the counting, so that both leave out the same rows.
 results::Summary Summarize(const std::vector<MeasurementRow>& rows) {
   results::BpResults table;
   for (const auto& r : rows) {
-    if (!IsValidResult(r.bp)) continue;
     const auto& b = r.bp;
-    table.Add({.ms = r.startMs,
-               .systolic = b.systolic,
-               .diastolic = b.diastolic,
-               .heartRate = b.heartRate,
-               .map = b.map,
-               .sq = b.sq,
-               .err = b.err,
-               .status = b.status,
-               .tc = b.tc});
+    (void)table.Add({.ms = r.startMs,
+                     .systolic = b.systolic,
+                     .diastolic = b.diastolic,
+                     .heartRate = b.heartRate,
+                     .map = b.map,
+                     .sq = b.sq,
+                     .err = b.err,
+                     .status = b.status,
+                     .tc = b.tc,
+                     .mode = r.mode});
   }
   return table.Summarize({});
 }
 
 }  // namespace
 
+commands::Mode CommandMode(Mode mode) {
+  switch (mode) {
+    case Mode::kNeonate:
+      return commands::Mode::kNeonate;
+    case Mode::kPediatric:
+      return commands::Mode::kPediatric;
+    case Mode::kAdult:
+      break;
+  }
+  return commands::Mode::kAdult;
+}
+
 bool IsValidResult(const protocol::BpData& bp) {
-  return bp.err == 0;
+  return !results::IsError(bp.err);
 }
 
 std::string CsvRow(const MeasurementRow& row) {
@@ -51,7 +64,8 @@ std::string CsvRow(const MeasurementRow& row) {
        {std::to_string(row.index), records::IsoLocal(row.startMs), std::string(duration),
         std::to_string(row.peakMmHg), std::to_string(b.systolic), std::to_string(b.diastolic),
         std::to_string(b.heartRate), std::to_string(b.map), std::to_string(b.sq),
-        std::to_string(b.err), std::to_string(b.status), tc}) {
+        std::to_string(b.err), std::to_string(b.status), tc,
+        row.mode ? std::string(commands::ModeName(*row.mode)) : std::string()}) {
     if (!s.empty()) s += ',';
     s += field;
   }

@@ -3,10 +3,13 @@
 // sample standard deviation, minimum and maximum (the Results window's).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/expect.h"
+#include "cli/options.h"
+#include "commands/commands.h"
 #include "protocol/reply.h"
 
 namespace cli {
@@ -17,14 +20,19 @@ struct MeasurementRow {
   double durationS = 0;  // from the start command to the result
   int peakMmHg = 0;      // highest cuff pressure polled
   protocol::BpData bp;
+  std::optional<commands::Mode> mode{};  // the start command that was sent
 };
 
+[[nodiscard]] commands::Mode CommandMode(Mode mode);
+
 inline constexpr const char* kCsvHeader =
-    "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc";
-// One CSV line without its end; `start` as IsoLocal, TC as the event log's hex bytes.
+    "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode";
+// One CSV line without its end; `start` as IsoLocal, TC as the event log's hex bytes, the mode
+// as "adult" or empty.
 [[nodiscard]] std::string CsvRow(const MeasurementRow& row);
 
-// The results that count for the summary and the limits: those without an error.
+// The results that count for the summary and the limits: those without an error (the Results
+// window's rule).
 [[nodiscard]] bool IsValidResult(const protocol::BpData& bp);
 
 // The Results window's summary of the valid results: "n=3   Systolic: mean 120.3, SD 1.2, min

@@ -153,6 +153,7 @@ class Measurement {
     row.durationS = std::chrono::duration<double>(SteadyClock::now() - start).count();
     row.peakMmHg = detector_.Peak();
     row.bp = *result_;
+    row.mode = CommandMode(m_.mode);
     return End::kResult;
   }
 
@@ -165,7 +166,8 @@ class Measurement {
     // Only the answer to this measurement's Get BP Data: an earlier one would be stale.
     if (e.isBpData && askedForResult_ && !result_) {
       result_ = e.bpData;
-      for (const auto& line : e.eventLines) out_.Record(records::Tag::kEvent, line);
+      out_.Result(std::span(e.eventLines.begin(), e.eventLines.size()), e.bpData,
+                  CommandMode(m_.mode));
       link_.ReturnEarly();
     }
   }

@@ -554,5 +554,7 @@ void CNibpDlg::OnRecordSession() {
 void CNibpDlg::OnOpenSessionsFolder() {
   // The folder may not exist yet when recording has been off since the first start.
   (void)records::MakeFolders(m_sessionsFolder);
-  if (!Ui().OpenFolder(m_sessionsFolder)) AfxMessageBox("Cannot open " + m_sessionsFolder);
+  if (!Ui().OpenFolder(m_sessionsFolder)) {
+    AfxMessageBox("Cannot open " + m_sessionsFolder, MB_OK | MB_TEXTSELECTABLE);
+  }
 }

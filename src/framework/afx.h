@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "res/resource.h"  // IDOK, IDCANCEL, IDC_STATIC
+#include "res/resource.h"       // IDOK, IDCANCEL, IDC_STATIC
 #include "serial/base_types.h"  // BOOL, WM_USER
 
 using BYTE = uint8_t;
@@ -31,7 +31,6 @@ using HCURSOR = const fw::Icon*;
 
 inline constexpr UINT WM_ICONERASEBKGND = 0x0027;
 
-
 // Notification codes carried with a control id.
 inline constexpr UINT BN_CLICKED = 0;
 inline constexpr UINT CBN_SELCHANGE = 1;
@@ -45,6 +44,9 @@ inline constexpr UINT TTN_NEEDTEXT = static_cast<UINT>(-520);
 // Message box styles.
 inline constexpr UINT MB_OK = 0x0000;
 inline constexpr UINT MB_ICONEXCLAMATION = 0x0030;
+// The framework's own: the text can be selected with the mouse or the keyboard and copied (a path
+// the user may need elsewhere).
+inline constexpr UINT MB_TEXTSELECTABLE = 0x10000000;
 
 // Menu flags.
 inline constexpr UINT MF_STRING = 0x0000;

@@ -43,8 +43,11 @@ constexpr std::array kConsoleControls = {
     Control{IDC_DUMP_VALVE, Kind::CheckBox, "Dump Valve", 104, 169, 55, 10, kAutoCheck | kTabStop,
             ""},
     Control{IDC_STATIC, Kind::GroupBox, "Pneumatics control", 97, 119, 94, 69, 0, ""},
-    Control{IDC_LIST_RAW, Kind::ListBox, "", 13, 246, 464, 105, kListStyle, "Raw log"},
-    Control{IDC_LIST_EVENT, Kind::ListBox, "", 198, 8, 278, 233, kListStyle, "Event log"},
+    // The logs grow with the window: the raw log below, the event log above the middle.
+    Control{IDC_LIST_RAW, Kind::ListBox, "", 13, 246, 464, 105,
+            kListStyle | kSizeX | kSizeLowerHalf, "Raw log"},
+    Control{IDC_LIST_EVENT, Kind::ListBox, "", 198, 8, 278, 233,
+            kListStyle | kSizeX | kSizeUpperHalf, "Event log"},
     Control{IDC_CLEAR_DISPLAY, Kind::PushButton, "Clear Display", 118, 209, 50, 14, kTabStop, ""},
     Control{IDC_RX_HEX, Kind::Static, "Static", 14, 224, 397, 8, kHidden, "Received bytes"},
     Control{IDC_RX_CHECK, Kind::Static, "Static", 14, 233, 400, 8, kHidden, "Last frame check"},
@@ -70,7 +73,7 @@ constexpr std::string_view kGulim = "굴림";
 
 constexpr DialogTemplate kDialogs[] = {
     {IDD_QUIRAB_NIBP_DIALOG, "QUIRAB_NIBP", 0, 0, 491, 365, kGulim, 9,
-     kCaption | kSysMenu | kModalFrame | kAppWindow, kConsoleControls, kConsoleItems},
+     kCaption | kSysMenu | kModalFrame | kAppWindow | kResizable, kConsoleControls, kConsoleItems},
     {IDD_ABOUTBOX,
      "QUIRAB_NIBP 정보",
      0,

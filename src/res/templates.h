@@ -32,6 +32,11 @@ enum Style : uint32_t {
   kWrap = 1u << 17,
   kAutoCheck = 1u << 18,     // check box toggles itself
   kCaptionCenter = 1u << 19, // group box caption centred
+  // In a resizable window: the width takes all the extra width; the height takes the upper half
+  // of the extra height, or the control moves down by that half and takes the lower one.
+  kSizeX = 1u << 20,
+  kSizeUpperHalf = 1u << 21,
+  kSizeLowerHalf = 1u << 22,
 };
 
 struct Control {
@@ -48,6 +53,7 @@ enum WindowStyle : uint32_t {
   kSysMenu = 1u << 1,
   kModalFrame = 1u << 2,
   kAppWindow = 1u << 3,  // shown in the task bar
+  kResizable = 1u << 4,  // no smaller than the template; controls follow their kSize* bits
 };
 
 struct ComboItem {

@@ -31,7 +31,7 @@ std::string Fixed1(double v) {
 
 const char* ColumnTitle(Column c) {
   static constexpr const char* kTitles[kColumnCount] = {
-      "Time", "Systolic", "Diastolic", "Heart rate", "MAP", "SQ", "Err", "Status", "TC"};
+      "Time", "Systolic", "Diastolic", "Heart rate", "MAP", "SQ", "Err", "Status", "TC", "Mode"};
   return kTitles[static_cast<int>(c)];
 }
 
@@ -55,14 +55,24 @@ std::string CellText(const BpRow& row, Column c) {
       return std::to_string(row.status);
     case Column::kTc:
       return Hex(row.tc, true);
+    case Column::kMode:
+      return row.mode ? std::string(commands::ModeName(*row.mode)) : std::string();
   }
   return {};
 }
 
-void BpResults::Add(const BpRow& row) {
+bool BpResults::Add(const BpRow& row) {
+  const auto same = [&row](const BpRow& r) {
+    return r.tc == row.tc && r.systolic == row.systolic && r.diastolic == row.diastolic &&
+           r.heartRate == row.heartRate && r.map == row.map && r.sq == row.sq && r.err == row.err &&
+           r.status == row.status;
+  };
+  // A repeat is most likely the newest row: search from the back.
+  if (std::any_of(rows_.rbegin(), rows_.rend(), same)) return false;
   rows_.push_back(row);
   ++version_;
   if (listener_) listener_();
+  return true;
 }
 
 void BpResults::Clear() {
@@ -79,10 +89,12 @@ Summary BpResults::Summarize(const std::vector<size_t>& indices) const {
   };
   const auto each = [&](auto&& f) {
     if (indices.empty()) {
-      for (const BpRow& r : rows_) f(r);
+      for (const BpRow& r : rows_) {
+        if (!IsError(r.err)) f(r);
+      }
     } else {
       for (size_t i : indices) {
-        if (i < rows_.size()) f(rows_[i]);
+        if (i < rows_.size() && !IsError(rows_[i].err)) f(rows_[i]);
       }
     }
   };
@@ -114,7 +126,7 @@ Summary BpResults::Summarize(const std::vector<size_t>& indices) const {
 }
 
 std::string BpResults::Csv() const {
-  std::string out = "time,systolic,diastolic,heart_rate,map,sq,err,status,tc\n";
+  std::string out = "time,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode\n";
   for (const BpRow& r : rows_) {
     out += records::IsoLocal(r.ms);
     for (int v : {r.systolic, r.diastolic, r.heartRate, r.map, r.sq, r.err, r.status}) {
@@ -123,6 +135,8 @@ std::string BpResults::Csv() const {
     }
     out += ',';
     out += Hex(r.tc, false);
+    out += ',';
+    out += CellText(r, Column::kMode);
     out += '\n';
   }
   return out;

@@ -4,8 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "commands/commands.h"
 
 namespace results {
 
@@ -14,13 +17,32 @@ struct BpRow {
   int systolic = 0, diastolic = 0, heartRate = 0, map = 0;
   int sq = 0, err = 0, status = 0;
   std::array<uint8_t, 8> tc{};
+  // The start command that preceded the result; none when whoever fed it did not know.
+  std::optional<commands::Mode> mode{};
 };
 
+// A result with an error (an aborted or failed measurement) stays in the table but out of the
+// summary: its zeros would drag every mean.
+[[nodiscard]] constexpr bool IsError(int err) {
+  return err != 0;
+}
+
 // The columns, in table order.
-enum class Column { kTime, kSystolic, kDiastolic, kHeartRate, kMap, kSq, kErr, kStatus, kTc };
-inline constexpr int kColumnCount = 9;
+enum class Column {
+  kTime,
+  kSystolic,
+  kDiastolic,
+  kHeartRate,
+  kMap,
+  kSq,
+  kErr,
+  kStatus,
+  kTc,
+  kMode
+};
+inline constexpr int kColumnCount = 10;
 [[nodiscard]] const char* ColumnTitle(Column c);
-// The cell as the table shows it (TC as in the event log).
+// The cell as the table shows it (TC as in the event log, the mode as "adult" or empty).
 [[nodiscard]] std::string CellText(const BpRow& row, Column c);
 
 struct Stat {
@@ -35,14 +57,16 @@ struct Summary {
 
 class BpResults {
  public:
-  void Add(const BpRow& row);
+  // False when the same result (same TC and values) is already a row: fetched twice, it stays one.
+  bool Add(const BpRow& row);
   void Clear();
   // Called after every change, on the thread that makes it; one listener (the open view).
   void SetListener(std::function<void()> listener) { listener_ = std::move(listener); }
   [[nodiscard]] const std::vector<BpRow>& Rows() const { return rows_; }
   [[nodiscard]] uint64_t Version() const { return version_; }
 
-  // Of the rows at `indices`, or of every row when `indices` is empty.
+  // Of the rows at `indices`, or of every row when `indices` is empty; rows with an error are
+  // left out.
   [[nodiscard]] Summary Summarize(const std::vector<size_t>& indices) const;
   [[nodiscard]] std::string Csv() const;
 

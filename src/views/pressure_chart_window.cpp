@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -76,6 +75,7 @@ class PlotView final : public QChartView {
 
   void drawForeground(QPainter* painter, const QRectF& rect) override {
     QChartView::drawForeground(painter, rect);
+    owner_.DrawLine(*painter, chart()->plotArea());
     owner_.DrawMarkers(*painter, chart()->plotArea());
   }
 
@@ -96,10 +96,6 @@ PressureChartWindow::PressureChartWindow(chart::PressureSeries& series, QWidget*
   chart->legend()->hide();
   chart->setDropShadowEnabled(false);
   chart->setBackgroundRoundness(0);
-  line_ = new QLineSeries;
-  line_->setName(QStringLiteral("Cuff pressure"));
-  line_->setPointsVisible(true);
-  chart->addSeries(line_);
   axisX_ = new QValueAxis;
   axisX_->setTitleText(QStringLiteral("Time (s)"));
   axisX_->setLabelFormat(QStringLiteral("%.0f"));
@@ -109,8 +105,6 @@ PressureChartWindow::PressureChartWindow(chart::PressureSeries& series, QWidget*
   axisY_->setTickCount(7);
   chart->addAxis(axisX_, Qt::AlignBottom);
   chart->addAxis(axisY_, Qt::AlignLeft);
-  line_->attachAxis(axisX_);
-  line_->attachAxis(axisY_);
   axisY_->setRange(0, kFullScale);
 
   plot_ = new PlotView(chart, *this);
@@ -268,13 +262,14 @@ void PressureChartWindow::Draw() {
   int maxValue = 0;
   series_.Visible(from_, to, columns, visible_, maxValue);
   points_.resize(static_cast<qsizetype>(visible_.size()));
+  runStarts_.clear();
   for (size_t i = 0; i < visible_.size(); ++i) {
-    points_[static_cast<qsizetype>(i)] = QPointF(visible_[i].seconds, visible_[i].mmHg);
+    const auto at = static_cast<qsizetype>(i);
+    points_[at] = QPointF(visible_[i].seconds, visible_[i].mmHg);
+    if (i == 0 || visible_[i].gapBefore) runStarts_.push_back(at);
   }
   // Dots only where they stand apart; a dense line is its own picture.
-  const bool dots = static_cast<int>(points_.size()) * 3 < columns;
-  if (dots != line_->pointsVisible()) line_->setPointsVisible(dots);
-  line_->replace(points_);
+  dots_ = static_cast<int>(points_.size()) * 3 < columns;
   if (axisX_->min() != from_ || axisX_->max() != to) axisX_->setRange(from_, to);
   const int top = maxValue > kFullScale ? (maxValue + 49) / 50 * 50 : kFullScale;
   if (axisY_->max() != top) axisY_->setRange(0, top);
@@ -288,6 +283,35 @@ void PressureChartWindow::UpdateDescription() {
                            .arg(series_.Latest())
                            .arg(static_cast<qulonglong>(series_.Count()));
   if (plot_->accessibleDescription() != text) plot_->setAccessibleDescription(text);
+}
+
+void PressureChartWindow::DrawLine(QPainter& painter, const QRectF& area) const {
+  if (points_.isEmpty() || area.width() <= 0 || area.height() <= 0 || span_ <= 0) return;
+  const double top = std::max(1.0, axisY_->max());
+  const double sx = area.width() / span_, sy = area.height() / top;
+  QPolygonF run;
+  painter.save();
+  painter.setClipRect(area);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  const QPen line(QColor(0x20, 0x9f, 0xdf), 2);
+  painter.setBrush(QColor(0x20, 0x9f, 0xdf));
+  for (size_t r = 0; r < runStarts_.size(); ++r) {
+    const qsizetype begin = runStarts_[r];
+    const qsizetype end = r + 1 < runStarts_.size() ? runStarts_[r + 1] : points_.size();
+    run.resize(end - begin);
+    for (qsizetype i = begin; i < end; ++i) {
+      const QPointF& p = points_[i];
+      run[i - begin] = QPointF(area.left() + (p.x() - from_) * sx, area.bottom() - p.y() * sy);
+    }
+    painter.setPen(line);
+    painter.drawPolyline(run);
+    // A lone point would draw nothing as a line.
+    if (dots_ || run.size() == 1) {
+      painter.setPen(Qt::NoPen);
+      for (const QPointF& p : run) painter.drawEllipse(p, 3.0, 3.0);
+    }
+  }
+  painter.restore();
 }
 
 void PressureChartWindow::DrawMarkers(QPainter& painter, const QRectF& area) const {

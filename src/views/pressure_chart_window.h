@@ -2,7 +2,9 @@
 // "Pressure Chart": the cuff pressures of the session against time, with the commands and
 // results as labelled markers. It shows only the visible span, reduced to what the pixels
 // can show, and redraws only while shown and only when something visible changed, at most
-// one frame a period after the change (no timer runs while nothing changes).
+// one frame a period after the change (no timer runs while nothing changes). The line breaks
+// where no point came for a while: a series of the chart library cannot, so the plot draws
+// the line itself, a polyline per run, over the chart's axes and grid.
 
 #include <QBasicTimer>
 #include <QWidget>
@@ -11,7 +13,6 @@
 #include "chart/pressure_series.h"
 #include "views/save_hooks.h"
 
-class QLineSeries;
 class QValueAxis;
 class QPushButton;
 
@@ -45,6 +46,9 @@ class PressureChartWindow final : public QWidget {
   void Zoom(double factor, double anchorFraction);
   void PanTo(double from);
   void DrawMarkers(QPainter& painter, const QRectF& plotArea) const;
+  void DrawLine(QPainter& painter, const QRectF& plotArea) const;
+  // The runs of the visible line, as drawn: each an unbroken stretch of points.
+  [[nodiscard]] int RunCount() const { return static_cast<int>(runStarts_.size()); }
 
  protected:
   void showEvent(QShowEvent* e) override;
@@ -62,12 +66,14 @@ class PressureChartWindow final : public QWidget {
 
   chart::PressureSeries& series_;
   PlotView* plot_ = nullptr;  // owned by this widget
-  QLineSeries* line_ = nullptr;
   QValueAxis* axisX_ = nullptr;
   QValueAxis* axisY_ = nullptr;
   QBasicTimer frameTimer_;
   std::vector<chart::Sample> visible_;
+  // Seconds and mmHg of the visible samples; runStarts_ holds where each run begins.
   QList<QPointF> points_;
+  std::vector<qsizetype> runStarts_;
+  bool dots_ = false;
   uint64_t drawnVersion_ = ~uint64_t{0};
   bool viewChanged_ = true;
   bool follow_ = true;

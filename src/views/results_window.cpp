@@ -1,5 +1,7 @@
 #include "views/results_window.h"
 
+#include <QBrush>
+#include <QColor>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -26,21 +28,28 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= shown_) return {};
   const results::BpRow& r = rows_.Rows()[static_cast<size_t>(index.row())];
   const auto column = static_cast<results::Column>(index.column());
-  if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
-    return QString::fromStdString(results::CellText(r, column));
+  const bool error = results::IsError(r.err);
+  if (role == Qt::DisplayRole) return QString::fromStdString(results::CellText(r, column));
+  if (role == Qt::AccessibleTextRole) {
+    QString text = QString::fromStdString(results::CellText(r, column));
+    // The red is not seen by everyone: the status says it in words too.
+    if (error && column == results::Column::kStatus) text += QStringLiteral(", error");
+    return text;
   }
+  if (role == Qt::ForegroundRole && error) return QBrush(QColor(0xc0, 0x20, 0x20));
   if (role == Qt::UserRole) {
     switch (column) {
       case results::Column::kTime:
         return QVariant::fromValue<qlonglong>(r.ms);
       case results::Column::kTc:
+      case results::Column::kMode:
         return QString::fromStdString(results::CellText(r, column));
       default:
         return QString::fromStdString(results::CellText(r, column)).toInt();
     }
   }
   if (role == Qt::TextAlignmentRole && column != results::Column::kTime &&
-      column != results::Column::kTc) {
+      column != results::Column::kTc && column != results::Column::kMode) {
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
   }
   return {};
@@ -92,7 +101,8 @@ ResultsWindow::ResultsWindow(results::BpResults& rows, QWidget* parent)
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setColumnWidth(0, 170);
-  for (int c = 1; c < results::kColumnCount - 1; ++c) table_->setColumnWidth(c, 70);
+  for (int c = 1; c < results::kColumnCount; ++c) table_->setColumnWidth(c, 70);
+  table_->setColumnWidth(static_cast<int>(results::Column::kTc), 180);
 
   summary_ = new QLabel;
   summary_->setTextFormat(Qt::PlainText);

@@ -1,6 +1,7 @@
 #pragma once
 // "Results": a row for every BP result the event log decoded, sortable, with the summary of
-// the selected rows (all when none is selected) beneath.
+// the selected rows (all when none is selected) beneath. Rows with an error show red and stay
+// out of the summary.
 
 #include <QAbstractTableModel>
 #include <QWidget>

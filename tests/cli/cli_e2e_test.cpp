@@ -119,12 +119,13 @@ TEST_F(CliEndToEnd, MeasureThreeTimesWithinTheLimits) {
   const auto rows = ReadLines(csv);
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0],
-            "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc");
+            "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc,"
+            "mode");
   for (size_t i = 1; i < rows.size(); ++i) {
     std::vector<std::string> f;
     std::istringstream in(rows[i]);
     for (std::string field; std::getline(in, field, ',');) f.push_back(field);
-    ASSERT_EQ(f.size(), 12u) << rows[i];
+    ASSERT_EQ(f.size(), 13u) << rows[i];
     EXPECT_EQ(f[0], std::to_string(i));
     // Polled every 250 ms at 50 times the module's speed: the top is seldom caught.
     EXPECT_GT(std::stoi(f[3]), 20);
@@ -133,6 +134,7 @@ TEST_F(CliEndToEnd, MeasureThreeTimesWithinTheLimits) {
               (std::vector<std::string>{"130", "85", "66", "100"}));
     EXPECT_EQ(f[9], "0");
     EXPECT_EQ(f[10], "128");
+    EXPECT_EQ(f[12], "adult");
   }
 
   const auto out = Untimed(cli.Out());

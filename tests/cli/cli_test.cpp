@@ -290,10 +290,16 @@ struct TimeZoneUtc : ::testing::Test {
 
 TEST_F(TimeZoneUtc, CsvAndSummaryOfAKnownTable) {
   EXPECT_EQ(std::string(kCsvHeader),
-            "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc");
+            "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc,"
+            "mode");
   EXPECT_EQ(
       CsvRow(Row(1, 120, 80, 72, 93)),
-      "1,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,52 01 b4 00 0e 0b 00 02");
+      "1,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,52 01 b4 00 0e 0b 00 02,");
+  MeasurementRow neonate = Row(2, 120, 80, 72, 93);
+  neonate.mode = CommandMode(Mode::kNeonate);
+  EXPECT_EQ(CsvRow(neonate),
+            "2,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,52 01 b4 00 0e 0b 00 "
+            "02,neonate");
 
   // Sample SD: systolic 118, 120, 125 has mean 121.0 and SD sqrt(13) = 3.6; the aborted row
   // (Err 1) counts for neither.
@@ -331,6 +337,18 @@ TEST_F(TimeZoneUtc, JsonRecordsCarryTheSessionFields) {
        R"({"time":"2026-12-07T09:30:01.123+00:00","tag":"E","text":"Reply: \"\\\u0001"})"},
   };
   for (const auto& c : cases) EXPECT_EQ(JsonRecord(1796635801123, c.tag, c.text), c.json);
+
+  // A result's first line carries its numbers; the mode is null when the start was not seen.
+  const protocol::BpData bp = Row(1, 121, 79, 65, 92, 1).bp;
+  const std::string text = "BP Data: 121 / 79 mmHg Heart: 65  MAP: 92";
+  const std::string fields =
+      R"("systolic":121,"diastolic":79,"heart_rate":65,"map":92,"sq":74,"err":1,"status":128,)"
+      R"("tc":"52 01 b4 00 0e 0b 00 02","mode")";
+  const std::string head =
+      R"({"time":"2026-12-07T09:30:01.123+00:00","tag":"E","text":")" + text + R"(",)";
+  EXPECT_EQ(JsonResult(1796635801123, text, bp, commands::Mode::kPediatric),
+            head + fields + R"(:"pediatric"})");
+  EXPECT_EQ(JsonResult(1796635801123, text, bp, std::nullopt), head + fields + ":null}");
 }
 
 }  // namespace

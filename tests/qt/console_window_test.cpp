@@ -181,6 +181,23 @@ TEST_F(ConsoleWindow, ControlsSitWhereTheTemplatePutsThemAndTheirCaptionsFit) {
   EXPECT_EQ(c.C(IDC_LIST_RAW)->geometry(), px(13, 246, 464, 105));
   EXPECT_EQ(c.C(IDC_INFLATE_SPIN)->geometry(), px(69, 84, 10, 14));
 
+  // Made larger, the logs take the room (the event log the upper half of the new height, the
+  // raw log the lower) and every other control stays; it does not go below the template's size.
+  std::vector<QRect> before;
+  for (QWidget* w : c.w->Controls()) before.push_back(w->geometry());
+  c.d->resize(c.d->size() + QSize(300, 201));
+  QTest::qWait(0);
+  EXPECT_EQ(c.C(IDC_LIST_EVENT)->geometry(), px(198, 8, 278, 233).adjusted(0, 0, 300, 100));
+  EXPECT_EQ(c.C(IDC_LIST_RAW)->geometry(), px(13, 246, 464, 105).adjusted(0, 100, 300, 201));
+  const auto controls = c.w->Controls();
+  for (size_t i = 0; i < controls.size(); ++i) {
+    if (controls[i] == c.C(IDC_LIST_EVENT) || controls[i] == c.C(IDC_LIST_RAW)) continue;
+    EXPECT_EQ(controls[i]->geometry(), before[i]) << controls[i]->accessibleName().toStdString();
+  }
+  c.d->resize(100, 100);
+  EXPECT_EQ(c.d->size(), px(0, 0, 491, 365).size());
+  EXPECT_EQ(c.C(IDC_LIST_RAW)->geometry(), px(13, 246, 464, 105));
+
   // Every control takes the clicks on it: no frame lies on top.
   for (QWidget* w : c.w->Controls()) {
     if (w->isHidden() || dynamic_cast<QGroupBox*>(w)) continue;
@@ -547,8 +564,9 @@ TEST_F(ConsoleWindow, ShowTimesSelectionAndCopyGiveTheLinesWithTheirTimes) {
   const auto shown = [&](int row) {
     return records::TimeOfDayLocal(model->Time(row)) + " " + std::string(model->Line(row));
   };
+  // A line's tooltip: its date and time over its whole text, broken to fit the screen.
   EXPECT_EQ(model->data(model->index(2), Qt::ToolTipRole).toString().toStdString(),
-            records::DateTimeLocal(model->Time(2)));
+            records::DateTimeLocal(model->Time(2)) + "\n-- Get Pressure --");
 
   // Show Times, chosen from the menu: every line shows its time, to screen readers too.
   WhenMenuShows(c.w->ListMenu(IDC_LIST_EVENT), [](QMenu* m) { Item(m, "Show Times")->trigger(); });
@@ -580,6 +598,12 @@ TEST_F(ConsoleWindow, ShowTimesSelectionAndCopyGiveTheLinesWithTheirTimes) {
   std::string all;
   for (int row = 0; row < 6; ++row) all += shown(row) + "\n";
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), all);
+
+  c.w->ListAdd(IDC_LIST_EVENT,
+               std::string(90, 'a') + " " + std::string(30, 'b') + std::string(200, 'c'), 0);
+  EXPECT_EQ(model->data(model->index(6), Qt::ToolTipRole).toString().toStdString(),
+            records::DateTimeLocal(0) + "\n" + std::string(90, 'a') + "\n" + std::string(30, 'b') +
+                std::string(70, 'c') + "\n" + std::string(100, 'c') + "\n" + std::string(30, 'c'));
 }
 
 TEST_F(ConsoleWindow, ALogScrolledAwayOrWithASelectionHoldsUntilEnd) {
@@ -861,6 +885,20 @@ TEST_F(ConsoleWindow, MessagesFromAnotherThreadArriveWhileAMessageBoxIsOpen) {
   EXPECT_EQ(icon, QMessageBox::Warning);
   EXPECT_TRUE(ownerBlocked);
   EXPECT_FALSE(c.w->Ended());
+
+  // A box whose text is to be copied (a path) lets it be selected, whatever the style's default.
+  Qt::TextInteractionFlags flags;
+  QTimer::singleShot(0, [&] {
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (box = dynamic_cast<QMessageBox*>(QApplication::activeModalWidget())); },
+        kWaitMs));
+    flags = box->textInteractionFlags();
+    box->button(QMessageBox::Ok)->click();
+  });
+  (void)c.w->MessageBox("Cannot open /tmp/x", "t", MB_OK | MB_TEXTSELECTABLE);
+  EXPECT_EQ(flags & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard),
+            Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
 TEST(ModalDialogs, TheConsoleRunsUntilClosedAndTheAboutBoxEndsWithOkFromItsButton) {

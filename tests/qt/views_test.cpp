@@ -4,6 +4,9 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QBrush>
+#include <QChartView>
+#include <QColor>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -131,6 +134,38 @@ TEST(PressureChartWindow, FollowsZoomsPansDescribesAndSaves) {
   EXPECT_EQ(hooks.warnings.size(), 2);
 }
 
+TEST(PressureChartWindow, TheLineBreaksAcrossAGapAndALonePointStillShows) {
+  Scratch scratch;
+  chart::PressureSeries series;
+  // 20 s at 4 points a second, 20 s of nothing (a lost port), 15 s more, then a lone point.
+  for (int i = 0; i < 80; ++i) series.AddPoint(kT0 + i * 250, 150);
+  for (int i = 0; i < 60; ++i) series.AddPoint(kT0 + 40'000 + i * 250, 150);
+  series.AddPoint(kT0 + 58'000, 150);
+  views::PressureChartWindow w(series);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, kWaitMs));
+  w.Refresh();
+  EXPECT_EQ(w.RunCount(), 3);
+  ASSERT_DOUBLE_EQ(w.From(), 0.0);
+
+  // On screen: the line at 150 mmHg is there at 10 s, 50 s and 58 s, and not at 30 s.
+  QWidget* plot = w.Plot();
+  const QImage image = plot->grab().toImage();
+  const QRectF area = static_cast<QChartView*>(plot)->chart()->plotArea();
+  const auto drawnAt = [&](double seconds) {
+    const int x = static_cast<int>(area.left() + seconds / w.Span() * area.width());
+    for (int y = static_cast<int>(area.top()); y < static_cast<int>(area.bottom()); ++y) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.blue() > 200 && c.red() < 80) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(drawnAt(10));
+  EXPECT_FALSE(drawnAt(30));
+  EXPECT_TRUE(drawnAt(50));
+  EXPECT_TRUE(drawnAt(58));
+}
+
 TEST(PressureChartWindow, KeepsItsSizeAndPlaceAcrossStarts) {
   Scratch scratch;
   chart::PressureSeries series;
@@ -202,6 +237,24 @@ TEST(ResultsWindow, RowsSortSummariseSaveAndClear) {
   rows.Add({kT0 + 240'000, 125, 82, 66, 96});
   ASSERT_TRUE(QTest::qWaitFor([&] { return t->model()->rowCount() == 4; }, kWaitMs));
   EXPECT_EQ(cell(3, 1), "125");
+  EXPECT_EQ(cell(3, 9), "");  // no mode known
+
+  // An aborted measurement: a red row, "error" for screen readers, out of the summary; fetched
+  // twice, it is one row.
+  const QString summary = w.SummaryLabel()->text();
+  const results::BpRow aborted{
+      kT0 + 300'000, 0, 0, 0, 0, 0, 1, 0x21, {9, 9, 9, 9, 9, 9, 9, 9}, commands::Mode::kNeonate};
+  rows.Add(aborted);
+  rows.Add(aborted);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return t->model()->rowCount() == 5; }, kWaitMs));
+  EXPECT_EQ(t->model()->headerData(9, Qt::Horizontal).toString(), "Mode");
+  EXPECT_EQ(cell(4, 9), "neonate");
+  const QModelIndex status = t->model()->index(4, 7);
+  EXPECT_EQ(status.data(Qt::AccessibleTextRole).toString(), "33, error");
+  EXPECT_EQ(t->model()->index(3, 7).data(Qt::AccessibleTextRole).toString(), "0");
+  EXPECT_EQ(status.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(0xc0, 0x20, 0x20));
+  EXPECT_FALSE(t->model()->index(3, 1).data(Qt::ForegroundRole).isValid());
+  EXPECT_EQ(w.SummaryLabel()->text(), summary);
 
   t->sortByColumn(1, Qt::DescendingOrder);
   EXPECT_EQ(cell(0, 1), "131");

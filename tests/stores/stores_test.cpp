@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "chart/pressure_series.h"
@@ -95,9 +96,10 @@ TEST(EventFeed, ResultRowKeepsEveryFieldAndTheTimeOfItsFirstLine) {
   EXPECT_EQ((std::vector<int>{r.systolic, r.diastolic, r.heartRate, r.map, r.sq, r.err, r.status}),
             (std::vector<int>{121, 79, 65, 92, 3, 0, 255}));
   EXPECT_EQ(results::CellText(r, results::Column::kTc), "0a ff 00 10 20 30 40 5b ");
-  EXPECT_EQ(f.Results().Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc\n" +
+  // The feed does not know the mode: its column stays empty.
+  EXPECT_EQ(f.Results().Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode\n" +
                                    records::IsoLocal(kT0) +
-                                   ",121,79,65,92,3,0,255,0aff00102030405b\n");
+                                   ",121,79,65,92,3,0,255,0aff00102030405b,\n");
 }
 
 TEST(PressureSeries, VisibleSpanIsReducedPerColumnWithTheNeighboursOutside) {
@@ -130,6 +132,45 @@ TEST(PressureSeries, VisibleSpanIsReducedPerColumnWithTheNeighboursOutside) {
     for (const auto& p : out) got.emplace_back(p.seconds, p.mmHg);
     EXPECT_EQ(got, c.expected) << c.from << ".." << c.to;
     EXPECT_EQ(max, c.max) << c.from << ".." << c.to;
+  }
+}
+
+TEST(PressureSeries, TheLineBreaksAfterTwoSecondsWithoutAPointWhereverTheSlicesFall) {
+  chart::PressureSeries s;
+  // 0, 1, 2 s; nothing for 3 s; 5, 6, 6.5 s; then 8.5 s, exactly 2 s later.
+  const std::pair<int, int> points[] = {{0, 10},    {1000, 20}, {2000, 30}, {5000, 40},
+                                        {6000, 50}, {6500, 60}, {8500, 70}};
+  for (const auto& [ms, v] : points) s.AddPoint(kT0 + ms, v);
+  using Pts = std::vector<std::tuple<double, int, bool>>;  // seconds, mmHg, a break before
+  const struct {
+    double from, to;
+    int columns;
+    Pts expected;
+  } cases[] = {
+      {0,
+       9,
+       100,
+       {{0, 10, false},
+        {1, 20, false},
+        {2, 30, false},
+        {5, 40, true},
+        {6, 50, false},
+        {6.5, 60, false},
+        {8.5, 70, true}}},
+      // One column for everything: a slice ends at each gap, so each run keeps its ends.
+      {0, 9, 1, {{0, 10, false}, {2, 30, false}, {5, 40, true}, {6.5, 60, false}, {8.5, 70, true}}},
+      // Nothing inside: the two neighbours, the gap between them kept.
+      {3, 4, 10, {{2, 30, false}, {5, 40, true}}},
+      // The neighbour before the span starts the line, whatever came before it.
+      {5.5, 6.6, 10, {{5, 40, false}, {6, 50, false}, {6.5, 60, false}, {8.5, 70, true}}},
+  };
+  for (const auto& c : cases) {
+    std::vector<chart::Sample> out;
+    int max = 0;
+    s.Visible(c.from, c.to, c.columns, out, max);
+    Pts got;
+    for (const auto& p : out) got.emplace_back(p.seconds, p.mmHg, p.gapBefore);
+    EXPECT_EQ(got, c.expected) << c.from << ".." << c.to << " in " << c.columns;
   }
 }
 
@@ -167,7 +208,18 @@ TEST(BpResults, SummaryOfAKnownTableWithOneDecimal) {
                           {118, 79, 61, 92},
                           {121, 80, 60, 94},
                           {119, 78, 64, 91}};
-  for (const auto& t : table) r.Add({kT0, t[0], t[1], t[2], t[3]});
+  for (const auto& t : table) EXPECT_TRUE(r.Add({kT0, t[0], t[1], t[2], t[3]}));
+  // An aborted measurement's result (row 5) stays a row but out of every summary; the same
+  // result fetched again (same TC and values, later) is no new row.
+  const results::BpRow aborted{kT0, 0, 0, 0, 0, 0, 1, 0x20, {1, 2, 3, 4, 5, 6, 7, 8}};
+  EXPECT_TRUE(r.Add(aborted));
+  results::BpRow again = aborted;
+  again.ms += 5000;
+  EXPECT_FALSE(r.Add(again));
+  again.tc[7] = 9;  // another measurement with the same figures is a row of its own
+  EXPECT_TRUE(r.Add(again));
+  EXPECT_FALSE(r.Add({kT0 + 1, 122, 81, 62, 95}));
+  ASSERT_EQ(r.Rows().size(), 7u);
   const struct {
     std::vector<size_t> picked;
     std::string text;
@@ -180,15 +232,22 @@ TEST(BpResults, SummaryOfAKnownTableWithOneDecimal) {
        "n=1   Systolic: mean 122.0, SD 0.0, min 122.0, max 122.0   Diastolic: mean 81.0, SD 0.0, "
        "min 81.0, max 81.0   Heart rate: mean 62.0, SD 0.0, min 62.0, max 62.0   MAP: mean 95.0, "
        "SD 0.0, min 95.0, max 95.0"},
-      {{0, 2},
+      {{0, 5, 2, 6},
        "n=2   Systolic: mean 119.0, SD 1.4, min 118.0, max 120.0   Diastolic: mean 79.5, SD 0.7, "
        "min 79.0, max 80.0   Heart rate: mean 60.5, SD 0.7, min 60.0, max 61.0   MAP: mean 92.5, "
        "SD 0.7, min 92.0, max 93.0"},
+      {{5}, "n=0"},
   };
   for (const auto& c : cases) EXPECT_EQ(results::SummaryText(r.Summarize(c.picked)), c.text);
   r.Clear();
   EXPECT_EQ(results::SummaryText(r.Summarize({})), "n=0");
-  EXPECT_EQ(r.Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc\n");
+  EXPECT_EQ(r.Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode\n");
+  results::BpRow neonate = aborted;
+  neonate.mode = commands::Mode::kNeonate;
+  EXPECT_TRUE(r.Add(neonate));
+  EXPECT_EQ(results::CellText(neonate, results::Column::kMode), "neonate");
+  EXPECT_EQ(r.Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode\n" +
+                         records::IsoLocal(kT0) + ",0,0,0,0,0,1,32,0102030405060708,neonate\n");
 }
 
 TEST(Settings, KeyValuesSurviveARoundTripAndAMissingFileIsEmpty) {

@@ -73,6 +73,23 @@ class LogScrollBar final : public QScrollBar {
   bool checkQueued_ = false;
 };
 
+// A tooltip does not wrap plain text: a long line is broken at blanks (or anywhere in a run
+// without one) so that it fits on the screen.
+std::string TipLines(std::string_view line) {
+  constexpr size_t kWidth = 100;
+  std::string out;
+  while (line.size() > kWidth) {
+    size_t cut = line.rfind(' ', kWidth);
+    if (cut == std::string_view::npos || cut == 0) cut = kWidth;
+    out.append(line.substr(0, cut));
+    out += '\n';
+    line.remove_prefix(cut);
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  }
+  out.append(line);
+  return out;
+}
+
 }  // namespace
 
 // ---- model ----
@@ -124,8 +141,12 @@ int LogModel::rowCount(const QModelIndex& parent) const {
 
 QVariant LogModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
-  if (role == Qt::ToolTipRole)
-    return QString::fromStdString(records::DateTimeLocal(Time(index.row())));
+  if (role == Qt::ToolTipRole) {
+    // The whole line, which the view may cut, under its date and time.
+    const std::string tip =
+        records::DateTimeLocal(Time(index.row())) + '\n' + TipLines(Line(index.row()));
+    return QString::fromLatin1(tip.data(), static_cast<qsizetype>(tip.size()));
+  }
   // What a screen reader reads is what the line shows.
   if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
   if (!showTimes_) {

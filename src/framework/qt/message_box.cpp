@@ -58,6 +58,9 @@ int ShowMessageBox(QWidget* owner, std::string_view text, std::string_view title
   box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
   box.setIcon(IconOf(type));
+  if (type & MB_TEXTSELECTABLE) {
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  }
   const auto buttons = ButtonsOf(type);
   QMessageBox::StandardButtons set;
   for (const auto& [button, id] : buttons) set |= button;

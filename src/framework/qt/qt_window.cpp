@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTimerEvent>
 #include <QWindow>
@@ -130,6 +131,11 @@ class DialogWidget final : public QDialog {
 
   void contextMenuEvent(QContextMenuEvent* e) override { owner_.ShowSystemMenu(e->globalPos()); }
 
+  void resizeEvent(QResizeEvent* e) override {
+    QDialog::resizeEvent(e);
+    owner_.FollowSize();
+  }
+
   void timerEvent(QTimerEvent* e) override { owner_.OnTimerEvent(e->timerId()); }
 
   void paintEvent(QPaintEvent* e) override {
@@ -219,8 +225,15 @@ void QtWindow::Build() {
   if (tmpl_.style & res::kCaption) flags |= Qt::WindowTitleHint;
   if (tmpl_.style & res::kSysMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
   if (!(tmpl_.style & res::kCaption)) flags |= Qt::FramelessWindowHint;
+  const QSize size = ToPixels(0, 0, tmpl_.w, tmpl_.h).size();
+  if (tmpl_.style & res::kResizable) {
+    flags |= Qt::WindowMaximizeButtonHint;
+    d.setMinimumSize(size);
+    d.resize(size);
+  } else {
+    d.setFixedSize(size);
+  }
   d.setWindowFlags(flags);
-  d.setFixedSize(ToPixels(0, 0, tmpl_.w, tmpl_.h).size());
   d.setSizeGripEnabled(false);
 
   sysMenu_ = std::make_unique<QMenu>();
@@ -461,6 +474,26 @@ QWidget* QtWindow::MakeIcon(const res::Control& c, const QRect& r) {
   // An icon control takes the icon's size, whatever the template says.
   l->setGeometry(r.x(), r.y(), kSystemIconSize, kSystemIconSize);
   return l;
+}
+
+void QtWindow::FollowSize() {
+  if (!(tmpl_.style & res::kResizable) || allWidgets_.size() != tmpl_.controls.size()) return;
+  const QSize base = ToPixels(0, 0, tmpl_.w, tmpl_.h).size();
+  const int dw = std::max(0, dialog_->width() - base.width());
+  const int dh = std::max(0, dialog_->height() - base.height());
+  const int upper = dh / 2;
+  for (size_t i = 0; i < allWidgets_.size(); ++i) {
+    const res::Control& c = tmpl_.controls[i];
+    if (!(c.style & (res::kSizeX | res::kSizeUpperHalf | res::kSizeLowerHalf))) continue;
+    QRect r = ToPixels(c.x, c.y, c.w, c.h);
+    if (c.style & res::kSizeX) r.setWidth(r.width() + dw);
+    if (c.style & res::kSizeUpperHalf) r.setHeight(r.height() + upper);
+    if (c.style & res::kSizeLowerHalf) {
+      r.translate(0, upper);
+      r.setHeight(r.height() + dh - upper);
+    }
+    allWidgets_[i]->setGeometry(r);
+  }
 }
 
 void QtWindow::PlaceWindow() {

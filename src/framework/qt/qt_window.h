@@ -118,7 +118,7 @@ class QtWindow final : public Window {
     LogModel* model = nullptr;
     QListWidget* pick = nullptr;  // a list whose lines the user selects
     bool tipWatched = false;      // reports TTN_NEEDTEXT
-    QMenu* menu = nullptr;  // list only, owned by the view
+    QMenu* menu = nullptr;        // list only, owned by the view
     UpDown* upDown = nullptr;
     QLineEdit* buddy = nullptr;  // up-down only
     int lower = 100, upper = 0, pos = 0;
@@ -138,6 +138,8 @@ class QtWindow final : public Window {
   QWidget* MakeIcon(const res::Control& c, const QRect& r);
   [[nodiscard]] QRect ToPixels(int x, int y, int w, int h) const;
   void PlaceWindow();
+  // Moves and sizes the controls that follow a resizable window's size.
+  void FollowSize();
   void FocusFirstTabStop();
   [[nodiscard]] Ctl* Find(int id);
   [[nodiscard]] const Ctl* Find(int id) const;
