@@ -21,7 +21,7 @@ struct MeasurementRow {
 
 inline constexpr const char* kCsvHeader =
     "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc";
-// One CSV line without its end; `start` as IsoLocal, TC as the event log's hex bytes.
+// One CSV line without its end; `start` as IsoLocal, TC as results::TcCsvCell writes it.
 [[nodiscard]] std::string CsvRow(const MeasurementRow& row);
 
 // The results that count for the summary and the limits: those without an error.

@@ -64,10 +64,12 @@ int RemoveOldSessions(const std::string& folder, int64_t nowMs, int64_t keepMs) 
 }
 
 bool LoadRecordSession(const std::string& configFolder) {
+  if (configFolder.empty()) return true;
   return settings::Load(configFolder + "/settings")["record_session"] != "0";
 }
 
 std::string SaveRecordSession(const std::string& configFolder, bool on) {
+  if (configFolder.empty()) return "no folder for the settings";
   const std::string path = configFolder + "/settings";
   settings::Values values = settings::Load(path);  // other settings may share the file
   values["record_session"] = on ? "1" : "0";

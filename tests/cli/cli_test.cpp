@@ -293,7 +293,7 @@ TEST_F(TimeZoneUtc, CsvAndSummaryOfAKnownTable) {
             "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc");
   EXPECT_EQ(
       CsvRow(Row(1, 120, 80, 72, 93)),
-      "1,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,52 01 b4 00 0e 0b 00 02");
+      "1,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,\"52 01 b4 00 0e 0b 00 02\"");
 
   // Sample SD: systolic 118, 120, 125 has mean 121.0 and SD sqrt(13) = 3.6; the aborted row
   // (Err 1) counts for neither.

@@ -1,10 +1,10 @@
-#include "cli/numbers.h"
+#include "program/numbers.h"
 
 #include <cctype>
 #include <charconv>
 #include <cstdio>
 
-namespace cli {
+namespace program {
 
 std::optional<double> ParseNumber(std::string_view text, double min, double max) {
   if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) != 0)) {
@@ -29,10 +29,19 @@ std::optional<long> ParseWhole(std::string_view text, long min, long max) {
   return v;
 }
 
+std::optional<uint64_t> ParseCount(std::string_view text, uint64_t min, uint64_t max) {
+  uint64_t v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || v < min || v > max) {
+    return std::nullopt;
+  }
+  return v;
+}
+
 std::string FormatNumber(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%g", v);
   return buf;
 }
 
-}  // namespace cli
+}  // namespace program
