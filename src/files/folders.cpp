@@ -18,7 +18,9 @@ std::filesystem::path Absolute(const char* value) {
                                              : std::filesystem::path();
 }
 
-std::filesystem::path Home() {
+}  // namespace
+
+std::filesystem::path HomeFolder() {
   if (auto home = Absolute(std::getenv("HOME")); !home.empty()) return home;
   // getpwuid_r: another thread may be asking the database too.
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -30,13 +32,11 @@ std::filesystem::path Home() {
   return Absolute(found->pw_dir);
 }
 
-}  // namespace
-
 std::filesystem::path ProgramFolder(Xdg which) {
   const bool config = which == Xdg::kConfig;
   std::filesystem::path base = Absolute(std::getenv(config ? "XDG_CONFIG_HOME" : "XDG_STATE_HOME"));
   if (base.empty()) {
-    const std::filesystem::path home = Home();
+    const std::filesystem::path home = HomeFolder();
     if (home.empty()) return {};
     base = config ? home / ".config" : home / ".local" / "state";
   }

@@ -15,6 +15,10 @@ enum class Xdg { kConfig, kState };
 // the user's entry in the password database. Empty when none of these gives an absolute path.
 [[nodiscard]] std::filesystem::path ProgramFolder(Xdg which);
 
+// The user's home folder: HOME when it is an absolute path, else the password database's entry;
+// empty when neither gives one.
+[[nodiscard]] std::filesystem::path HomeFolder();
+
 // Creates `path` and its missing parents, each new one 0700: what the programs keep is the
 // user's alone. Folders that exist already keep their mode.
 [[nodiscard]] std::error_code MakeFolders(const std::filesystem::path& path);
