@@ -281,6 +281,8 @@ TEST(Program, AnswersHelpAndVersionWithoutADisplay) {
        {"--replay", "/nonexistent/session"},
        1,
        "nibp-sim: cannot read /nonexistent/session: ..."},
+      // A read error is said as such, not as a file without frames.
+      {NIBP_SIM, {"--replay", "/"}, 1, "nibp-sim: cannot read /: Is a directory\n"},
   };
 #ifdef NIBP_CONSOLE
   cases.push_back({NIBP_CONSOLE, {"--version"}, 0, "QUIRAB_NIBP 1.0.0.1\n"});
