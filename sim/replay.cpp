@@ -14,49 +14,6 @@
 namespace sim {
 namespace {
 
-// Zones on this planet lie within 14 hours of UTC.
-constexpr int kMaxZoneMin = 14 * 60;
-
-bool Digits(std::string_view s, size_t at, size_t n, int& out) {
-  if (at + n > s.size()) return false;
-  int v = 0;
-  for (size_t i = at; i < at + n; ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-  }
-  out = v;
-  return true;
-}
-
-// "2026-12-07T09:30:01.123+00:00" (or Z) with `iso`, "2026-12-07 09:30:01.123" without. Only the
-// differences between lines matter, so a raw log's local time is taken as it stands.
-std::optional<int64_t> ParseTime(std::string_view s, bool iso) {
-  int y, mo, d, h, mi, sec, ms;
-  if (s.size() < 23 || !Digits(s, 0, 4, y) || s[4] != '-' || !Digits(s, 5, 2, mo) || s[7] != '-' ||
-      !Digits(s, 8, 2, d) || s[10] != (iso ? 'T' : ' ') || !Digits(s, 11, 2, h) || s[13] != ':' ||
-      !Digits(s, 14, 2, mi) || s[16] != ':' || !Digits(s, 17, 2, sec) || s[19] != '.' ||
-      !Digits(s, 20, 3, ms))
-    return std::nullopt;
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60) return std::nullopt;
-  int64_t offsetMin = 0;
-  const std::string_view zone = s.substr(23);
-  if (iso) {
-    int oh, om;
-    if (zone == "Z") {
-      offsetMin = 0;
-    } else if (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') && Digits(zone, 1, 2, oh) &&
-               zone[3] == ':' && Digits(zone, 4, 2, om) && om < 60 && oh * 60 + om <= kMaxZoneMin) {
-      offsetMin = (zone[0] == '-' ? -1 : 1) * (oh * 60 + om);
-    } else {
-      return std::nullopt;
-    }
-  } else if (!zone.empty()) {
-    return std::nullopt;
-  }
-  const int64_t minutes = records::DaysFromCivil(y, mo, d) * 1440 + h * 60 + mi - offsetMin;
-  return (minutes * 60 + sec) * 1000 + ms;
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -96,7 +53,8 @@ std::optional<ReplayFrame> ParseReplayLine(std::string_view line) {
     text.remove_prefix(2);
     if (tag != 'R' && tag != 'B' && tag != 'N') return std::nullopt;
   }
-  const std::optional<int64_t> ms = ParseTime(stamp, session);
+  // Only the differences between lines matter, so a raw log's local time is taken as it stands.
+  const std::optional<int64_t> ms = records::ParseStamp(stamp, session);
   if (!ms) return std::nullopt;
   std::string_view rest;
   std::optional<std::vector<uint8_t>> bytes = ReceivedBytes(text, rest);

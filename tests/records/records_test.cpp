@@ -118,6 +118,7 @@ TEST(RecordLine, EveryTagAndTextsThatMustStayOnOneLine) {
   }
   for (const char* bad :
        {"", "2026-12-07T09:30:01.123+00:00\tX\ttext", "2026-12-07 09:30:01.123+00:00\tE\ttext",
+        "2026-12-07T09:30:01.123+14:30\tE\ttext", "2026-12-07T24:30:01.123+00:00\tE\ttext",
         "2026-12-07T09:30:01.123+00:00 E text"}) {
     EXPECT_FALSE(records::ParseRecord(bad).has_value()) << bad;
   }
