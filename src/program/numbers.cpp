@@ -6,10 +6,19 @@
 
 namespace program {
 
+namespace {
+
+// The digits, after a minus sign that only a range reaching below zero allows.
+bool Unsigned(std::string_view& text, bool negativeAllowed) {
+  if (negativeAllowed && text.starts_with('-')) text.remove_prefix(1);
+  return !text.empty() && std::isdigit(static_cast<unsigned char>(text.front())) != 0;
+}
+
+}  // namespace
+
 std::optional<double> ParseNumber(std::string_view text, double min, double max) {
-  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) != 0)) {
-    return std::nullopt;
-  }
+  std::string_view digits = text;
+  if (!Unsigned(digits, min < 0)) return std::nullopt;
   double v = 0;
   const auto [end, ec] =
       std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
@@ -20,10 +29,11 @@ std::optional<double> ParseNumber(std::string_view text, double min, double max)
 }
 
 std::optional<long> ParseWhole(std::string_view text, long min, long max) {
+  std::string_view digits = text;
+  if (!Unsigned(digits, min < 0)) return std::nullopt;
   long v = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || text.front() == '-' || ec != std::errc{} ||
-      end != text.data() + text.size() || v < min || v > max) {
+  if (ec != std::errc{} || end != text.data() + text.size() || v < min || v > max) {
     return std::nullopt;
   }
   return v;

@@ -8,7 +8,8 @@
 
 namespace program {
 
-// A plain decimal number ("12", "0.5") within [min, max]; no sign, exponent or blanks.
+// A plain decimal number ("12", "0.5") within [min, max]; no exponent or blanks, and no sign but
+// a minus where the range reaches below zero ("-2.5").
 [[nodiscard]] std::optional<double> ParseNumber(std::string_view text, double min, double max);
 // A whole number within [min, max].
 [[nodiscard]] std::optional<long> ParseWhole(std::string_view text, long min, long max);

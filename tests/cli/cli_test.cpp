@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "cli/output.h"
 #include "cli/report.h"
 #include "cli/run.h"
+#include "program/numbers.h"
 #include "protocol/frames.h"
 
 namespace {
@@ -123,6 +126,29 @@ TEST(CliOptions, ValidLinesAndInfoRequests) {
   EXPECT_EQ(Parse("measure --count x --version").info, program::InfoRequest::kVersion);
   EXPECT_EQ(Parse("--bogus --help").info, program::InfoRequest::kHelp);
   EXPECT_EQ(Parse("send -- --help").info, program::InfoRequest::kNone);
+}
+
+// The programs' one number parser: what the options of nibp-cli and nibp-sim take.
+TEST(Numbers, PlainDecimalsWithinTheirRange) {
+  const struct {
+    const char* text;
+    double min, max;
+    std::optional<double> number;
+  } cases[] = {
+      {"12", 0, 100, 12},   {"0.5", 0, 1, 0.5}, {"1", 0, 1, 1},          {"1.5", 0, 1, {}},
+      {"-1", 0, 10, {}},    {"+1", 0, 10, {}},  {"1e3", 0, 1e6, {}},     {".5", 0, 1, {}},
+      {" 1", 0, 10, {}},    {"", 0, 10, {}},    {"-2.5", -10, 10, -2.5}, {"-11", -10, 10, {}},
+      {"--1", -10, 10, {}}, {"nan", 0, 10, {}}, {"inf", 0, 1e308, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(program::ParseNumber(c.text, c.min, c.max), c.number) << c.text;
+  }
+  EXPECT_EQ(program::ParseWhole("-5", -10, 10), -5);
+  EXPECT_EQ(program::ParseWhole("-5", 0, 10), std::nullopt);
+  EXPECT_EQ(program::ParseWhole("5.0", 0, 10), std::nullopt);
+  EXPECT_EQ(program::ParseCount("18446744073709551615", 0, UINT64_MAX), UINT64_MAX);
+  EXPECT_EQ(program::ParseCount("18446744073709551616", 0, UINT64_MAX), std::nullopt);
+  EXPECT_EQ(program::ParseCount("-1", 0, UINT64_MAX), std::nullopt);
 }
 
 TEST(CliExpect, Grammar) {
