@@ -1,7 +1,6 @@
 #include "sim/pty.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
@@ -16,6 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+
+#include "files/folders.h"
+#include "files/replace.h"
 
 namespace sim {
 namespace {
@@ -119,22 +121,6 @@ Pty::Exclusive Pty::ReleaseAbandoned() {
   return Exclusive::kReleased;
 }
 
-std::filesystem::path PortsDirectory() {
-  std::filesystem::path base;
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] == '\0') {
-      const passwd* pw = ::getpwuid(::getuid());
-      home = pw != nullptr ? pw->pw_dir : "/";
-    }
-    base = std::filesystem::path(home) / ".config";
-  }
-  return base / "quirab_nibp" / "ports";
-}
-
 PortEntry InspectPortEntry(const std::filesystem::path& link) {
   struct stat st {};
   if (::lstat(link.c_str(), &st) != 0) return {};
@@ -148,15 +134,60 @@ PortEntry InspectPortEntry(const std::filesystem::path& link) {
   return {pty ? PortEntry::kPty : PortEntry::kOther, std::move(target)};
 }
 
+std::filesystem::path PortLink::SavedPath() const {
+  return link_.parent_path() / ("." + link_.filename().string() + ".previous");
+}
+
+std::optional<std::string> PortLink::RecoverAbandoned() {
+  const std::filesystem::path saved = SavedPath();
+  Fd fd(::open(saved.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  // Locked: the run that saved it is still going, and puts it back itself.
+  if (!fd.valid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return std::nullopt;
+  std::array<char, 4096> buf{};
+  const ssize_t n = ::read(fd.get(), buf.data(), buf.size() - 1);
+  std::string previous(buf.data(), static_cast<size_t>(std::max<ssize_t>(n, 0)));
+  if (previous.ends_with('\n')) previous.pop_back();
+  const PortEntry now = InspectPortEntry(link_);
+  // A link the user has set again since is theirs: only a killed run's line is replaced.
+  const bool ours = now.kind == PortEntry::kAbsent || now.kind == PortEntry::kPty ||
+                    (now.kind == PortEntry::kDangling && now.target.starts_with("/dev/pts/"));
+  std::optional<std::string> restored;
+  if (ours && !previous.empty() && previous.find('\n') == std::string::npos) {
+    try {
+      Link(previous);
+      restored = previous;
+    } catch (const std::system_error& e) {
+      std::fprintf(stderr, "nibp-sim: cannot put back %s -> %s: %s\n", link_.c_str(),
+                   previous.c_str(), e.what());
+    }
+  }
+  ::unlink(saved.c_str());
+  return restored;
+}
+
+void PortLink::RestoreAtEnd(std::string previous) {
+  const std::filesystem::path saved = SavedPath();
+  if (const std::error_code ec = files::MakeFolders(link_.parent_path()))
+    throw std::system_error(ec, "creating " + link_.parent_path().string());
+  if (const std::string error = files::ReplaceFile(saved.string(), previous + "\n");
+      !error.empty()) {
+    throw std::system_error(EIO, std::generic_category(),
+                            "keeping " + previous + " in " + saved.string() + ": " + error);
+  }
+  saved_ = Fd(::open(saved.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!saved_.valid()) Fail("opening " + saved.string());
+  (void)::flock(saved_.get(), LOCK_EX | LOCK_NB);
+  previous_ = std::move(previous);
+}
+
 void PortLink::Point(const std::string& target) {
   Link(target);
   target_ = target;
 }
 
 void PortLink::Link(const std::string& target) {
-  std::error_code ec;
-  std::filesystem::create_directories(link_.parent_path(), ec);
-  if (ec) throw std::system_error(ec, "creating " + link_.parent_path().string());
+  if (const std::error_code ec = files::MakeFolders(link_.parent_path()))
+    throw std::system_error(ec, "creating " + link_.parent_path().string());
   // Made beside the link and renamed over it, so that the name never points nowhere.
   const std::filesystem::path tmp =
       link_.parent_path() / ("." + link_.filename().string() + "." + std::to_string(::getpid()));
@@ -171,23 +202,28 @@ void PortLink::Link(const std::string& target) {
 }
 
 void PortLink::Remove() {
-  if (target_.empty()) return;
-  std::array<char, 4096> buf{};
-  const ssize_t n = ::readlink(link_.c_str(), buf.data(), buf.size() - 1);
-  if (n >= 0 && std::string(buf.data(), static_cast<size_t>(n)) == target_) {
-    if (previous_.empty()) {
-      ::unlink(link_.c_str());
-    } else {
-      try {
-        Link(previous_);
-      } catch (const std::system_error& e) {
-        std::fprintf(stderr, "nibp-sim: cannot put back %s -> %s: %s\n", link_.c_str(),
-                     previous_.c_str(), e.what());
-        ::unlink(link_.c_str());  // better no link than one to a line that is gone
+  if (!target_.empty()) {
+    std::array<char, 4096> buf{};
+    const ssize_t n = ::readlink(link_.c_str(), buf.data(), buf.size() - 1);
+    if (n >= 0 && std::string(buf.data(), static_cast<size_t>(n)) == target_) {
+      if (previous_.empty()) {
+        ::unlink(link_.c_str());
+      } else {
+        try {
+          Link(previous_);
+        } catch (const std::system_error& e) {
+          std::fprintf(stderr, "nibp-sim: cannot put back %s -> %s: %s\n", link_.c_str(),
+                       previous_.c_str(), e.what());
+          ::unlink(link_.c_str());  // better no link than one to a line that is gone
+        }
       }
     }
+    target_.clear();
   }
-  target_.clear();
+  if (saved_.valid()) {
+    ::unlink(SavedPath().c_str());
+    saved_.Close();
+  }
 }
 
 SignalFd::SignalFd() {

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -69,9 +70,6 @@ class Pty {
   std::string slavePath_;
 };
 
-// $XDG_CONFIG_HOME/quirab_nibp/ports, with ~/.config when the variable is unset or relative.
-[[nodiscard]] std::filesystem::path PortsDirectory();
-
 // What stands where a port's link goes.
 struct PortEntry {
   enum Kind { kAbsent, kDangling, kPty, kOther, kNotALink } kind = kAbsent;
@@ -81,7 +79,9 @@ struct PortEntry {
 
 // A symbolic link ports/<name> to a device. Pointing it again moves it in one step; on
 // destruction it is removed, or the link it replaced is put back, unless another program has
-// pointed it elsewhere meanwhile.
+// pointed it elsewhere meanwhile. The target to put back is kept beside the link in
+// .<name>.previous, locked while this program runs, so that a run that was killed is mended by
+// the next one.
 class PortLink {
  public:
   explicit PortLink(std::filesystem::path link) : link_(std::move(link)) {}
@@ -89,12 +89,16 @@ class PortLink {
   PortLink& operator=(const PortLink&) = delete;
   ~PortLink() { Remove(); }
 
-  // The target to restore at the end instead of removing the link.
-  void RestoreAtEnd(std::string previous) { previous_ = std::move(previous); }
+  // Puts back the mapping a killed run left beside the link, when the link is still that run's
+  // (a pseudo-terminal, or gone). Returns the target put back, or nothing.
+  [[nodiscard]] std::optional<std::string> RecoverAbandoned();
+  // The target to restore at the end instead of removing the link; written beside it first.
+  void RestoreAtEnd(std::string previous);  // throws std::system_error
   [[nodiscard]] bool restores() const { return !previous_.empty(); }
   void Point(const std::string& target);  // throws std::system_error
   void Remove();
   [[nodiscard]] const std::filesystem::path& path() const { return link_; }
+  [[nodiscard]] std::filesystem::path SavedPath() const;
 
  private:
   void Link(const std::string& target);  // throws std::system_error
@@ -102,6 +106,7 @@ class PortLink {
   std::filesystem::path link_;
   std::string target_;
   std::string previous_;
+  Fd saved_;  // the saved target, locked
 };
 
 // SIGINT, SIGTERM and SIGHUP, blocked and delivered to a descriptor for poll.

@@ -1,6 +1,11 @@
 #include "sim/replay.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "protocol/frames.h"
@@ -8,46 +13,6 @@
 
 namespace sim {
 namespace {
-
-bool Digits(std::string_view s, size_t at, size_t n, int& out) {
-  if (at + n > s.size()) return false;
-  int v = 0;
-  for (size_t i = at; i < at + n; ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-  }
-  out = v;
-  return true;
-}
-
-// "2026-12-07T09:30:01.123+00:00" (or Z) with `iso`, "2026-12-07 09:30:01.123" without. Only the
-// differences between lines matter, so a raw log's local time is taken as it stands.
-std::optional<int64_t> ParseTime(std::string_view s, bool iso) {
-  int y, mo, d, h, mi, sec, ms;
-  if (s.size() < 23 || !Digits(s, 0, 4, y) || s[4] != '-' || !Digits(s, 5, 2, mo) || s[7] != '-' ||
-      !Digits(s, 8, 2, d) || s[10] != (iso ? 'T' : ' ') || !Digits(s, 11, 2, h) || s[13] != ':' ||
-      !Digits(s, 14, 2, mi) || s[16] != ':' || !Digits(s, 17, 2, sec) || s[19] != '.' ||
-      !Digits(s, 20, 3, ms))
-    return std::nullopt;
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60) return std::nullopt;
-  int64_t offsetMin = 0;
-  const std::string_view zone = s.substr(23);
-  if (iso) {
-    int oh, om;
-    if (zone == "Z") {
-      offsetMin = 0;
-    } else if (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') && Digits(zone, 1, 2, oh) &&
-               zone[3] == ':' && Digits(zone, 4, 2, om)) {
-      offsetMin = (zone[0] == '-' ? -1 : 1) * (oh * 60 + om);
-    } else {
-      return std::nullopt;
-    }
-  } else if (!zone.empty()) {
-    return std::nullopt;
-  }
-  const int64_t minutes = records::DaysFromCivil(y, mo, d) * 1440 + h * 60 + mi - offsetMin;
-  return (minutes * 60 + sec) * 1000 + ms;
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -88,7 +53,8 @@ std::optional<ReplayFrame> ParseReplayLine(std::string_view line) {
     text.remove_prefix(2);
     if (tag != 'R' && tag != 'B' && tag != 'N') return std::nullopt;
   }
-  const std::optional<int64_t> ms = ParseTime(stamp, session);
+  // Only the differences between lines matter, so a raw log's local time is taken as it stands.
+  const std::optional<int64_t> ms = records::ParseStamp(stamp, session);
   if (!ms) return std::nullopt;
   std::string_view rest;
   std::optional<std::vector<uint8_t>> bytes = ReceivedBytes(text, rest);
@@ -98,21 +64,74 @@ std::optional<ReplayFrame> ParseReplayLine(std::string_view line) {
   // A session records what the raw log shows of a bad frame or of noise again as its own B or N
   // line; a saved raw log has only the shown line.
   if (session && tag == 'R' && !exact) return std::nullopt;
-  return ReplayFrame{*ms, std::move(*bytes), tag == 'R' && exact};
+  const bool dropped = tag == 'N' || rest == " dropped";
+  return ReplayFrame{*ms, std::move(*bytes), tag == 'R' && exact, !dropped};
 }
 
-std::vector<ReplayFrame> ReadReplay(std::istream& in) {
-  std::vector<ReplayFrame> frames;
+Replay ReadReplay(const ReadFn& read) {
+  Replay out;
   int64_t first = 0, last = 0;
-  for (std::string line; std::getline(in, line);) {
+  size_t number = 0;
+  const auto take = [&](std::string_view line) {
     std::optional<ReplayFrame> f = ParseReplayLine(line);
-    if (!f) continue;
-    if (frames.empty()) first = last = f->ms;
+    if (!f) return;
+    // A frame's second byte is its length; noise has none. A line that disagrees was cut or
+    // altered, and played it would spoil the frame after it too.
+    if (f->frame && (f->bytes.size() < 2 || f->bytes[1] != f->bytes.size())) {
+      out.warnings.push_back("line " + std::to_string(number) + ": " +
+                             std::to_string(f->bytes.size()) +
+                             " frame bytes disagree with the length byte: skipped");
+      return;
+    }
+    if (out.frames.empty()) first = last = f->ms;
     last = std::max(last, f->ms);
     f->ms = last - first;
-    frames.push_back(std::move(*f));
+    out.frames.push_back(std::move(*f));
+  };
+  std::string line;
+  bool tooLong = false;  // the line in hand passed the limit: skipped to its end
+  std::vector<char> buf(16 * 1024);
+  for (;;) {
+    const long n = read(buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      out.error = std::strerror(errno);
+      break;
+    }
+    if (n == 0) break;  // a last line without its end is not taken
+    std::string_view chunk(buf.data(), static_cast<size_t>(n));
+    while (!chunk.empty()) {
+      const size_t end = chunk.find('\n');
+      const std::string_view piece = chunk.substr(0, end);
+      if (!tooLong && line.size() + piece.size() > kMaxReplayLine) {
+        tooLong = true;
+        line.clear();
+        line.shrink_to_fit();
+        out.warnings.push_back("line " + std::to_string(number + 1) + ": longer than " +
+                               std::to_string(kMaxReplayLine / 1024) + " KiB: skipped");
+      }
+      if (!tooLong) line.append(piece);
+      if (end == std::string_view::npos) break;
+      chunk.remove_prefix(end + 1);
+      ++number;
+      if (!tooLong) take(line);
+      tooLong = false;
+      line.clear();
+    }
   }
-  return frames;
+  return out;
+}
+
+Replay ReadReplayFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    Replay failed;
+    failed.error = std::strerror(errno);
+    return failed;
+  }
+  Replay out = ReadReplay([fd](char* buf, size_t size) { return ::read(fd, buf, size); });
+  ::close(fd);
+  return out;
 }
 
 }  // namespace sim

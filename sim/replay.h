@@ -3,8 +3,9 @@
 // raw log (time, tab, text), to be played into a console again.
 
 #include <cstdint>
-#include <istream>
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,7 +14,8 @@ namespace sim {
 struct ReplayFrame {
   int64_t ms = 0;  // on the file's own clock; ReadReplay makes it the offset from the first frame
   std::vector<uint8_t> bytes;
-  bool good = false;  // shown as a received frame; bad-checksum frames and dropped bytes are not
+  bool good = false;   // shown as a received frame; bad-checksum frames and dropped bytes are not
+  bool frame = false;  // a whole frame, its checksum right or wrong; dropped bytes are not
 };
 
 // The bytes the module sent according to one line, or nothing when the line records none:
@@ -21,8 +23,24 @@ struct ReplayFrame {
 // " checksum error" or " dropped" allowed), and raw-log lines of that form, trailer included.
 [[nodiscard]] std::optional<ReplayFrame> ParseReplayLine(std::string_view line);
 
+struct Replay {
+  std::vector<ReplayFrame> frames;
+  // "line 12: ...", one for each line skipped for what it holds.
+  std::vector<std::string> warnings;
+  std::string error;  // why the file could not be read to its end; empty when it was
+};
+
+// Where the bytes come from: read(2) on a descriptor, or a test's text. Returns the bytes put in
+// `buf`, 0 at the end, -1 with errno set on an error.
+using ReadFn = std::function<long(char* buf, size_t size)>;
+
+inline constexpr size_t kMaxReplayLine = 64 * 1024;
+
 // Every frame of a file in its order, times as offsets from the first; a time that goes back
-// (the clock was set) counts as no time at all.
-[[nodiscard]] std::vector<ReplayFrame> ReadReplay(std::istream& in);
+// (the clock was set) counts as no time at all. A last line without its line end is not taken
+// (a recorder stopped amid it); a frame whose length byte does not match its bytes, and a line
+// longer than kMaxReplayLine, are skipped with a warning.
+[[nodiscard]] Replay ReadReplay(const ReadFn& read);
+[[nodiscard]] Replay ReadReplayFile(const std::string& path);
 
 }  // namespace sim

@@ -55,9 +55,7 @@ bool IsValidResult(const protocol::BpData& bp) {
 std::string CsvRow(const MeasurementRow& row) {
   char duration[32];
   std::snprintf(duration, sizeof duration, "%.1f", row.durationS);
-  std::string tc;
-  protocol::AppendHexSpaced(tc, row.bp.tc);
-  if (!tc.empty()) tc.pop_back();
+  const std::string tc = results::TcCsvCell(row.bp.tc);
   const auto& b = row.bp;
   std::string s;
   for (const std::string& field :

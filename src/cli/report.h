@@ -27,7 +27,7 @@ struct MeasurementRow {
 
 inline constexpr const char* kCsvHeader =
     "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode";
-// One CSV line without its end; `start` as IsoLocal, TC as the event log's hex bytes, the mode
+// One CSV line without its end; `start` as IsoLocal, TC as results::TcCsvCell writes it, the mode
 // as "adult" or empty.
 [[nodiscard]] std::string CsvRow(const MeasurementRow& row);
 

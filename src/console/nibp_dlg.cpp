@@ -6,6 +6,7 @@
 #include "commands/command_text.h"
 #include "console/about_dlg.h"
 #include "console/inflate_text.h"
+#include "files/folders.h"
 #include "framework/icon.h"
 #include "records/file_io.h"
 #include "res/resource.h"
@@ -499,9 +500,8 @@ void CNibpDlg::OnShowBadFrames() {
 }
 
 void CNibpDlg::SaveLog(CListBox& list, const char* stem) {
-  const char* home = std::getenv("HOME");
-  const std::string suggested = std::string(home != nullptr ? home : "") + "/" + stem + "-" +
-                                records::FileStampLocal(m_clock()) + ".txt";
+  const std::string suggested =
+      (files::HomeFolder() / (stem + ("-" + records::FileStampLocal(m_clock())) + ".txt")).string();
   const std::string path = GetSaveFileName("Save As", suggested);
   if (path.empty()) return;
   const records::LogLines lines{list.GetCount(), [&](int i) { return list.GetTime(i); },

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "files/folders.h"
 #include "serial/port_name.h"
 
 namespace ports {
@@ -354,15 +355,36 @@ std::string PreferredTarget(const std::vector<Device>& found, const std::string&
   return path;
 }
 
-Outcome Map(const fs::path& dir, uint8_t port, const std::string& target) {
+namespace {
+
+// A link stored in the ports folder is read from there: a path typed relative to the current
+// folder is made absolute first.
+std::string AbsoluteTarget(const std::string& target) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(target, ec);
+  return ec ? target : absolute.lexically_normal().string();
+}
+
+// Only links are ours to replace or remove: anything else at COMn the user put there.
+std::optional<Outcome> NotALink(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return std::nullopt;
+  return Outcome{false, path.string() + " is not a link: left alone"};
+}
+
+}  // namespace
+
+Outcome Map(const fs::path& dir, uint8_t port, const std::string& given) {
   if (port == 0) return {false, "COM0 is no port: the names are COM1 to COM255"};
   if (dir.empty())
     return {false,
             "no folder for the mapping: neither HOME nor XDG_CONFIG_HOME is an absolute path"};
-  if (target.empty()) return {false, PortName(port) + ": no device given"};
+  if (given.empty()) return {false, PortName(port) + ": no device given"};
+  const std::string target = AbsoluteTarget(given);
+  if (const auto refused = NotALink(dir / PortName(port))) return *refused;
+  if (const std::error_code ec = files::MakeFolders(dir))
+    return {false, "cannot create " + dir.string() + ": " + Reason(ec)};
   std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (ec) return {false, "cannot create " + dir.string() + ": " + Reason(ec)};
   // A name no OPEN looks up; the first one free, so concurrent writers never share one.
   fs::path temp;
   for (int k = 0;; ++k) {
@@ -395,7 +417,7 @@ Outcome MapName(const fs::path& dir, std::string_view name, const std::string& d
                 const std::vector<Device>& found) {
   Outcome out;
   const auto port = NameOrError(name, out);
-  return port ? Map(dir, *port, PreferredTarget(found, device)) : out;
+  return port ? Map(dir, *port, PreferredTarget(found, AbsoluteTarget(device))) : out;
 }
 
 Outcome UnmapName(const fs::path& dir, std::string_view name) {
@@ -410,6 +432,7 @@ Outcome Unmap(const fs::path& dir, uint8_t port) {
   std::error_code ec;
   const fs::path link = dir / PortName(port);
   if (!fs::exists(fs::symlink_status(link, ec))) return {};
+  if (const auto refused = NotALink(link)) return *refused;
   fs::remove(link, ec);
   if (ec) return {false, "cannot remove " + link.string() + ": " + Reason(ec)};
   return {};

@@ -119,11 +119,13 @@ struct Outcome {
   std::string error;  // one line naming the port or the path and the reason
 };
 
-// Links `dir`/COMn to `target`, replacing an earlier link at once: the link is made under a
-// temporary name in `dir` and renamed over the old one. Creates `dir` when missing.
+// Links `dir`/COMn to `target` (made absolute from the current folder), replacing an earlier link
+// at once: the link is made under a temporary name in `dir` and renamed over the old one. Creates
+// `dir` (0700) when missing. Anything at COMn that is not a link is left alone, as an error.
 [[nodiscard]] Outcome Map(const std::filesystem::path& dir, uint8_t port,
                           const std::string& target);
-// Removes the link, so that the port opens /dev/ttyS(n-1) again; an unmapped port is left as is.
+// Removes the link, so that the port opens /dev/ttyS(n-1) again; an unmapped port is left as is,
+// and anything there that is not a link too, as an error.
 [[nodiscard]] Outcome Unmap(const std::filesystem::path& dir, uint8_t port);
 
 // The command line's `map NAME DEVICE` and `unmap NAME`: the name as typed ("com3" too), and the

@@ -172,25 +172,40 @@ int64_t DaysFromCivil(int y, int m, int d) {
   return static_cast<int64_t>(era) * 146097 + doe - 719468;
 }
 
+std::optional<int64_t> ParseStamp(std::string_view s, bool iso) {
+  if (s.size() < 23) return std::nullopt;
+  const int y = Digits(s, 0, 4), mo = Digits(s, 5, 2), d = Digits(s, 8, 2);
+  const int h = Digits(s, 11, 2), mi = Digits(s, 14, 2), sec = Digits(s, 17, 2);
+  const int ms = Digits(s, 20, 3);
+  if (y < 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+      sec < 0 || sec > 60 || ms < 0 || s[4] != '-' || s[7] != '-' || s[10] != (iso ? 'T' : ' ') ||
+      s[13] != ':' || s[16] != ':' || s[19] != '.') {
+    return std::nullopt;
+  }
+  int offsetMin = 0;
+  const std::string_view zone = s.substr(23);
+  if (iso && zone != "Z") {
+    const int oh = Digits(zone, 1, 2), om = Digits(zone, 4, 2);
+    if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' || oh < 0 ||
+        om < 0 || om > 59 || oh * 60 + om > kMaxZoneMinutes) {
+      return std::nullopt;
+    }
+    offsetMin = (oh * 60 + om) * (zone[0] == '-' ? -1 : 1);
+  } else if (!iso && !zone.empty()) {
+    return std::nullopt;
+  }
+  const int64_t minutes = DaysFromCivil(y, mo, d) * 1440 + h * 60 + mi - offsetMin;
+  return (minutes * 60 + sec) * 1000 + ms;
+}
+
 std::optional<Record> ParseRecord(std::string_view line) {
   // "2026-12-07T09:30:01.123+00:00", 29 characters, then a tab, the tag, a tab.
   constexpr size_t kTime = 29;
   if (line.size() < kTime + 3 || line[kTime] != '\t' || line[kTime + 2] != '\t') return {};
-  const int y = Digits(line, 0, 4), mo = Digits(line, 5, 2), d = Digits(line, 8, 2);
-  const int h = Digits(line, 11, 2), mi = Digits(line, 14, 2), sec = Digits(line, 17, 2);
-  const int ms = Digits(line, 20, 3), oh = Digits(line, 24, 2), om = Digits(line, 27, 2);
-  if (y < 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || mi < 0 || sec < 0 || ms < 0 ||
-      oh < 0 || om < 0 || line[4] != '-' || line[7] != '-' || line[10] != 'T' || line[13] != ':' ||
-      line[16] != ':' || line[19] != '.' || line[26] != ':' ||
-      (line[23] != '+' && line[23] != '-')) {
-    return {};
-  }
+  const std::optional<int64_t> ms = ParseStamp(line.substr(0, kTime), true);
   const char tag = line[kTime + 1];
-  if (tag != 'R' && tag != 'E' && tag != 'S' && tag != 'B' && tag != 'N') return {};
-  const int64_t offset = (oh * 3600 + om * 60) * (line[23] == '-' ? -1 : 1);
-  const int64_t secs = DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + sec - offset;
-  return Record{secs * 1000 + ms, static_cast<Tag>(tag),
-                RecordTextToLatin1(line.substr(kTime + 3))};
+  if (!ms || (tag != 'R' && tag != 'E' && tag != 'S' && tag != 'B' && tag != 'N')) return {};
+  return Record{*ms, static_cast<Tag>(tag), RecordTextToLatin1(line.substr(kTime + 3))};
 }
 
 std::string ShownLine(int64_t ms, std::string_view text, bool showTimes) {

@@ -52,6 +52,12 @@ struct Record {
 // zone functions.
 [[nodiscard]] int64_t DaysFromCivil(int y, int m, int d);
 
+// Zones on this planet lie within 14 hours of UTC; a larger offset makes a time no time.
+inline constexpr int kMaxZoneMinutes = 14 * 60;
+// With `iso`, a time as IsoLocal writes it ("2026-12-07T09:30:01.123+09:00", or "Z" for the
+// offset); without, a saved log's DateTimeLocal ("2026-12-07 09:30:01.123"), taken as UTC.
+[[nodiscard]] std::optional<int64_t> ParseStamp(std::string_view s, bool iso);
+
 // Reads a line written by FormatRecord (without its line end); nothing when it is not one.
 [[nodiscard]] std::optional<Record> ParseRecord(std::string_view line);
 

@@ -1,88 +1,79 @@
 #include "records/session.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <utility>
+#include <vector>
+
+#include "files/folders.h"
+#include "settings/key_value.h"
 
 namespace records {
-namespace {
-
-std::string Base(const char* variable, const char* fallback) {
-  if (const char* xdg = std::getenv(variable); xdg != nullptr && xdg[0] == '/') return xdg;
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + fallback;
-}
-
-}  // namespace
 
 std::string SessionsFolder() {
-  return Base("XDG_STATE_HOME", "/.local/state") + "/quirab_nibp/sessions";
+  const std::filesystem::path base = files::ProgramFolder(files::Xdg::kState);
+  return base.empty() ? std::string() : (base / "sessions").string();
 }
 
 std::string ConfigFolder() {
-  return Base("XDG_CONFIG_HOME", "/.config") + "/quirab_nibp";
+  return files::ProgramFolder(files::Xdg::kConfig).string();
 }
 
 std::string MakeFolders(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
+  const std::error_code ec = files::MakeFolders(path);
   return ec ? path + ": " + ec.message() : std::string();
 }
 
 int RemoveOldSessions(const std::string& folder, int64_t nowMs, int64_t keepMs) {
   namespace fs = std::filesystem;
+  struct Found {
+    int64_t written;
+    fs::path path;
+  };
+  std::vector<Found> found;
   std::error_code ec;
-  int removed = 0;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const fs::path& p = it->path();
     if (p.extension() != ".session") continue;
     struct stat st {};
-    if (::stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    const int64_t written =
-        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1'000'000;
-    if (nowMs - written > keepMs && ::unlink(p.c_str()) == 0) ++removed;
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    found.push_back(
+        {static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1'000'000, p});
+  }
+  // The newest stay whatever the clock says: one set far ahead must not empty the folder.
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    return a.written != b.written ? a.written > b.written : a.path > b.path;
+  });
+  int removed = 0;
+  for (size_t i = kSessionsKept; i < found.size(); ++i) {
+    if (nowMs - found[i].written <= keepMs) continue;
+    // A recorder holds its file locked: a console idle for weeks is still writing it.
+    const int fd = ::open(found[i].path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(found[i].path.c_str()) == 0) ++removed;
+    ::close(fd);
   }
   return removed;
 }
 
 bool LoadRecordSession(const std::string& configFolder) {
-  std::ifstream in(configFolder + "/settings");
-  std::string line;
-  bool on = true;
-  while (std::getline(in, line)) {
-    if (line == "record_session=0") on = false;
-    if (line == "record_session=1") on = true;
-  }
-  return on;
+  if (configFolder.empty()) return true;
+  return settings::Load(configFolder + "/settings")["record_session"] != "0";
 }
 
 std::string SaveRecordSession(const std::string& configFolder, bool on) {
-  if (std::string error = MakeFolders(configFolder); !error.empty()) return error;
+  if (configFolder.empty()) return "no folder for the settings";
   const std::string path = configFolder + "/settings";
-  // Other settings may share the file: keep their lines.
-  std::string kept;
-  {
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.rfind("record_session=", 0) != 0) kept += line + '\n';
-    }
-  }
-  kept += on ? "record_session=1\n" : "record_session=0\n";
-  bool done = false;
-  const std::string error = ReplaceFile(path, [&](std::string& chunk) {
-    if (!done) chunk = kept;
-    done = true;
-    return false;
-  });
-  return error.empty() ? error : path + ": " + error;
+  settings::Values values = settings::Load(path);  // other settings may share the file
+  values["record_session"] = on ? "1" : "0";
+  return settings::Store(path, values);
 }
 
 // ---- recorder ----
@@ -97,7 +88,7 @@ SessionRecorder::SessionRecorder(Options options) : options_(std::move(options))
   // A session never continues another: a second one started in the same second gets "-2".
   constexpr int kMaxSameSecond = 100;
   for (int n = 2;; ++n) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
     if (fd_ >= 0 || errno != EEXIST || n > kMaxSameSecond) break;
     path_ = stem + "-" + std::to_string(n) + ".session";
   }
@@ -105,6 +96,8 @@ SessionRecorder::SessionRecorder(Options options) : options_(std::move(options))
     Fail(path_ + ": " + std::strerror(errno));
     return;
   }
+  // Held while the file is open, so that pruning leaves it alone; a new file is never held.
+  (void)::flock(fd_, LOCK_EX | LOCK_NB);
   writer_ = std::jthread([this](std::stop_token stop) { Run(stop); });
 }
 
@@ -113,7 +106,10 @@ SessionRecorder::~SessionRecorder() {
     writer_.request_stop();
     writer_.join();
   }
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) {
+    if (unsynced_ && !Stopped()) (void)::fdatasync(fd_);
+    ::close(fd_);
+  }
 }
 
 void SessionRecorder::Fail(std::string reason) {
@@ -153,28 +149,51 @@ void SessionRecorder::Flush() {
 }
 
 void SessionRecorder::Run(std::stop_token stop) {
+  using Clock = std::chrono::steady_clock;
   std::string batch;
+  Clock::time_point nextSync = Clock::now();
   for (;;) {
     int64_t count = 0;
     {
       std::unique_lock lock(mu_);
-      // Sleep until there is something to write; then gather for one batch period.
-      cv_.wait(lock, stop, [&] { return !pending_.empty(); });
+      // Sleep until there is something to write, or what was written is due to be synced; then
+      // gather for one batch period.
+      if (unsynced_) {
+        cv_.wait_until(lock, stop, nextSync, [&] { return !pending_.empty(); });
+      } else {
+        cv_.wait(lock, stop, [&] { return !pending_.empty(); });
+      }
       if (!pending_.empty() && !stop.stop_requested()) {
         cv_.wait_for(lock, stop, options_.batch, [] { return false; });
       }
       batch.swap(pending_);
       count = std::exchange(pendingCount_, 0);
     }
+    std::string error;
     if (!batch.empty()) {
-      std::string error = WriteAll(options_.write, fd_, batch);
-      if (error.empty() && ::fdatasync(fd_) != 0 && errno != EINVAL) error = std::strerror(errno);
-      batch.clear();
-      if (!error.empty()) {
-        Fail(path_ + ": " + error);
-        if (options_.onStopped) options_.onStopped(stop);
-        return;
+      error = WriteAll(options_.write, fd_, batch);
+      if (error.empty()) {
+        whole_ += static_cast<off_t>(batch.size());
+        unsynced_ = true;
       }
+      batch.clear();
+    }
+    // Written every batch, so a crash of the program loses at most one; synced at most once a
+    // period, so that a power cut loses at most that much and the disk is not asked 20 times a
+    // second.
+    if (error.empty() && unsynced_ && Clock::now() >= nextSync) {
+      if (::fdatasync(fd_) != 0 && errno != EINVAL) error = std::strerror(errno);
+      unsynced_ = false;
+      nextSync = Clock::now() + options_.sync;
+    }
+    if (!error.empty()) {
+      // Cut back to the last whole record: a reader never meets half a line.
+      (void)::ftruncate(fd_, whole_);
+      Fail(path_ + ": " + error);
+      if (options_.onStopped) options_.onStopped(stop);
+      return;
+    }
+    if (count > 0) {
       written_.fetch_add(count, std::memory_order_acq_rel);
       {
         std::lock_guard lock(mu_);  // so that Flush cannot miss the notification

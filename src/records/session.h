@@ -1,6 +1,10 @@
 #pragma once
 // The session file: every log line and status change of a run, appended from a writer thread
 // in batches, so that the window never waits on the disk and a crash loses at most one batch.
+// Synced at most once a second: a power cut loses at most that much. The file ends with a whole
+// record at all times, and is locked (flock) while it is being written.
+
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,16 +22,17 @@
 
 namespace records {
 
-// $XDG_STATE_HOME/quirab_nibp/sessions, ~/.local/state when the variable is unset or relative.
+// sessions in the state folder, and the configuration folder (files::ProgramFolder); empty when
+// there is none.
 [[nodiscard]] std::string SessionsFolder();
-// $XDG_CONFIG_HOME/quirab_nibp, ~/.config likewise.
 [[nodiscard]] std::string ConfigFolder();
-// Creates the folder and its parents; the empty string or the system's reason.
+// Creates the folder and its parents (0700); the empty string or "PATH: reason".
 [[nodiscard]] std::string MakeFolders(const std::string& path);
 
 inline constexpr int64_t kSessionKeepMs = 30LL * 24 * 3600 * 1000;
-// Removes the sessions (files named *.session) last written more than `keepMs` before `nowMs`.
-// Returns how many went.
+inline constexpr size_t kSessionsKept = 10;
+// Removes the sessions (files named *.session) last written more than `keepMs` before `nowMs`,
+// except the kSessionsKept newest and any a recorder holds. Returns how many went.
 int RemoveOldSessions(const std::string& folder, int64_t nowMs, int64_t keepMs = kSessionKeepMs);
 
 // The "Record Session" choice, a line "record_session=0" or "=1" in `configFolder`/settings.
@@ -44,6 +49,8 @@ class SessionRecorder {
     int64_t startMs = 0;
     // How long the writer gathers records after the first of a batch.
     std::chrono::milliseconds batch{50};
+    // How often at most what was written is synced to the disk.
+    std::chrono::milliseconds sync{1000};
     WriteFn write = SystemWrite();
     // Called once from the writer thread when recording stops on an error; `stop` is requested
     // when the recorder is destroyed meanwhile.
@@ -76,6 +83,8 @@ class SessionRecorder {
   Options options_;
   std::string path_;
   int fd_ = -1;
+  off_t whole_ = 0;        // bytes of whole records in the file; the writer's
+  bool unsynced_ = false;  // the writer's until it has been joined
   mutable std::mutex mu_;
   std::condition_variable_any cv_;
   std::string pending_;  // formatted records not yet handed to the writer, guarded by mu_

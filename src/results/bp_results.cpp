@@ -29,6 +29,12 @@ std::string Fixed1(double v) {
 
 }  // namespace
 
+std::string TcCsvCell(const std::array<uint8_t, 8>& tc) {
+  std::string hex = Hex(tc, true);
+  hex.pop_back();  // the blank after the last byte
+  return '"' + hex + '"';
+}
+
 const char* ColumnTitle(Column c) {
   static constexpr const char* kTitles[kColumnCount] = {
       "Time", "Systolic", "Diastolic", "Heart rate", "MAP", "SQ", "Err", "Status", "TC", "Mode"};
@@ -134,7 +140,7 @@ std::string BpResults::Csv() const {
       out += std::to_string(v);
     }
     out += ',';
-    out += Hex(r.tc, false);
+    out += TcCsvCell(r.tc);
     out += ',';
     out += CellText(r, Column::kMode);
     out += '\n';

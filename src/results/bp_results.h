@@ -44,6 +44,9 @@ inline constexpr int kColumnCount = 10;
 [[nodiscard]] const char* ColumnTitle(Column c);
 // The cell as the table shows it (TC as in the event log, the mode as "adult" or empty).
 [[nodiscard]] std::string CellText(const BpRow& row, Column c);
+// TC as a CSV cell: the table's eight hex bytes, blanks between, quoted so that a spreadsheet
+// keeps it as text ("52 01 b4 00 0e 0b 00 02" is no number in any locale).
+[[nodiscard]] std::string TcCsvCell(const std::array<uint8_t, 8>& tc);
 
 struct Stat {
   double mean = 0, sd = 0, min = 0, max = 0;  // sd is 0 below two rows

@@ -1,19 +1,12 @@
 #include "serial/ports_dir.h"
 
-#include <cstdlib>
+#include "files/folders.h"
 
 namespace serial {
 
 std::filesystem::path PortsDir() {
-  std::filesystem::path base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    base = std::filesystem::path(home) / ".config";
-  } else {
-    return {};
-  }
-  return base / "quirab_nibp" / "ports";
+  const std::filesystem::path base = files::ProgramFolder(files::Xdg::kConfig);
+  return base.empty() ? base : base / "ports";
 }
 
 }  // namespace serial

@@ -6,8 +6,7 @@
 
 namespace serial {
 
-// $XDG_CONFIG_HOME/quirab_nibp/ports, the base defaulting to ~/.config. Empty when neither
-// variable gives an absolute path.
+// ports in the configuration folder (files::ProgramFolder); empty when there is none.
 [[nodiscard]] std::filesystem::path PortsDir();
 
 }  // namespace serial

@@ -1,22 +1,16 @@
 #include "settings/key_value.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include "files/folders.h"
+#include "files/replace.h"
 
 namespace settings {
 
 std::string ConfigPath(const std::string& name) {
-  std::filesystem::path dir;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
-    dir = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    dir = std::filesystem::path(home) / ".config";
-  } else {
-    dir = ".";
-  }
-  return (dir / "quirab_nibp" / name).string();
+  const std::filesystem::path dir = files::ProgramFolder(files::Xdg::kConfig);
+  return dir.empty() ? std::string() : (dir / name).string();
 }
 
 Values Load(const std::string& path) {
@@ -31,19 +25,16 @@ Values Load(const std::string& path) {
   return out;
 }
 
-bool Save(const std::string& path, const Values& values) {
-  std::error_code ec;
+std::string Store(const std::string& path, const Values& values) {
+  if (path.empty())
+    return "no folder for the settings: neither HOME nor the user's entry names one";
   const std::filesystem::path target(path);
-  std::filesystem::create_directories(target.parent_path(), ec);
-  const std::string temp = path + ".new";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    for (const auto& [key, value] : values) out << key << '=' << value << '\n';
-    out.flush();
-    if (!out) return false;
-  }
-  std::filesystem::rename(temp, target, ec);
-  return !ec;
+  if (const std::error_code ec = files::MakeFolders(target.parent_path()))
+    return target.parent_path().string() + ": " + ec.message();
+  std::string text;
+  for (const auto& [key, value] : values) text += key + '=' + value + '\n';
+  const std::string error = files::ReplaceFile(path, text);
+  return error.empty() ? error : path + ": " + error;
 }
 
 }  // namespace settings

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "cli/output.h"
 #include "cli/report.h"
 #include "cli/run.h"
+#include "program/numbers.h"
 #include "protocol/frames.h"
 
 namespace {
@@ -123,6 +126,29 @@ TEST(CliOptions, ValidLinesAndInfoRequests) {
   EXPECT_EQ(Parse("measure --count x --version").info, program::InfoRequest::kVersion);
   EXPECT_EQ(Parse("--bogus --help").info, program::InfoRequest::kHelp);
   EXPECT_EQ(Parse("send -- --help").info, program::InfoRequest::kNone);
+}
+
+// The programs' one number parser: what the options of nibp-cli and nibp-sim take.
+TEST(Numbers, PlainDecimalsWithinTheirRange) {
+  const struct {
+    const char* text;
+    double min, max;
+    std::optional<double> number;
+  } cases[] = {
+      {"12", 0, 100, 12},   {"0.5", 0, 1, 0.5}, {"1", 0, 1, 1},          {"1.5", 0, 1, {}},
+      {"-1", 0, 10, {}},    {"+1", 0, 10, {}},  {"1e3", 0, 1e6, {}},     {".5", 0, 1, {}},
+      {" 1", 0, 10, {}},    {"", 0, 10, {}},    {"-2.5", -10, 10, -2.5}, {"-11", -10, 10, {}},
+      {"--1", -10, 10, {}}, {"nan", 0, 10, {}}, {"inf", 0, 1e308, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(program::ParseNumber(c.text, c.min, c.max), c.number) << c.text;
+  }
+  EXPECT_EQ(program::ParseWhole("-5", -10, 10), -5);
+  EXPECT_EQ(program::ParseWhole("-5", 0, 10), std::nullopt);
+  EXPECT_EQ(program::ParseWhole("5.0", 0, 10), std::nullopt);
+  EXPECT_EQ(program::ParseCount("18446744073709551615", 0, UINT64_MAX), UINT64_MAX);
+  EXPECT_EQ(program::ParseCount("18446744073709551616", 0, UINT64_MAX), std::nullopt);
+  EXPECT_EQ(program::ParseCount("-1", 0, UINT64_MAX), std::nullopt);
 }
 
 TEST(CliExpect, Grammar) {
@@ -294,12 +320,12 @@ TEST_F(TimeZoneUtc, CsvAndSummaryOfAKnownTable) {
             "mode");
   EXPECT_EQ(
       CsvRow(Row(1, 120, 80, 72, 93)),
-      "1,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,52 01 b4 00 0e 0b 00 02,");
+      "1,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,\"52 01 b4 00 0e 0b 00 02\",");
   MeasurementRow neonate = Row(2, 120, 80, 72, 93);
   neonate.mode = CommandMode(Mode::kNeonate);
   EXPECT_EQ(CsvRow(neonate),
-            "2,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,52 01 b4 00 0e 0b 00 "
-            "02,neonate");
+            "2,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,\"52 01 b4 00 0e 0b 00 "
+            "02\",neonate");
 
   // Sample SD: systolic 118, 120, 125 has mean 121.0 and SD sqrt(13) = 3.6; the aborted row
   // (Err 1) counts for neither.

@@ -187,6 +187,13 @@ TEST_F(Ports, MapPrefersTheByIdNameReplacesAnEarlierLinkAndUnmapRestoresTheDefau
   EXPECT_FALSE(mapped);
   EXPECT_TRUE(ports::Unmap(tmp.Ports(), 3).ok);  // nothing to do
 
+  // A device named relative to the current folder is stored absolute.
+  const fs::path here = fs::current_path();
+  fs::current_path(tmp.Root());
+  ASSERT_TRUE(ports::MapName(tmp.Ports(), "COM8", "./sub/../ttyS2", {}).ok);
+  fs::current_path(here);
+  EXPECT_EQ(fs::read_symlink(tmp.Ports() / "COM8"), tmp.Root() / "ttyS2");
+
   // A relative link is taken from the folder, as an OPEN follows it.
   Link("COM5", "../../dev-here");
   EXPECT_EQ(ports::DeviceOf(tmp.Ports(), 5), (tmp.Root() / "dev-here").string());
@@ -223,12 +230,19 @@ TEST_F(Ports, MapAndUnmapRefuseBadNamesAndSayWhyAFolderCannotBeWritten) {
               "\"" + std::string(bad) + "\" is no port name: COM1 to COM255");
     EXPECT_FALSE(ports::UnmapName(tmp.Ports(), bad).ok);
   }
-  fs::create_directories(tmp.Ports() / "COM6");
+  // What the user put at COMn that is not a link stays, and says so.
   fs::create_directories(tmp.Ports() / "COM6" / "x");
-  EXPECT_EQ(ports::Map(tmp.Ports(), 6, "/dev/ttyS0")
-                .error.rfind("cannot write " + (tmp.Ports() / "COM6").string(), 0),
-            0u);
-  EXPECT_FALSE(ports::Unmap(tmp.Ports(), 6).ok);
+  { std::ofstream(tmp.Ports() / "COM7") << "mine"; }
+  for (const uint8_t port : {6, 7}) {
+    const fs::path at = tmp.Ports() / ports::PortName(port);
+    EXPECT_EQ(ports::Map(tmp.Ports(), port, "/dev/ttyS0").error,
+              at.string() + " is not a link: left alone");
+    EXPECT_EQ(ports::Unmap(tmp.Ports(), port).error, at.string() + " is not a link: left alone");
+    EXPECT_FALSE(fs::is_symlink(at));
+  }
+  std::string kept;
+  std::getline(std::ifstream(tmp.Ports() / "COM7"), kept);
+  EXPECT_EQ(kept, "mine");
 }
 
 // A reader never finds the port unmapped while its link is replaced.

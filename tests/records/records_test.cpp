@@ -118,6 +118,7 @@ TEST(RecordLine, EveryTagAndTextsThatMustStayOnOneLine) {
   }
   for (const char* bad :
        {"", "2026-12-07T09:30:01.123+00:00\tX\ttext", "2026-12-07 09:30:01.123+00:00\tE\ttext",
+        "2026-12-07T09:30:01.123+14:30\tE\ttext", "2026-12-07T24:30:01.123+00:00\tE\ttext",
         "2026-12-07T09:30:01.123+00:00 E text"}) {
     EXPECT_FALSE(records::ParseRecord(bad).has_value()) << bad;
   }
@@ -157,6 +158,10 @@ TEST_F(Files, SaveWritesEveryLineWithItsTimeAndFailuresLeaveNothingBehind) {
             "2026-12-07 09:30:02.123\tReply: \\n\n"
             "2026-12-07 09:30:03.123\tCuff pressure: 160\n");
   EXPECT_EQ(Names(), std::vector<std::string>{"event.txt"});
+  // A replaced file keeps its mode.
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_EQ(records::SaveLog(path, lines), "");
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
   // A full disk midway, a folder that is not there, a path under a file: the old file stays
   // as it was and no temporary file is left.
@@ -207,6 +212,8 @@ TEST_F(Files, SessionRecordsArriveInOrderAndAFullDiskStopsRecordingOnce) {
     rec.Flush();
     EXPECT_TRUE(rec.Stopped());
     EXPECT_EQ(rec.Failure(), rec.Path() + ": No space left on device");
+    // Cut back to the last whole record, which ends the file with its line feed.
+    EXPECT_EQ(ReadAll(rec.Path()), records::FormatRecord(kMs, Tag::kEvent, "first") + "\n");
   }
   EXPECT_EQ(stops, 1);
 
@@ -217,30 +224,48 @@ TEST_F(Files, SessionRecordsArriveInOrderAndAFullDiskStopsRecordingOnce) {
   EXPECT_NE(none.Failure().find("Not a directory"), std::string::npos) << none.Failure();
 }
 
-TEST_F(Files, OldSessionsGoAtStartAndTheRecordingChoiceIsKept) {
+TEST_F(Files, OldSessionsGoAtStartButNotTheNewestNorOneBeingWritten) {
   const int64_t now = kMs;
-  const struct {
-    const char* name;
+  const int64_t keep = records::kSessionKeepMs;
+  // One being written, left idle for longer than the keeping time.
+  records::SessionRecorder live(In(tmp.path, kMs - keep * 3));
+  ASSERT_FALSE(live.Stopped()) << live.Failure();
+  struct File {
+    std::string name;
     int64_t ageMs;
     bool kept;
-  } files[] = {
-      {"old.session", records::kSessionKeepMs + 1000, false},
-      {"recent.session", records::kSessionKeepMs - 60'000, true},
-      {"old.txt", records::kSessionKeepMs * 2, true},  // not a session
   };
+  std::vector<File> files = {
+      {"recent.session", keep - 60'000, true},
+      {"old.session", keep * 3, false},
+      {"older.session", keep * 3 + 1000, false},
+      {fs::path(live.Path()).filename(), keep * 4, true},
+      {"old.txt", keep * 4, true},  // not a session
+  };
+  // With the clock far ahead every one is old: the newest ten stay all the same.
+  for (int k = 0; k < 9; ++k)
+    files.push_back({"ancient-" + std::to_string(k) + ".session", keep * 2 + k * 1000, true});
   for (const auto& f : files) {
     const fs::path p = tmp.path / f.name;
-    std::ofstream(p) << "x";
+    if (!fs::exists(p)) std::ofstream(p) << "x\n";
     const int64_t at = now - f.ageMs;
     const timespec times[2] = {{at / 1000, 0}, {at / 1000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
   }
-  EXPECT_EQ(records::RemoveOldSessions(tmp.path, now), 1);
+  EXPECT_EQ(records::RemoveOldSessions(tmp.path, now), 2);
   for (const auto& f : files) EXPECT_EQ(fs::exists(tmp.path / f.name), f.kept) << f.name;
+}
 
-  const std::string config = tmp.path / "config";
+TEST_F(Files, TheRecordingChoiceIsKeptBesideOtherSettingsInPrivateFolders) {
+  const std::string config = tmp.path / "config" / "quirab_nibp";
   EXPECT_TRUE(records::LoadRecordSession(config));  // on when never chosen
-  std::ignore = records::MakeFolders(config);
+  const mode_t old = ::umask(027);
+  EXPECT_EQ(records::SaveRecordSession(config, true), "");
+  EXPECT_EQ(fs::status(config).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(tmp.path / "config").permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(config + "/settings").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ::umask(old);
   std::ofstream(config + "/settings") << "other=1\n";
   EXPECT_EQ(records::SaveRecordSession(config, false), "");
   EXPECT_FALSE(records::LoadRecordSession(config));

@@ -281,6 +281,8 @@ TEST(Program, AnswersHelpAndVersionWithoutADisplay) {
        {"--replay", "/nonexistent/session"},
        1,
        "nibp-sim: cannot read /nonexistent/session: ..."},
+      // A read error is said as such, not as a file without frames.
+      {NIBP_SIM, {"--replay", "/"}, 1, "nibp-sim: cannot read /: Is a directory\n"},
   };
 #ifdef NIBP_CONSOLE
   cases.push_back({NIBP_CONSOLE, {"--version"}, 0, "QUIRAB_NIBP 1.0.0.1\n"});
@@ -320,8 +322,9 @@ TEST(Program, KeepsTheUsersMappings) {
     Before before;
     std::string target;
     bool force;
-    bool refused;       // exit 2 with one line, the entry untouched
-    std::string after;  // the link's target at the end; empty: no link
+    bool refused;         // exit 2 with one line, the entry untouched
+    std::string after;    // the link's target at the end; empty: no link
+    bool killed = false;  // killed outright: the next start puts the mapping back
   };
   const Case cases[] = {
       {"a device", kLinkTo, "/dev/null", false, true, "/dev/null"},
@@ -331,6 +334,7 @@ TEST(Program, KeepsTheUsersMappings) {
       {"a link to an unplugged adapter", kLinkTo, "/dev/ttyUSB97", false, false, "/dev/ttyUSB97"},
       {"another simulator's line", kLinkTo, otherPty, false, false, ""},
       {"no link at all, forced", kFile, "", true, true, ""},
+      {"a device, forced, killed", kLinkTo, "/dev/null", true, false, "/dev/null", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -349,8 +353,21 @@ TEST(Program, KeepsTheUsersMappings) {
     } else {
       ASSERT_TRUE(sim.WaitForLine("COM4 -> /dev/pts/"));
       EXPECT_TRUE(fs::read_symlink(link).string().starts_with("/dev/pts/"));
-      EXPECT_EQ(sim.Stop(SIGTERM), 0);
+      EXPECT_EQ(sim.Stop(c.killed ? SIGKILL : SIGTERM), c.killed ? -1 : 0);
     }
+    const fs::path saved = link.parent_path() / ".COM4.previous";
+    if (c.killed) {
+      std::ifstream in(saved);
+      std::string kept;
+      std::getline(in, kept);
+      EXPECT_EQ(kept, c.target);
+      SimProcess next(xdg.path(), {"--port", "COM4"});  // puts it back, then leaves it alone
+      EXPECT_EQ(next.Wait(), 2);
+      EXPECT_NE(next.output().find("COM4 was mapped to /dev/null before a nibp-sim was killed"),
+                std::string::npos)
+          << next.output();
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(saved)));
     if (c.before == kFile) {
       EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(link)));
     } else if (c.after.empty()) {

@@ -2,16 +2,20 @@
 // lines in, points, markers, rows, summaries and CSV texts out.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "chart/pressure_series.h"
 #include "feed/event_feed.h"
+#include "files/folders.h"
 #include "records/record_format.h"
 #include "results/bp_results.h"
 #include "settings/key_value.h"
@@ -99,7 +103,7 @@ TEST(EventFeed, ResultRowKeepsEveryFieldAndTheTimeOfItsFirstLine) {
   // The feed does not know the mode: its column stays empty.
   EXPECT_EQ(f.Results().Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode\n" +
                                    records::IsoLocal(kT0) +
-                                   ",121,79,65,92,3,0,255,0aff00102030405b,\n");
+                                   ",121,79,65,92,3,0,255,\"0a ff 00 10 20 30 40 5b\",\n");
 }
 
 TEST(PressureSeries, VisibleSpanIsReducedPerColumnWithTheNeighboursOutside) {
@@ -258,6 +262,10 @@ TEST(Settings, KeyValuesSurviveARoundTripAndAMissingFileIsEmpty) {
   const settings::Values v = {{"chart.x", "-12"}, {"chart.w", "900"}, {"odd", "a=b"}};
   ASSERT_TRUE(settings::Save(path, v));
   EXPECT_EQ(settings::Load(path), v);
+  ASSERT_TRUE(settings::Save(path, {{"chart.w", "800"}}));  // replaced whole, nothing left beside
+  EXPECT_EQ(settings::Load(path), (settings::Values{{"chart.w", "800"}}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "sub"), {}), 1);
+  EXPECT_EQ(std::filesystem::status(dir / "sub").permissions(), std::filesystem::perms::owner_all);
   std::filesystem::remove_all(dir);
 }
 
@@ -283,6 +291,51 @@ TEST(WindowPlace, SizesAndPlacesAreFittedToTheScreenThatHoldsThem) {
     const Rect f = settings::FitToScreens(r.wanted, r.screens);
     EXPECT_EQ(f, r.fitted) << r.wanted.x << "," << r.wanted.y << " " << f.x << "," << f.y << " "
                            << f.w << "x" << f.h;
+  }
+}
+
+// Every program finds its folders by one rule: absolute values only, then HOME, then the
+// password database.
+TEST(Settings, FoldersOfEveryProgram) {
+  const passwd* pw = ::getpwuid(::getuid());
+  ASSERT_NE(pw, nullptr);
+  const std::string db = std::string(pw->pw_dir) + "/";
+  const struct {
+    const char* config;
+    const char* state;
+    const char* home;
+    std::string configFolder;
+    std::string stateFolder;
+  } cases[] = {
+      {"/x/config", "/x/state", "/h", "/x/config/quirab_nibp", "/x/state/quirab_nibp"},
+      {nullptr, nullptr, "/h", "/h/.config/quirab_nibp", "/h/.local/state/quirab_nibp"},
+      {"rel", "", "/h", "/h/.config/quirab_nibp", "/h/.local/state/quirab_nibp"},
+      {nullptr, nullptr, nullptr, db + ".config/quirab_nibp", db + ".local/state/quirab_nibp"},
+      {nullptr, "/s", "home", db + ".config/quirab_nibp", "/s/quirab_nibp"},
+  };
+  const char* names[] = {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "HOME"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* n : names)
+    saved.push_back(std::getenv(n) ? std::optional<std::string>(std::getenv(n)) : std::nullopt);
+  for (const auto& c : cases) {
+    const char* values[] = {c.config, c.state, c.home};
+    for (int i = 0; i < 3; ++i) {
+      if (values[i] != nullptr) {
+        ::setenv(names[i], values[i], 1);
+      } else {
+        ::unsetenv(names[i]);
+      }
+    }
+    EXPECT_EQ(files::ProgramFolder(files::Xdg::kConfig).string(), c.configFolder);
+    EXPECT_EQ(files::ProgramFolder(files::Xdg::kState).string(), c.stateFolder);
+    EXPECT_EQ(settings::ConfigPath("windows.conf"), c.configFolder + "/windows.conf");
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (saved[i]) {
+      ::setenv(names[i], saved[i]->c_str(), 1);
+    } else {
+      ::unsetenv(names[i]);
+    }
   }
 }
 
