@@ -1,10 +1,10 @@
-#include "cli/numbers.h"
+#include "results/numbers.h"
 
 #include <cctype>
 #include <charconv>
 #include <cstdio>
 
-namespace cli {
+namespace results {
 
 std::optional<double> ParseNumber(std::string_view text, double min, double max) {
   if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) != 0)) {
@@ -35,4 +35,4 @@ std::string FormatNumber(double v) {
   return buf;
 }
 
-}  // namespace cli
+}  // namespace results

@@ -1,4 +1,4 @@
-#include "cli/report.h"
+#include "results/measurements.h"
 
 #include <cstdio>
 
@@ -6,7 +6,7 @@
 #include "records/record_format.h"
 #include "results/bp_results.h"
 
-namespace cli {
+namespace results {
 namespace {
 
 std::string OneDecimal(double v) {
@@ -77,4 +77,4 @@ std::string SummaryJson(const std::vector<MeasurementRow>& rows) {
   return out;
 }
 
-}  // namespace cli
+}  // namespace results
