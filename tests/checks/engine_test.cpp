@@ -182,7 +182,7 @@ TEST(ChecksEngine, VerdictsOverScriptedCuffs) {
        {.pumpMmHgS = 440},
        [](checks::Params& p) { p.leak.targetMmHg = 300; },
        {Verdict::kAborted},
-       "cuff at 330 mmHg, above the ceiling of 320 mmHg",
+       "cuff at 334 mmHg, above the ceiling of 320 mmHg",
        ""},
       {"device lost mid-hold",
        {CheckKind::kLeak, CheckKind::kStatic},
