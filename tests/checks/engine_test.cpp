@@ -4,11 +4,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "checks/gauge.h"
+#include "checks/report.h"
+#include "records/record_format.h"
+#include "support/json_value.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -384,6 +390,111 @@ TEST(ChecksEngine, RefusedParameters) {
   EXPECT_TRUE(checks::Validate(leak, p));
   EXPECT_EQ(checks::PreconditionFailure(false, false), "the port is not open");
   EXPECT_EQ(checks::PreconditionFailure(true, true), "a measurement is running");
+}
+
+std::string ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(ChecksReport, JsonReadBackHoldsTheEnginesNumbers) {
+  checks::Params params;
+  params.leak.holdS = 20;
+  params.statics.pointsMmHg = {0, 150};
+  params.repeat.limits = *results::ParseExpect("sys=120:5").limits;
+  Bench bench({.leakMmHgMin = 12, .offset = 2, .releaseAbove = 305});
+  TrueGauge gauge(bench);
+  checks::Engine engine(
+      {CheckKind::kLeak, CheckKind::kStatic, CheckKind::kOverpressure, CheckKind::kRepeat}, params,
+      bench, &gauge);
+  bench.Run(engine);
+  const checks::RunRecord run = checks::RecordOf(engine);
+  const checks::ReportInfo info{.operatorName = "A. \"Tester\"",
+                                .moduleId = "M-17",
+                                .port = "COM1",
+                                .device = "/dev/pts/9",
+                                .referenceName = "Gauge 4",
+                                .referenceDue = "2000-01-31"};
+  testsupport::TempFolder dir;
+  const std::string html = (dir.path / "report.html").string();
+  ASSERT_EQ(checks::WriteReports(html, info, run), "");
+  const auto json = testsupport::JsonReader::Parse(ReadAll(dir.path / "report.json"));
+  ASSERT_TRUE(json);
+  const auto& j = *json;
+  EXPECT_EQ(j["verdict"].text, "FAIL");  // the leak
+  EXPECT_EQ(j["started"].text, records::IsoLocal(run.startMs));
+  EXPECT_FALSE(j["program_version"].text.empty());
+  EXPECT_EQ(j["operator"].text, "A. \"Tester\"");
+  EXPECT_EQ(j["module_id"].text, "M-17");
+  EXPECT_EQ(j["port"].text, "COM1");
+  EXPECT_EQ(j["device"].text, "/dev/pts/9");
+  EXPECT_EQ(j["reference"]["name"].text, "Gauge 4");
+  EXPECT_EQ(j["reference"]["due"].text, "2000-01-31");
+  EXPECT_TRUE(j["reference"]["due_past"].boolean);
+  ASSERT_EQ(j["checks"].items.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    const auto& c = j["checks"][i];
+    EXPECT_EQ(c["name"].text, checks::CheckName(run.results[i].kind));
+    EXPECT_EQ(c["verdict"].text, checks::VerdictName(run.results[i].verdict));
+    EXPECT_EQ(c["reason"].text, run.results[i].reason);
+    for (const char* key : {"parameters", "limits", "results"}) EXPECT_TRUE(c.Has(key)) << key;
+  }
+  const auto& leak = std::get<checks::LeakResult>(run.results[0].findings);
+  const auto& lr = j["checks"][0]["results"];
+  EXPECT_DOUBLE_EQ(lr["leak_rate_mmHg_min"].number, leak.rateMmHgMin);
+  EXPECT_EQ(lr["start_mmHg"].number, leak.startMmHg);
+  EXPECT_EQ(lr["end_mmHg"].number, leak.endMmHg);
+  EXPECT_EQ(lr["drop_mmHg"].number, leak.dropMmHg);
+  EXPECT_EQ(j["checks"][0]["limits"]["leak_rate_mmHg_min"].number, 6.0);
+  const auto& st = std::get<checks::StaticResult>(run.results[1].findings);
+  const auto& points = j["checks"][1]["results"]["points"];
+  ASSERT_EQ(points.items.size(), st.points.size());
+  for (size_t i = 0; i < st.points.size(); ++i) {
+    EXPECT_EQ(points[i]["target_mmHg"].number, st.points[i].targetMmHg);
+    EXPECT_DOUBLE_EQ(points[i]["module_mmHg"].number, st.points[i].moduleMmHg);
+    EXPECT_DOUBLE_EQ(points[i]["reference_mmHg"].number, st.points[i].referenceMmHg);
+    EXPECT_DOUBLE_EQ(points[i]["error_mmHg"].number, st.points[i].errorMmHg);
+  }
+  const auto& op = std::get<checks::OverpressureResult>(run.results[2].findings);
+  const auto& opr = j["checks"][2]["results"];
+  EXPECT_EQ(opr["peak_mmHg"].number, op.peakMmHg);
+  EXPECT_DOUBLE_EQ(opr["release_s"].number, op.releaseS);
+  EXPECT_EQ(opr["after_2s_mmHg"].number, *op.after2sMmHg);
+  const auto& rep = j["checks"][3]["results"];
+  ASSERT_EQ(rep["rows"].items.size(), 1u);
+  EXPECT_EQ(rep["rows"][0]["systolic"].number, 120);
+  EXPECT_EQ(
+      rep["rows"][0]["start"].text,
+      records::IsoLocal(std::get<checks::RepeatResult>(run.results[3].findings).rows[0].startMs));
+  EXPECT_EQ(rep["summary"]["n"].number, 1);
+  ASSERT_EQ(j["trace"].items.size(), run.trace.size());
+  EXPECT_EQ(j["trace"][5][1].number, run.trace[5].mmHg);
+  EXPECT_NEAR(j["trace"][5][0].number, (run.trace[5].ms - run.startMs) / 1000.0, 0.0005);
+
+  const std::string page = ReadAll(html);
+  EXPECT_NE(page.find("<svg"), std::string::npos);
+  EXPECT_NE(page.find("is in the past"), std::string::npos);
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "<td>%.1f</td>", leak.rateMmHgMin);
+  EXPECT_NE(page.find(rate), std::string::npos);
+  for (const char* banned : {"<script", "src=", "href=", "@import", "url("}) {
+    EXPECT_EQ(page.find(banned), std::string::npos) << banned;
+  }
+}
+
+TEST(ChecksReport, DueDateWarning) {
+  const int64_t start = 1'800'000'000'000;  // 2027-01-15
+  const std::string today = records::IsoLocal(start).substr(0, 10);
+  checks::ReportInfo info;
+  EXPECT_EQ(checks::DueWarning(info, start), std::nullopt);
+  info.referenceDue = today;
+  EXPECT_EQ(checks::DueWarning(info, start), std::nullopt);
+  info.referenceDue = "2020-06-30";
+  EXPECT_EQ(checks::DueWarning(info, start), "the reference's due date 2020-06-30 is in the past");
+  EXPECT_EQ(checks::JsonPathBeside("out/r-COM2.html"), "out/r-COM2.json");
+  EXPECT_EQ(checks::JsonPathBeside("r"), "r.json");
 }
 
 }  // namespace
