@@ -21,7 +21,9 @@
 
 #include "program/program_info.h"
 #include "protocol/frames.h"
+#include "sim/fault_options.h"
 #include "sim/faults.h"
+#include "sim/gauge.h"
 #include "sim/model.h"
 #include "sim/pty.h"
 #include "sim/replay.h"
@@ -65,6 +67,14 @@ constexpr const char kUsage[] =
     "  --reopen              with --hangup-after: open a new line instead of exiting\n"
     "  --hangup-every SECS   close the line every SECS and open a new one each time\n"
     "  --seed N              seed of the fault injection\n"
+    "  --leak R              with the valves closed the cuff loses R mmHg a minute at\n"
+    "                        250 mmHg, in proportion to the pressure (0)\n"
+    "  --sensor-offset MMHG  the module reports the true pressure plus MMHG (0)\n"
+    "  --sensor-gain G       ...times G (1)\n"
+    "  --overpressure N      the module dumps the cuff by itself above N mmHg (310);\n"
+    "                        0: no such protection, the pump stalls at 360 mmHg\n"
+    "  --gauge COMn          play a reference gauge on a second line linked as COMn:\n"
+    "                        the true cuff pressure as \"123.4 mmHg\" lines, four a second\n"
     "  --log-sent FILE       append every good frame sent, in hex, one per line\n"
     "  --log-sent-times FILE the same, each line led by CLOCK_MONOTONIC nanoseconds\n"
     "  --replay FILE         play what the module sent in a session file or a saved\n"
@@ -96,6 +106,7 @@ struct Options {
   bool loop = false;
   bool force = false;
   bool quiet = false;
+  sim::CheckFaults checks;
 };
 
 bool ParseDouble(const char* text, double lo, double hi, double& out) {
@@ -303,7 +314,9 @@ class Simulator {
         module_(o.patient),
         shaper_(o.faults, o.seed),
         link_(sim::PortsDirectory() / o.port),
-        replay_(std::move(replay)) {}
+        replay_(std::move(replay)) {
+    module_.SetFaults(o.checks.cuff);
+  }
 
   // Throws std::system_error when the line cannot be made or kept; returns the exit code.
   int Run();
@@ -348,6 +361,7 @@ class Simulator {
   uint16_t count_ = 0;  // the next --numbered frame
   Clock::time_point exclusiveCheck_;
 
+  std::optional<sim::Gauge> gauge_;
   std::vector<sim::ReplayFrame> replay_;  // empty: the module answers
   bool replaying_ = false;
   size_t replayNext_ = 0;
@@ -527,6 +541,13 @@ int Simulator::Run() {
     }
   }
   OpenLine();
+  if (!opts_.checks.gaugePort.empty()) {
+    if (const std::string e = gauge_.emplace(opts_.checks.gaugePort).Open(); !e.empty()) {
+      std::fprintf(stderr, "nibp-sim: %s\n", e.c_str());
+      return 2;
+    }
+    Say(opts_.checks.gaugePort + " -> " + gauge_->slavePath() + " (reference gauge)");
+  }
   char settings[160];
   std::snprintf(settings, sizeof settings,
                 "patient %d / %d mmHg, heart rate %d; speed %g; seed %llu", opts_.patient.systolic,
@@ -547,6 +568,7 @@ int Simulator::Run() {
     if (!out_.empty() && !blocked_ && headWritten_ == 0) wake = std::min(wake, headDue_);
     if (replaying_) wake = std::min(wake, ReplayDue());
     if (exclusiveCheck_ != Clock::time_point{}) wake = std::min(wake, exclusiveCheck_);
+    if (gauge_) wake = std::min(wake, gauge_->Due());
     wake = std::min(wake, hangupAt);
     const auto waitMs =
         std::chrono::ceil<std::chrono::milliseconds>(std::max(wake - now, Clock::duration{}));
@@ -567,6 +589,7 @@ int Simulator::Run() {
     now = Clock::now();
     module_.Advance(std::chrono::duration<double>(now - last).count() * opts_.speed);
     last = now;
+    if (gauge_) gauge_->Tick(now, module_.cuff().pressure());
 
     if (fds[0].revents & (POLLIN | POLLPRI)) {
       for (sim::MasterInput in = pty_.Read(); !in.empty(); in = pty_.Read()) {
@@ -624,8 +647,16 @@ int Simulator::Run() {
 
 int main(int argc, char** argv) {
   int exitCode = 0;
+  sim::CheckFaults checkFaults;
+  if (!sim::TakeCheckFaultOptions(argc, argv, checkFaults)) return 2;
   std::optional<Options> opts = ParseOptions(argc, argv, exitCode);
   if (!opts) return exitCode;
+  opts->checks = checkFaults;
+  if (checkFaults.gaugePort == opts->port) {
+    std::fprintf(stderr, "nibp-sim: the gauge needs a port of its own, not %s\n",
+                 opts->port.c_str());
+    return 2;
+  }
   if (!opts->seedGiven) opts->seed = std::random_device{}();
   // A reader of our output that goes away must not end us before the link is removed.
   std::signal(SIGPIPE, SIG_IGN);

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "protocol/frames.h"
+#include "sim/fault_options.h"
 
 namespace {
 
@@ -94,3 +96,56 @@ TEST(Shaper, TheSeedMakesARunRepeatable) {
 }
 
 }  // namespace
+
+TEST(CheckFaultOptions, TakenOutOfTheCommandLine) {
+  struct Case {
+    std::vector<std::string> args;
+    bool ok;
+    std::vector<std::string> left;  // what the other options see
+    sim::CuffFaults cuff;
+    std::string gauge;
+  };
+  const std::vector<Case> cases = {
+      {{"--port", "COM3"}, true, {"--port", "COM3"}, {}, ""},
+      {{"--leak", "12", "--port", "COM3", "--sensor-offset=-2.5"},
+       true,
+       {"--port", "COM3"},
+       {.leakMmHgMin = 12, .sensorOffset = -2.5},
+       ""},
+      {{"--sensor-gain", "1.02", "--overpressure", "0", "--gauge", "COM9", "--quiet"},
+       true,
+       {"--quiet"},
+       {.sensorGain = 1.02, .overpressure = 0},
+       "COM9"},
+      {{"--overpressure=290"}, true, {}, {.overpressure = 290}, ""},
+      {{"--", "--leak", "3"}, true, {"--", "--leak", "3"}, {}, ""},
+      {{"--leak"}, false, {}, {}, ""},
+      {{"--leak", "-1"}, false, {}, {}, ""},
+      {{"--sensor-gain", "3"}, false, {}, {}, ""},
+      {{"--overpressure", "20"}, false, {}, {}, ""},
+      {{"--overpressure", "300.5"}, false, {}, {}, ""},
+      {{"--gauge", "COM0"}, false, {}, {}, ""},
+      {{"--gauge", "/dev/ttyS0"}, false, {}, {}, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> storage = {"nibp-sim"};
+    storage.insert(storage.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (auto& s : storage) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(storage.size());
+    sim::CheckFaults f;
+    const bool ok = sim::TakeCheckFaultOptions(argc, argv.data(), f);
+    SCOPED_TRACE(c.args.empty() ? "" : c.args.front());
+    ASSERT_EQ(ok, c.ok);
+    if (!ok) continue;
+    std::vector<std::string> left(argv.begin() + 1, argv.begin() + argc);
+    EXPECT_EQ(left, c.left);
+    EXPECT_EQ(argv[static_cast<size_t>(argc)], nullptr);
+    EXPECT_EQ(f.cuff.leakMmHgMin, c.cuff.leakMmHgMin);
+    EXPECT_EQ(f.cuff.sensorOffset, c.cuff.sensorOffset);
+    EXPECT_EQ(f.cuff.sensorGain, c.cuff.sensorGain);
+    EXPECT_EQ(f.cuff.overpressure, c.cuff.overpressure);
+    EXPECT_EQ(f.gaugePort, c.gauge);
+  }
+}
