@@ -218,6 +218,15 @@ TEST(ChecksEngine, VerdictsOverScriptedCuffs) {
        {Verdict::kFail},
        "error 5.8 mmHg at 250 mmHg, beyond the limit of 3.0 mmHg",
        ""},
+      {"static, points going down: bled to each",
+       {CheckKind::kStatic},
+       {},
+       [](checks::Params& p) {
+         p.statics.pointsMmHg = {250, 100, 0};
+       },
+       {Verdict::kPass},
+       "",
+       ""},
       {"release inside the window",
        {CheckKind::kOverpressure},
        {.releaseAbove = 310},
@@ -379,6 +388,33 @@ TEST(ChecksGauge, LinesAndUnits) {
   }
   EXPECT_EQ(checks::ParseUnit("kPa"), checks::Unit::kKPa);
   EXPECT_EQ(checks::ParseUnit("psi"), std::nullopt);
+}
+
+TEST(ChecksGauge, ReferenceIsTheFreshestLine) {
+  checks::GaugeReference gauge(checks::Unit::kKPa);
+  using State = checks::ReferenceAnswer::State;
+  struct Step {
+    const char* line;  // fed at `ms` before the read; nullptr for none
+    int64_t ms;
+    State state;
+    double mmHg;
+  };
+  const std::vector<Step> steps = {
+      {nullptr, 0, State::kPending, 0},          // nothing heard yet
+      {"13.33 kPa", 100, State::kValue, 99.98},  // fresh
+      {"garbage", 900, State::kValue, 99.98},    // a line without a number changes nothing
+      {nullptr, 1200, State::kPending, 0},       // stale: 1.1 s old
+      {nullptr, 6100, State::kFailed, 0},        // nothing for 5 s at this point
+      {"20.00 kPa", 7000, State::kValue, 150.01},
+  };
+  for (const Step& s : steps) {
+    if (s.line) gauge.OnLine(s.line, s.ms);
+    const checks::ReferenceAnswer a = gauge.Read(0, 100, s.ms);
+    EXPECT_EQ(a.state, s.state) << s.ms;
+    if (a.state == State::kValue) {
+      EXPECT_NEAR(a.mmHg, s.mmHg, 0.01) << s.ms;
+    }
+  }
 }
 
 TEST(ChecksEngine, RefusedParameters) {
