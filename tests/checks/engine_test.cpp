@@ -404,7 +404,7 @@ TEST(ChecksGauge, ReferenceIsTheFreshestLine) {
       {"13.33 kPa", 100, State::kValue, 99.98},  // fresh
       {"garbage", 900, State::kValue, 99.98},    // a line without a number changes nothing
       {nullptr, 1200, State::kPending, 0},       // stale: 1.1 s old
-      {nullptr, 6100, State::kFailed, 0},        // nothing for 5 s at this point
+      {nullptr, 6300, State::kFailed, 0},        // waited 5 s since it went stale
       {"20.00 kPa", 7000, State::kValue, 150.01},
   };
   for (const Step& s : steps) {
