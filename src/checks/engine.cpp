@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <deque>
 
+#include "results/end_detector.h"
 #include "results/numbers.h"
 
 namespace checks {

@@ -11,7 +11,6 @@
 // Every time is milliseconds on the clock the link stamps its events with (Event::ms).
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,7 +20,6 @@
 #include "checks/check_types.h"
 #include "checks/gauge.h"
 #include "link/event.h"
-#include "results/end_detector.h"
 
 namespace checks {
 

@@ -234,6 +234,31 @@ std::string LocalDate(int64_t ms) {
   return records::IsoLocal(ms).substr(0, 10);
 }
 
+const std::map<std::string, std::string>& PhaseColours() {
+  static const std::map<std::string, std::string> kColours = {
+      {"pump", "#f6c87e"},   {"bleed", "#cdb8e8"},         {"settle", "#bcdcf2"},
+      {"hold", "#a6d8ae"},   {"reference", "#e8e4a0"},     {"release", "#eab4b4"},
+      {"watch", "#f6c87e"},  {"after release", "#eab4b4"}, {"measure", "#bcdcf2"},
+      {"result", "#e8e4a0"}, {"rest", "#dddddd"}};
+  return kColours;
+}
+
+// The colours of the phases the run went through, in the order they first came.
+std::string Legend(const RunRecord& run) {
+  std::vector<std::string> seen;
+  for (const PhaseSpan& s : run.phases) {
+    if (std::find(seen.begin(), seen.end(), s.name) == seen.end()) seen.push_back(s.name);
+  }
+  std::string out = "<p class=\"legend\">";
+  for (const std::string& name : seen) {
+    const auto c = PhaseColours().find(name);
+    out += "<span style=\"background:" +
+           (c == PhaseColours().end() ? std::string("#eeeeee") : c->second) + "\">" + Html(name) +
+           "</span> ";
+  }
+  return out + "</p>\n";
+}
+
 // The pressure chart: the trace over the phases' shading.
 std::string Svg(const RunRecord& run) {
   constexpr double kW = 960, kH = 320, kLeft = 50, kRight = 10, kTop = 10, kBottom = 30;
@@ -247,11 +272,7 @@ std::string Svg(const RunRecord& run) {
   const double span = SecondsFrom(run.startMs, endMs);
   const auto x = [&](double s) { return kLeft + (kW - kLeft - kRight) * s / span; };
   const auto y = [&](double mmHg) { return kTop + (kH - kTop - kBottom) * (1 - mmHg / top); };
-  static const std::map<std::string, std::string> kColours = {
-      {"pump", "#f6c87e"},   {"bleed", "#cdb8e8"},         {"settle", "#bcdcf2"},
-      {"hold", "#a6d8ae"},   {"reference", "#e8e4a0"},     {"release", "#eab4b4"},
-      {"watch", "#f6c87e"},  {"after release", "#eab4b4"}, {"measure", "#bcdcf2"},
-      {"result", "#e8e4a0"}, {"rest", "#dddddd"}};
+  const auto& kColours = PhaseColours();
   std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Fixed(kW, 0) +
                     "\" height=\"" + Fixed(kH, 0) + "\" viewBox=\"0 0 " + Fixed(kW, 0) + ' ' +
                     Fixed(kH, 0) + "\" role=\"img\" aria-label=\"Cuff pressure\">\n";
@@ -315,7 +336,8 @@ const char* kStyle =
     "svg text{font-size:11px;fill:#333}svg .grid{stroke:#ccc;stroke-width:.5}"
     "svg .check{stroke:#555;stroke-dasharray:3 3}"
     "svg .trace{fill:none;stroke:#1f4fb0;stroke-width:1.2}"
-    ".figures{display:flex;gap:2em;flex-wrap:wrap}";
+    ".figures{display:flex;gap:2em;flex-wrap:wrap}"
+    ".legend span{padding:.1em .5em;margin-right:.3em;font-size:90%}";
 
 }  // namespace
 
@@ -395,7 +417,7 @@ std::string ReportHtml(const ReportInfo& info, const RunRecord& run) {
                       {"", "Device", JsonString(info.device)},
                       {"", "Reference", JsonString(info.referenceName)},
                       {"", "Reference due", JsonString(info.referenceDue)}});
-  out += "<h2>Cuff pressure</h2>\n" + Svg(run);
+  out += "<h2>Cuff pressure</h2>\n" + Svg(run) + Legend(run);
   for (const CheckResult& r : run.results) {
     const std::string v(VerdictName(r.verdict));
     out += "<h2>" + Html(CheckName(r.kind)) + ": <span class=\"" + v + "\">" + v + "</span></h2>\n";
@@ -445,6 +467,15 @@ std::string JsonPathBeside(const std::string& htmlPath) {
     return htmlPath.substr(0, htmlPath.size() - kHtml.size()) + ".json";
   }
   return htmlPath + ".json";
+}
+
+std::string ReportPathForPort(const std::string& htmlPath, const std::string& port) {
+  constexpr std::string_view kHtml = ".html";
+  if (htmlPath.size() > kHtml.size() &&
+      htmlPath.compare(htmlPath.size() - kHtml.size(), kHtml.size(), kHtml) == 0) {
+    return htmlPath.substr(0, htmlPath.size() - kHtml.size()) + "-" + port + ".html";
+  }
+  return htmlPath + "-" + port;
 }
 
 std::string WriteReports(const std::string& htmlPath, const ReportInfo& info,

@@ -42,6 +42,8 @@ struct RunRecord {
 
 // "report.html" -> "report.json"; any other name gets ".json" added.
 [[nodiscard]] std::string JsonPathBeside(const std::string& htmlPath);
+// With several ports each gets its own report: "out/report.html", "COM2" -> "out/report-COM2.html".
+[[nodiscard]] std::string ReportPathForPort(const std::string& htmlPath, const std::string& port);
 // Writes both files, each through a temporary file and a rename; empty, or why not.
 [[nodiscard]] std::string WriteReports(const std::string& htmlPath, const ReportInfo& info,
                                        const RunRecord& run);

@@ -531,6 +531,7 @@ TEST(ChecksReport, DueDateWarning) {
   EXPECT_EQ(checks::DueWarning(info, start), "the reference's due date 2020-06-30 is in the past");
   EXPECT_EQ(checks::JsonPathBeside("out/r-COM2.html"), "out/r-COM2.json");
   EXPECT_EQ(checks::JsonPathBeside("r"), "r.json");
+  EXPECT_EQ(checks::ReportPathForPort("out/r.html", "COM2"), "out/r-COM2.html");
 }
 
 }  // namespace
