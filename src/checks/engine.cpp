@@ -204,9 +204,12 @@ class Engine::Impl {
     if (now >= nextPoll_) {
       nextPoll_ += kPollMs;
       if (nextPoll_ <= now) nextPoll_ = now + kPollMs;
+      // Counted from the first poll not answered, so a driver that was held up (a prompt)
+      // does not look like a silent module.
+      if (!unansweredSince_) unansweredSince_ = now;
       if (!Send(commands::Simple(commands::Command::kGetPressure), now)) return;
     }
-    if (now - lastReplyMs_ > kNoReplyMs) {
+    if (unansweredSince_ && now - *unansweredSince_ > kNoReplyMs) {
       Stop(Verdict::kAborted,
            "no cuff pressure reply for " + results::FormatNumber(kNoReplyMs / 1000.0) + " s", now);
       return;
@@ -290,7 +293,6 @@ class Engine::Impl {
     cur_.kind = Kind();
     cur_.verdict = Verdict::kPass;
     cur_.startMs = now;
-    lastReplyMs_ = now;
     pumpOn_ = false;
     recent_.clear();
     hold_.clear();
@@ -359,7 +361,7 @@ class Engine::Impl {
   void OnPressure(int64_t ms, int mmHg) {
     trace_.push_back({ms, mmHg});
     last_ = mmHg;
-    lastReplyMs_ = ms;
+    unansweredSince_.reset();
     recent_.push_back({ms, mmHg});
     while (!recent_.empty() && ms - recent_.front().ms > kRecentMs) recent_.pop_front();
 
@@ -732,7 +734,7 @@ class Engine::Impl {
 
   // The cuff as last read, and the readings of the last few seconds.
   std::optional<int> last_;
-  int64_t lastReplyMs_ = 0;
+  std::optional<int64_t> unansweredSince_;
   std::deque<TracePoint> recent_;
 
   bool allOff_ = false;  // the last pneumatics command sent was pump off, valves open

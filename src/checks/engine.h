@@ -24,7 +24,7 @@
 namespace checks {
 
 inline constexpr int64_t kPollMs = 250;
-// A check stops when the module has not answered a poll for this long.
+// A check stops when the module has left its polls unanswered for this long.
 inline constexpr int64_t kNoReplyMs = 3000;
 
 // Where the engine's commands go: the link. kSent or the reason it was not.

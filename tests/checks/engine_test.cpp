@@ -40,8 +40,9 @@ struct CuffScript {
   double gain = 1;
   int releaseAbove = 0;  // the module dumps above this; 0: never
   double stallMmHg = 360;
-  int64_t lostAtMs = -1;   // the device goes away
-  int64_t abortAtMs = -1;  // a signal
+  int64_t lostAtMs = -1;    // the device goes away
+  int64_t abortAtMs = -1;   // a signal
+  int64_t silentAtMs = -1;  // the module stops answering
   int measurementPeak = 160;
   protocol::BpData bp{.systolic = 120, .diastolic = 80, .heartRate = 72, .map = 93};
 };
@@ -74,7 +75,7 @@ class Bench final : public checks::CommandOut {
         e.OnEvent(Ev(now_, modlink::EventKind::kPortLost));
       }
       if (now_ == s_.abortAtMs) e.Abort("stopped by a signal", now_);
-      if (pollDue_ && !lost_) {
+      if (pollDue_ && !lost_ && (s_.silentAtMs < 0 || now_ < s_.silentAtMs)) {
         pollDue_ = false;
         auto ev = Ev(now_, modlink::EventKind::kCuffPressure);
         ev.mmHg = Reading();
@@ -204,6 +205,13 @@ TEST(ChecksEngine, VerdictsOverScriptedCuffs) {
        {Verdict::kAborted},
        "stopped by a signal",
        "Safety: stopped by a signal"},
+      {"module silent mid-hold",
+       {CheckKind::kLeak},
+       {.silentAtMs = 1'700'000'000'000 + 30'000},
+       shortHold,
+       {Verdict::kAborted},
+       "no cuff pressure reply for 3 s",
+       "Safety: no cuff pressure reply for 3 s"},
       {"static offset within",
        {CheckKind::kStatic},
        {.offset = 2},
