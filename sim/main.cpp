@@ -37,6 +37,11 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   std::optional<sim::Options> opts = sim::ParseOptions(argc, argv, exitCode);
   if (!opts) return exitCode;
+  if (opts->checks.gaugePort == opts->port) {
+    std::fprintf(stderr, "nibp-sim: the gauge needs a port of its own, not %s\n",
+                 opts->port.c_str());
+    return 2;
+  }
   if (!opts->seedGiven) opts->seed = std::random_device{}();
   // A reader of our output that goes away must not end us before the link is removed.
   std::signal(SIGPIPE, SIG_IGN);

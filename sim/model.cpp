@@ -158,14 +158,15 @@ void Cuff::Advance(double seconds) {
     double rate = valves_.pump ? kPumpRate : 0.0;
     if (!valves_.controlClosed) rate -= kBleedRate * pressure_;
     if (!valves_.dumpClosed) rate -= kDumpRate * pressure_;
-    pressure_ = std::clamp(pressure_ + rate * dt, 0.0, kMaxPressure);
+    rate -= faults_.leakMmHgMin / 60.0 * pressure_ / 250.0;
+    pressure_ = std::clamp(pressure_ + rate * dt, 0.0, kStallPressure);
     // An open valve lets the last whiff out instead of approaching zero for ever.
     if (rate < 0 && pressure_ < 0.05) pressure_ = 0;
   }
 }
 
 uint16_t Cuff::Reading() const {
-  return Clamp16(pressure_);
+  return Clamp16(pressure_ * faults_.sensorGain + faults_.sensorOffset);
 }
 
 Module::Module(Patient patient) : patient_(patient) {}
@@ -294,6 +295,11 @@ void Module::Advance(double seconds) {
 
 void Module::Step(double dt) {
   cuff_.Advance(dt);
+  if (overpressure_ > 0 && cuff_.pressure() > overpressure_) {
+    cuff_.Set({});  // pump off, both valves open
+    Event(Format("overpressure: cuff dumped above %d mmHg", overpressure_));
+    if (phase_ != Phase::kIdle) End(kErrOutOfRange);
+  }
   if (phase_ == Phase::kIdle) return;
   elapsed_ += dt;
   const double p = cuff_.pressure();

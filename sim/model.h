@@ -106,25 +106,36 @@ struct Pneumatics {
   bool operator==(const Pneumatics&) const = default;
 };
 
-// Cuff pressure from the pump and the two valves. The pump adds a constant flow; the open
-// control valve bleeds a share of the pressure per second, the open dump valve a much larger
-// one; a relief valve holds it at 300 mmHg.
+// The faults nibp-sim's options give the cuff and the module.
+struct CuffFaults {
+  double leakMmHgMin = 0;   // lost per minute at 250 mmHg, in proportion to the pressure
+  double sensorOffset = 0;  // the module reports true x gain + offset
+  double sensorGain = 1;
+  int overpressure = 310;  // the module dumps the cuff by itself above this; 0: never
+};
+
+// Cuff pressure from the pump and the two valves. The pump adds a constant flow that stalls at
+// 360 mmHg; the open control valve bleeds a share of the pressure per second, the open dump
+// valve a much larger one; a hole leaks in proportion to the pressure.
 class Cuff {
  public:
-  static constexpr double kMaxPressure = 300.0;
+  static constexpr double kMaxPressure = 300.0;  // the highest inflate target of a measurement
+  static constexpr double kStallPressure = 360.0;
   static constexpr double kPumpRate = 20.0;  // mmHg/s with both valves closed
   static constexpr double kBleedRate = 0.2;  // share of the pressure per second, control valve
   static constexpr double kDumpRate = 3.0;   // share per second, dump valve: 300 -> 1 in ~2 s
   static constexpr double kMaxStep = 0.005;  // s; longer steps are split
 
   void Set(Pneumatics p) { valves_ = p; }
+  void SetFaults(const CuffFaults& f) { faults_ = f; }
   [[nodiscard]] Pneumatics valves() const { return valves_; }
   void Advance(double seconds);
   [[nodiscard]] double pressure() const { return pressure_; }
-  [[nodiscard]] uint16_t Reading() const;  // whole mmHg
+  [[nodiscard]] uint16_t Reading() const;  // whole mmHg, as the module's sensor reads it
 
  private:
   Pneumatics valves_;
+  CuffFaults faults_;
   double pressure_ = 0.0;
 };
 
@@ -141,6 +152,10 @@ class Module {
   static constexpr double kEndPressure = 2.0;  // a dump ends below this
 
   explicit Module(Patient patient = {});
+  void SetFaults(const CuffFaults& f) {
+    cuff_.SetFaults(f);
+    overpressure_ = f.overpressure;
+  }
 
   // Bytes from the console; replies and event lines are queued.
   void Receive(std::span<const uint8_t> bytes);
@@ -173,6 +188,7 @@ class Module {
   Patient patient_;
   CommandParser parser_;
   Cuff cuff_;
+  int overpressure_ = CuffFaults{}.overpressure;
   int setPressure_ = kDefaultInflate;
   Result result_;
   std::vector<Reply> replies_;

@@ -125,6 +125,39 @@ constexpr Row kRows[] = {
        o.seedGiven = true;
        return nullptr;
      }},
+    {"leak", "R",
+     "with the valves closed the cuff loses R mmHg a minute at\n"
+     "250 mmHg, in proportion to the pressure (0)",
+     [](Options& o, std::string_view v) {
+       return Real(v, 0, 1000, o.checks.cuff.leakMmHgMin) ? nullptr : "leak (0..1000 mmHg/min)";
+     }},
+    {"sensor-offset", "MMHG", "the module reports the true pressure plus MMHG (0)",
+     [](Options& o, std::string_view v) {
+       return Real(v, -100, 100, o.checks.cuff.sensorOffset) ? nullptr
+                                                              : "sensor offset (-100..100 mmHg)";
+     }},
+    {"sensor-gain", "G", "...times G (1)",
+     [](Options& o, std::string_view v) {
+       return Real(v, 0.5, 2, o.checks.cuff.sensorGain) ? nullptr : "sensor gain (0.5..2)";
+     }},
+    {"overpressure", "N",
+     "the module dumps the cuff by itself above N mmHg (310);\n"
+     "0: no such protection, the pump stalls at 360 mmHg",
+     [](Options& o, std::string_view v) -> const char* {
+       int n = 0;
+       if (!Whole(v, 0, 350, n) || (n > 0 && n < 50)) return "overpressure (0, or 50..350 mmHg)";
+       o.checks.cuff.overpressure = n;
+       return nullptr;
+     }},
+    {"gauge", "COMn",
+     "play a reference gauge on a second line linked as COMn:\n"
+     "the true cuff pressure as \"123.4 mmHg\" lines, four a second",
+     [](Options& o, std::string_view v) -> const char* {
+       const auto port = serial::ParsePortName(v);
+       if (!port) return "gauge port (COM1 to COM255)";
+       o.checks.gaugePort = "COM" + std::to_string(*port);
+       return nullptr;
+     }},
     {"log-sent", "FILE", "append every good frame sent, in hex, one per line",
      [](Options& o, std::string_view v) -> const char* {
        o.logSent = v;

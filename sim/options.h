@@ -10,6 +10,12 @@
 
 namespace sim {
 
+// The faults the service checks must catch, and the reference gauge that goes with them.
+struct CheckFaults {
+  CuffFaults cuff;
+  std::string gaugePort;  // "COM2", or empty for no gauge
+};
+
 struct Options {
   std::string port = "COM1";  // as the ports folder names it
   Patient patient;
@@ -29,6 +35,7 @@ struct Options {
   bool loop = false;
   bool force = false;
   bool quiet = false;
+  CheckFaults checks;
 };
 
 // The options, or nothing after printing why not (or the help, or the version) with `exitCode`

@@ -46,7 +46,9 @@ Simulator::Simulator(const Options& o, std::vector<ReplayFrame> replay, std::fil
       module_(o.patient),
       shaper_(o.faults, o.seed),
       link_(std::move(link)),
-      replay_(std::move(replay)) {}
+      replay_(std::move(replay)) {
+  module_.SetFaults(o.checks.cuff);
+}
 
 void Simulator::Say(const std::string& line) const {
   if (opts_.quiet) return;
@@ -230,6 +232,14 @@ int Simulator::Run() {
     }
   }
   OpenLine();
+  if (!opts_.checks.gaugePort.empty()) {
+    if (const std::string e = gauge_.emplace(opts_.checks.gaugePort, link_.path().parent_path() / opts_.checks.gaugePort)
+                                  .Open(); !e.empty()) {
+      std::fprintf(stderr, "nibp-sim: %s\n", e.c_str());
+      return 2;
+    }
+    Say(opts_.checks.gaugePort + " -> " + gauge_->slavePath() + " (reference gauge)");
+  }
   char settings[160];
   std::snprintf(settings, sizeof settings,
                 "patient %d / %d mmHg, heart rate %d; speed %g; seed %llu", opts_.patient.systolic,
@@ -250,6 +260,7 @@ int Simulator::Run() {
     if (!out_.empty() && !blocked_ && headWritten_ == 0) wake = std::min(wake, headDue_);
     if (replaying_) wake = std::min(wake, ReplayDue());
     if (exclusiveCheck_ != Clock::time_point{}) wake = std::min(wake, exclusiveCheck_);
+    if (gauge_) wake = std::min(wake, gauge_->Due());
     wake = std::min(wake, hangupAt);
     const auto waitMs =
         std::chrono::ceil<std::chrono::milliseconds>(std::max(wake - now, Clock::duration{}));
@@ -270,6 +281,7 @@ int Simulator::Run() {
     now = Clock::now();
     module_.Advance(std::chrono::duration<double>(now - last).count() * opts_.speed);
     last = now;
+    if (gauge_) gauge_->Tick(now, module_.cuff().pressure());
 
     if (fds[0].revents & (POLLIN | POLLPRI)) {
       for (MasterInput in = pty_.Read(); !in.empty(); in = pty_.Read()) {

@@ -7,10 +7,12 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/faults.h"
+#include "sim/gauge.h"
 #include "sim/model.h"
 #include "sim/options.h"
 #include "sim/pty.h"
@@ -64,6 +66,7 @@ class Simulator {
   uint16_t count_ = 0;  // the next --numbered frame
   Clock::time_point exclusiveCheck_;
 
+  std::optional<Gauge> gauge_;
   std::vector<ReplayFrame> replay_;  // empty: the module answers
   bool replaying_ = false;
   size_t replayNext_ = 0;

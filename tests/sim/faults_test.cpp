@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "protocol/frames.h"
+#include "sim/options.h"
 
 namespace {
 
@@ -94,3 +97,54 @@ TEST(Shaper, TheSeedMakesARunRepeatable) {
 }
 
 }  // namespace
+
+TEST(CheckFaultOptions, ReadFromTheCommandLine) {
+  struct Case {
+    std::vector<std::string> args;
+    bool ok;
+    sim::CuffFaults cuff;
+    std::string gauge;
+  };
+  const std::vector<Case> cases = {
+      {{"--port", "COM3"}, true, {}, ""},
+      {{"--leak", "12", "--port", "COM3", "--sensor-offset=-2.5"},
+       true,
+       {.leakMmHgMin = 12, .sensorOffset = -2.5},
+       ""},
+      {{"--sensor-gain", "1.02", "--overpressure", "0", "--gauge", "com9", "--quiet"},
+       true,
+       {.sensorGain = 1.02, .overpressure = 0},
+       "COM9"},
+      {{"--overpressure=290"}, true, {.overpressure = 290}, ""},
+      {{"--leak"}, false, {}, ""},
+      {{"--leak", "-1"}, false, {}, ""},
+      {{"--sensor-gain", "3"}, false, {}, ""},
+      {{"--overpressure", "20"}, false, {}, ""},
+      {{"--overpressure", "300.5"}, false, {}, ""},
+      {{"--gauge", "COM0"}, false, {}, ""},
+      {{"--gauge", "/dev/ttyS0"}, false, {}, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> storage = {"nibp-sim"};
+    storage.insert(storage.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (auto& s : storage) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    SCOPED_TRACE(c.args.empty() ? "" : c.args.front());
+    int exitCode = 0;
+    testing::internal::CaptureStderr();
+    const std::optional<sim::Options> o =
+        sim::ParseOptions(static_cast<int>(storage.size()), argv.data(), exitCode);
+    (void)testing::internal::GetCapturedStderr();
+    ASSERT_EQ(o.has_value(), c.ok);
+    if (!o) {
+      EXPECT_EQ(exitCode, 2);
+      continue;
+    }
+    EXPECT_EQ(o->checks.cuff.leakMmHgMin, c.cuff.leakMmHgMin);
+    EXPECT_EQ(o->checks.cuff.sensorOffset, c.cuff.sensorOffset);
+    EXPECT_EQ(o->checks.cuff.sensorGain, c.cuff.sensorGain);
+    EXPECT_EQ(o->checks.cuff.overpressure, c.cuff.overpressure);
+    EXPECT_EQ(o->checks.gaugePort, c.gauge);
+  }
+}

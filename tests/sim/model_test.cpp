@@ -172,7 +172,8 @@ TEST(Cuff, PumpAndValvesMoveThePressure) {
     double from;  // pumped up to this first
     sim::Pneumatics valves;
     double seconds;
-    double lo, hi;  // where the pressure ends
+    double lo, hi;             // where the pressure ends
+    sim::CuffFaults faults{};  // from the start of `seconds`
   };
   const std::vector<Case> cases = {
       {"pump, valves closed: rises", 0, {true, true, true}, 5, 95, 105},
@@ -182,7 +183,23 @@ TEST(Cuff, PumpAndValvesMoveThePressure) {
       {"dump valve: empty within two seconds", 300, {false, true, false}, 2, 0, 1},
       {"both open", 300, {false, false, false}, 2, 0, 1},
       {"pump against the open control valve levels off", 0, {true, false, true}, 60, 90, 110},
-      {"pump stopped by the relief valve", 0, {true, true, true}, 60, 300, 300},
+      {"pump stalls at 360", 0, {true, true, true}, 60, 360, 360},
+      // 250 e^(-12/60/250 * 60)
+      {"leak: 12 mmHg a minute at 250",
+       250,
+       {false, true, true},
+       60,
+       238.1,
+       238.5,
+       {.leakMmHgMin = 12}},
+      {"leak: in proportion, 3 at 62.5",
+       62.5,
+       {false, true, true},
+       60,
+       59.5,
+       59.7,
+       {.leakMmHgMin = 12}},
+      {"leak: the pump still wins", 100, {true, true, true}, 5, 195, 200, {.leakMmHgMin = 30}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -190,6 +207,7 @@ TEST(Cuff, PumpAndValvesMoveThePressure) {
     cuff.Set({true, true, true});
     cuff.Advance(c.from / sim::Cuff::kPumpRate);
     ASSERT_NEAR(cuff.pressure(), c.from, 0.5);
+    cuff.SetFaults(c.faults);
     cuff.Set(c.valves);
     double highest = 0;
     for (double t = 0; t < c.seconds; t += 0.05) {
@@ -198,7 +216,25 @@ TEST(Cuff, PumpAndValvesMoveThePressure) {
     }
     EXPECT_GE(cuff.pressure(), c.lo);
     EXPECT_LE(cuff.pressure(), c.hi);
-    EXPECT_LE(highest, sim::Cuff::kMaxPressure);
+    EXPECT_LE(highest, sim::Cuff::kStallPressure);
+  }
+}
+
+TEST(Cuff, SensorReadsTrueTimesGainPlusOffset) {
+  struct Case {
+    double offset, gain, pressure;
+    uint16_t reading;
+  };
+  const std::vector<Case> cases = {
+      {0, 1, 200, 200},    {3, 1, 200, 203},    {-2.5, 1, 100, 98},
+      {0, 1.02, 250, 255}, {2, 0.98, 150, 149}, {-5, 1, 2, 0},  // never below zero
+  };
+  for (const Case& c : cases) {
+    sim::Cuff cuff;
+    cuff.SetFaults({.sensorOffset = c.offset, .sensorGain = c.gain});
+    cuff.Set({true, true, true});
+    cuff.Advance(c.pressure / sim::Cuff::kPumpRate);
+    EXPECT_EQ(cuff.Reading(), c.reading) << c.offset << " " << c.gain << " " << c.pressure;
   }
 }
 
@@ -216,7 +252,7 @@ TEST(Measurement, EndsWithThePatientsResult) {
       {"adult, default inflate", kStartAdult, {120, 80, 72}, 0, 160, 161, 0, 0, false},
       {"neonate", kStartNeonate, {70, 40, 140}, 100, 100, 101, 1, 0, false},
       {"pediatric", kStartPediatric, {100, 60, 100}, 120, 120, 121, 2, 0, false},
-      {"target clamped to the cuff", kStartAdult, {250, 150, 60}, 1000, 299, 300, 0, 0, false},
+      {"target clamped to the cuff", kStartAdult, {250, 150, 60}, 1000, 299, 300.5, 0, 0, false},
       {"too low a target re-inflates", kStartAdult, {120, 80, 72}, 60, 150, 151, 0, 0, true},
       {"systolic out of reach",
        kStartAdult,
@@ -313,36 +349,45 @@ TEST(Measurement, AbortOrPneumaticsEndItAndTheCuffEmpties) {
 TEST(Measurement, AbortAlsoStopsAPumpRunByHand) {
   sim::Module m;
   (void)Reply(m, Pneumatics(true, true, true));
-  m.Advance(100);
-  EXPECT_EQ(m.cuff().Reading(), 300);
-  EXPECT_EQ(Reply(m, kGetPressure), (Bytes{0x3E, 0x05, 0x2C, 0x01, 0x90}));
+  m.Advance(10);
+  EXPECT_EQ(m.cuff().Reading(), 200);
+  EXPECT_EQ(Reply(m, kGetPressure), sim::PressureReply(200));
   (void)Reply(m, kAbort);
   m.Advance(3);
   EXPECT_EQ(m.cuff().Reading(), 0);
   EXPECT_FALSE(m.Busy());
 }
 
-TEST(Measurement, NeverAbove300WhateverTheConsoleDoes) {
-  sim::Module m({290, 200, 60});
-  const std::vector<Bytes> script = {SetPressure(65535),
-                                     kStartAdult,
-                                     Pneumatics(true, true, true),
-                                     kStartNeonate,
-                                     SetPressure(0),
-                                     kStartPediatric,
-                                     kAbort,
-                                     kStartAdult};
-  double highest = 0;
-  for (const auto& cmd : script) {
-    (void)m.TakeReplies();
-    m.Receive(cmd);
-    for (int i = 0; i < 400; ++i) {
-      m.Advance(0.1);
-      highest = std::max(highest, m.cuff().pressure());
-      EXPECT_LE(m.cuff().Reading(), 300);
+TEST(Measurement, NeverAboveTheOverpressureLimitWhateverTheConsoleDoes) {
+  struct Case {
+    int overpressure;
+    double highest;  // the pump stalls at 360 without the protection
+  };
+  for (const Case& c : std::vector<Case>{{310, 310}, {250, 250}, {0, 360}}) {
+    SCOPED_TRACE(c.overpressure);
+    sim::Module m({290, 200, 60});
+    m.SetFaults({.overpressure = c.overpressure});
+    const std::vector<Bytes> script = {SetPressure(65535),
+                                       kStartAdult,
+                                       Pneumatics(true, true, true),
+                                       kStartNeonate,
+                                       SetPressure(0),
+                                       kStartPediatric,
+                                       kAbort,
+                                       kStartAdult};
+    double highest = 0;
+    for (const auto& cmd : script) {
+      (void)m.TakeReplies();
+      m.Receive(cmd);
+      for (int i = 0; i < 400; ++i) {
+        m.Advance(0.1);
+        highest = std::max(highest, m.cuff().pressure());
+        EXPECT_LE(m.cuff().Reading(), c.highest);
+      }
     }
+    EXPECT_LE(highest, c.highest + 0.2);
+    EXPECT_GT(highest, c.highest - 5);
   }
-  EXPECT_DOUBLE_EQ(highest, 300);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -508,6 +509,51 @@ TEST(Program, TheConsoleEndsCleanlyOnTerminationSignals) {
 }
 #endif
 
+TEST(Program, PlaysAGaugeOfTheTrueCuffPressureOnASecondLine) {
+  TempDir xdg;
+  const fs::path ports = xdg.path() / "quirab_nibp" / "ports";
+  SimProcess sim(xdg.path(),
+                 {"--port", "COM3", "--gauge", "COM4", "--sensor-offset", "-20", "--speed", "4"});
+  ASSERT_TRUE(sim.WaitForLine("COM4 -> /dev/pts/"));
+  Line module(ports / "COM3");
+  Line gauge(ports / "COM4");
+  ASSERT_TRUE(module.open() && gauge.open());
+  protocol::TxBuf tx;
+  const size_t n = protocol::BuildPneumatics(tx, true, true, true);
+  EXPECT_EQ(module.Ask(Bytes(tx.begin(), tx.begin() + static_cast<long>(n)), 4),
+            (Bytes{0x3E, 0x04, 0x4B, 0x73}));
+  // Lines that waited while nobody read are old: from now on only.
+  ::tcflush(gauge.fd(), TCIFLUSH);
+  double last = 0;
+  for (int lines = 0; lines < 40 && last < 100; ++lines) {
+    std::string line;
+    while (line.empty() || line.back() != '\n') {
+      const Bytes b = gauge.Receive(1);
+      if (b.empty()) break;
+      line += static_cast<char>(b[0]);
+    }
+    ASSERT_TRUE(line.ends_with(" mmHg\r\n")) << line;
+    last = std::stod(line);
+  }
+  EXPECT_GE(last, 100);  // the pump runs: 80 mmHg a second at four times the speed
+  // Held: the module reads 20 below the gauge.
+  const size_t hold = protocol::BuildPneumatics(tx, false, true, true);
+  EXPECT_EQ(module.Ask(Bytes(tx.begin(), tx.begin() + static_cast<long>(hold)), 4),
+            (Bytes{0x3E, 0x04, 0x4B, 0x73}));
+  ::tcflush(gauge.fd(), TCIFLUSH);
+  std::string held;
+  while (held.empty() || held.back() != '\n') {
+    const Bytes b = gauge.Receive(1);
+    ASSERT_FALSE(b.empty());
+    held += static_cast<char>(b[0]);
+  }
+  const Bytes r = module.Ask(kGetPressure, 5);
+  ASSERT_EQ(r.size(), 5u);
+  EXPECT_NEAR(r[2] | (r[3] << 8), std::stod(held) - 20, 0.51) << held;
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(ports / "COM4")));
+}
+
 TEST(Program, RefusesBadOptions) {
   TempDir xdg;
   for (std::vector<std::string> args : {std::vector<std::string>{"--port", "LPT1"},
@@ -518,6 +564,8 @@ TEST(Program, RefusesBadOptions) {
                                         {"--replay", "f", "--stream", "4"},
                                         {"--replay", "f", "--burst", "4"},
                                         {"--burst", "0"},
+                                        {"--leak", "x"},
+                                        {"--gauge", "COM1"},  // the module's own port
                                         {"stray"}}) {
     SCOPED_TRACE(args.front());
     SimProcess sim(xdg.path(), args);

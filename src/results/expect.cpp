@@ -1,10 +1,10 @@
-#include "cli/expect.h"
+#include "results/expect.h"
 
 #include <algorithm>
 
-#include "cli/numbers.h"
+#include "results/numbers.h"
 
-namespace cli {
+namespace results {
 namespace {
 
 constexpr std::array<Quantity, kQuantities> kAll = {Quantity::kSystolic, Quantity::kDiastolic,
@@ -82,4 +82,4 @@ std::vector<std::string> Violations(const Limits& limits, const protocol::BpData
   return out;
 }
 
-}  // namespace cli
+}  // namespace results

@@ -1,8 +1,8 @@
-#include "cli/end_detector.h"
+#include "results/end_detector.h"
 
 #include <algorithm>
 
-namespace cli {
+namespace results {
 
 bool EndDetector::Feed(int64_t ms, int mmHg) {
   if (ended_) return true;
@@ -21,4 +21,4 @@ bool EndDetector::Feed(int64_t ms, int mmHg) {
   return ended_;
 }
 
-}  // namespace cli
+}  // namespace results

@@ -1,4 +1,4 @@
-#include "cli/report.h"
+#include "results/measurements.h"
 
 #include <cstdio>
 
@@ -6,7 +6,7 @@
 #include "records/record_format.h"
 #include "results/bp_results.h"
 
-namespace cli {
+namespace results {
 namespace {
 
 std::string OneDecimal(double v) {
@@ -35,18 +35,6 @@ results::Summary Summarize(const std::vector<MeasurementRow>& rows) {
 }
 
 }  // namespace
-
-commands::Mode CommandMode(Mode mode) {
-  switch (mode) {
-    case Mode::kNeonate:
-      return commands::Mode::kNeonate;
-    case Mode::kPediatric:
-      return commands::Mode::kPediatric;
-    case Mode::kAdult:
-      break;
-  }
-  return commands::Mode::kAdult;
-}
 
 bool IsValidResult(const protocol::BpData& bp) {
   return !results::IsError(bp.err);
@@ -89,4 +77,4 @@ std::string SummaryJson(const std::vector<MeasurementRow>& rows) {
   return out;
 }
 
-}  // namespace cli
+}  // namespace results
