@@ -45,21 +45,8 @@ LinkTarget TargetOf(const Options& o) {
   return {o.port, o.device};
 }
 
-SendCommand StartCommand(Mode mode) {
-  switch (mode) {
-    case Mode::kNeonate:
-      return {.kind = SendCommand::Kind::kStartNeonate};
-    case Mode::kPediatric:
-      return {.kind = SendCommand::Kind::kStartPediatric};
-    case Mode::kAdult:
-      break;
-  }
-  return {.kind = SendCommand::Kind::kStartAdult};
-}
-
-SendResult SendCommandTo(Link& link, const SendCommand& command, Echo echo) {
-  const CommandFrame f = FrameFor(command);
-  return link.Send(std::span(f.tx.data(), f.size), f.eventLines, echo);
+SendResult SendTo(Link& link, const commands::Request& request, Echo echo) {
+  return link.Send(request, echo);
 }
 
 int RunSend(const Options& o, const SendOptions& s, Output& out, std::FILE* err,
@@ -67,9 +54,10 @@ int RunSend(const Options& o, const SendOptions& s, Output& out, std::FILE* err,
   Link link(TargetOf(o), out);
   if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
   size_t bytes = 0;
-  for (const SendCommand& c : s.commands) {
-    bytes += FrameFor(c).size;
-    (void)SendCommandTo(link, c, Echo::kAll);
+  for (const commands::Request& c : s.commands) {
+    protocol::TxBuf tx{};
+    bytes += commands::BuildFrame(c, tx);
+    (void)SendTo(link, c, Echo::kAll);
   }
   // Closing purges the line, so the listening lasts at least until the bytes are out (a byte
   // takes about 1 ms at 9600 baud).
@@ -84,16 +72,18 @@ int RunWatch(const Options& o, const WatchOptions& w, Output& out, std::FILE* er
              const std::atomic<bool>& stop) {
   Link link(TargetOf(o), out);
   link.ShowReceived(false);
-  link.OnEntry([&](const protocol::ShownEntry& e) {
-    if (e.isCuffPressure) out.Record(records::Tag::kEvent, e.eventLines[0]);
+  link.OnFrame([&](const modlink::Event& e) {
+    if (e.kind == modlink::EventKind::kCuffPressure) out.Record(records::Tag::kEvent, e.lines[0]);
   });
   if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
   const auto end = w.durationSeconds ? SteadyClock::now() + Seconds(*w.durationSeconds)
                                      : SteadyClock::time_point::max();
-  const SendCommand poll{.kind = SendCommand::Kind::kGetPressure};
+  const commands::Request poll = commands::Simple(commands::Command::kGetPressure);
   for (auto next = SteadyClock::now(); !stop && SteadyClock::now() < end;) {
-    (void)SendCommandTo(link, poll, Echo::kNone);
+    (void)SendTo(link, poll, Echo::kNone);
+    // Polls missed while the process was stalled are skipped, not sent back to back.
     next += kPollPeriod;
+    if (const auto now = SteadyClock::now(); next <= now) next = now + kPollPeriod;
     link.RunUntil(std::min(next, end), stop);
   }
   if (!stop && link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
@@ -108,7 +98,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 class Measurement {
  public:
   Measurement(const MeasureOptions& m, Link& link, Output& out) : m_(m), link_(link), out_(out) {
-    link_.OnEntry([this](const protocol::ShownEntry& e) { OnEntry(e); });
+    link_.OnFrame([this](const modlink::Event& e) { OnFrame(e); });
   }
 
   enum class End { kResult, kTimeout, kStopped };
@@ -128,17 +118,14 @@ class Measurement {
         // Nothing goes out until the device is back (RunUntil opens it again).
       } else if (!started) {
         // Sent again after a loss: the module cannot have started without it.
-        if (m_.inflate) {
-          (void)SendCommandTo(link_,
-                              {.kind = SendCommand::Kind::kSetPressure, .inflate = *m_.inflate},
-                              Echo::kEvents);
-        }
-        started = SendCommandTo(link_, StartCommand(m_.mode), Echo::kEvents) == SendResult::kSent;
+        if (m_.inflate) (void)SendTo(link_, commands::SetPressure(*m_.inflate), Echo::kEvents);
+        started = SendTo(link_, commands::Simple(commands::StartCommand(m_.mode)), Echo::kEvents) ==
+                  SendResult::kSent;
       } else if (!detector_.Ended()) {
-        (void)SendCommandTo(link_, {.kind = SendCommand::Kind::kGetPressure}, Echo::kNone);
+        (void)SendTo(link_, commands::Simple(commands::Command::kGetPressure), Echo::kNone);
       } else if (!askedForResult_ || SteadyClock::now() - lastAsk >= kResultRetry) {
-        const bool sent = SendCommandTo(link_, {.kind = SendCommand::Kind::kGetBpData},
-                                        Echo::kEvents) == SendResult::kSent;
+        const bool sent = SendTo(link_, commands::Simple(commands::Command::kGetBpData),
+                                 Echo::kEvents) == SendResult::kSent;
         askedForResult_ = askedForResult_ || sent;
         lastAsk = SteadyClock::now();
       }
@@ -157,15 +144,17 @@ class Measurement {
   }
 
  private:
-  void OnEntry(const protocol::ShownEntry& e) {
+  void OnFrame(const modlink::Event& e) {
+    using modlink::EventKind;
     // The result is asked for, and taken, at once rather than at the next poll.
-    if (e.isCuffPressure && !detector_.Ended() && detector_.Feed(SteadyMs(), e.cuffPressure)) {
+    if (e.kind == EventKind::kCuffPressure && !detector_.Ended() &&
+        detector_.Feed(SteadyMs(), e.mmHg)) {
       link_.ReturnEarly();
     }
     // Only the answer to this measurement's Get BP Data: an earlier one would be stale.
-    if (e.isBpData && askedForResult_ && !result_) {
-      result_ = e.bpData;
-      for (const auto& line : e.eventLines) out_.Record(records::Tag::kEvent, line);
+    if (e.kind == EventKind::kBpData && askedForResult_ && !result_) {
+      result_ = e.bp;
+      for (const auto& line : e.lines) out_.Record(records::Tag::kEvent, line);
       link_.ReturnEarly();
     }
   }
@@ -206,7 +195,7 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
         status = Fail(err, link.FailureLine(), kExitUsage);
       } else {
         // Leave the cuff empty rather than the module measuring on.
-        (void)SendCommandTo(link, {.kind = SendCommand::Kind::kAbort}, Echo::kEvents);
+        (void)SendTo(link, commands::Simple(commands::Command::kAbortBp), Echo::kEvents);
         // Closing purges the line: give the command time to go out first (9600 baud is slow).
         const std::atomic<bool> noStop{false};
         link.RunUntil(SteadyClock::now() + kAbortDrain, noStop);
@@ -260,50 +249,6 @@ int RunMapping(const Options& o, Output& out, std::FILE* err) {
 }
 
 }  // namespace
-
-CommandFrame FrameFor(const SendCommand& c) {
-  using K = SendCommand::Kind;
-  CommandFrame f;
-  switch (c.kind) {
-    case K::kSetPressure:
-      f.size = protocol::BuildSetPressure(f.tx, c.inflate);
-      f.eventLines = {commands::SetPressureText(c.inflate)};
-      break;
-    case K::kStartAdult:
-      f.size = protocol::BuildStartAdult(f.tx);
-      f.eventLines = {std::string(commands::kStartAdult)};
-      break;
-    case K::kStartNeonate:
-      f.size = protocol::BuildStartNeonate(f.tx);
-      f.eventLines = {std::string(commands::kStartNeonate)};
-      break;
-    case K::kStartPediatric:
-      f.size = protocol::BuildStartPediatric(f.tx);
-      f.eventLines = {std::string(commands::kStartPediatric)};
-      break;
-    case K::kAbort:
-      f.size = protocol::BuildAbortBp(f.tx);
-      f.eventLines = {std::string(commands::kAbortBp)};
-      break;
-    case K::kGetPressure:
-      f.size = protocol::BuildGetPressure(f.tx);
-      f.eventLines = {std::string(commands::kGetPressure)};
-      break;
-    case K::kGetBpData:
-      f.size = protocol::BuildGetBpData(f.tx);
-      f.eventLines = {std::string(commands::kGetBpData)};
-      break;
-    case K::kPneumatics:
-      // The console sends this frame when one box is clicked and names that box; here all
-      // three are set at once, so each gets its line.
-      f.size = protocol::BuildPneumatics(f.tx, c.pump, c.controlClosed, c.dumpClosed);
-      f.eventLines = {std::string(commands::PumpText(c.pump)),
-                      std::string(commands::ControlValveText(c.controlClosed)),
-                      std::string(commands::DumpValveText(c.dumpClosed))};
-      break;
-  }
-  return f;
-}
 
 int Run(const Options& o, Output& out, std::FILE* err, const std::atomic<bool>& stop) {
   if (const auto* s = std::get_if<SendOptions>(&o.command)) return RunSend(o, *s, out, err, stop);

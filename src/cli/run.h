@@ -19,14 +19,6 @@ enum ExitStatus : int {
   kExitTimeout = 3,  // a measurement that did not end in time
 };
 
-// The frame of one send command, and the event lines the console logs for it.
-struct CommandFrame {
-  protocol::TxBuf tx{};
-  size_t size = 0;
-  std::vector<std::string> eventLines;
-};
-[[nodiscard]] CommandFrame FrameFor(const SendCommand& command);
-
 // Runs the parsed command line. Records go to `out`, failures as one line to `err`; `stop` is
 // set by SIGINT and SIGTERM.
 [[nodiscard]] int Run(const Options& options, Output& out, std::FILE* err,
