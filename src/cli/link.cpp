@@ -161,14 +161,14 @@ bool Link::RunDueTimer(SteadyClock::time_point now) {
   return false;
 }
 
-void Link::RunUntil(SteadyClock::time_point until, const std::atomic<bool>& stop) {
+void Link::RunUntil(SteadyClock::time_point until, const std::atomic<int>& stop) {
   returnEarly_ = false;
   while (true) {
     HandlePending();
-    if (stop || returnEarly_) return;
+    if (stop || returnEarly_ || out_.Failed()) return;
     const auto now = SteadyClock::now();
     if (RunDueTimer(now)) {
-      if (stop || returnEarly_) return;
+      if (stop || returnEarly_ || out_.Failed()) return;
       continue;
     }
     if (now >= until) return;

@@ -62,9 +62,10 @@ class Link final : public serial::NotifyTarget,
   enum class Echo { kAll, kEvents, kNone };
   SendResult Send(const commands::Request& request, Echo echo = Echo::kAll);
 
-  // Handles the reader's notices and the link's timers until `until` or until `stop` is set
-  // (checked at least every 100 ms, so a signal handler may set it).
-  void RunUntil(SteadyClock::time_point until, const std::atomic<bool>& stop);
+  // Handles the reader's notices and the link's timers until `until`, until `stop` is set
+  // (checked at least every 100 ms, so a signal handler may set it) or until a write to the
+  // output failed.
+  void RunUntil(SteadyClock::time_point until, const std::atomic<int>& stop);
   // Makes the running RunUntil return once the current event is handled (from the handler).
   void ReturnEarly() { returnEarly_ = true; }
 

@@ -239,12 +239,11 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       if (!v) return badValue("a number of seconds from 0 to 86400");
       watch->durationSeconds = *v;
     } else if (g.name == "mode") {
-      constexpr std::array<std::pair<std::string_view, Mode>, 3> kModes = {
-          {{"adult", Mode::kAdult}, {"neonate", Mode::kNeonate}, {"pediatric", Mode::kPediatric}}};
+      constexpr std::array kModes = {Mode::kAdult, Mode::kNeonate, Mode::kPediatric};
       const auto* m = std::find_if(kModes.begin(), kModes.end(),
-                                   [&](const auto& p) { return p.first == g.value; });
+                                   [&](Mode mode) { return commands::ModeName(mode) == g.value; });
       if (m == kModes.end()) return badValue("adult, neonate or pediatric");
-      measure->mode = m->second;
+      measure->mode = *m;
       modeGiven = true;
     } else if (g.name == "inflate") {
       const auto v = ParseWhole(g.value, commands::kInflateMin, commands::kInflateMax);

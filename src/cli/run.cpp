@@ -1,7 +1,10 @@
 #include "cli/run.h"
 
 #include <algorithm>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +16,7 @@
 #include "cli/numbers.h"
 #include "cli/report.h"
 #include "commands/command_text.h"
+#include "records/file_io.h"
 #include "ports/ports.h"
 #include "serial/ports_dir.h"
 
@@ -49,27 +53,62 @@ SendResult SendTo(Link& link, const commands::Request& request, Echo echo) {
   return link.Send(request, echo);
 }
 
+// "stopped by SIGINT": the reason a signal ended the run.
+std::string StoppedBy(int sig) {
+  switch (sig) {
+    case SIGINT:
+      return "stopped by SIGINT";
+    case SIGTERM:
+      return "stopped by SIGTERM";
+    case SIGHUP:
+      return "stopped by SIGHUP";
+    default:
+      return "stopped by signal " + std::to_string(sig);
+  }
+}
+
+// Leaves the cuff empty rather than the module measuring on. Closing purges the line, so the
+// command is given time to go out first (9600 baud is slow).
+void AbortMeasurement(Link& link) {
+  (void)SendTo(link, commands::Simple(commands::Command::kAbortBp), Echo::kEvents);
+  const StopFlag noStop{0};
+  link.RunUntil(SteadyClock::now() + kAbortDrain, noStop);
+}
+
 int RunSend(const Options& o, const SendOptions& s, Output& out, std::FILE* err,
-            const std::atomic<bool>& stop) {
+            const StopFlag& stop) {
   Link link(TargetOf(o), out);
   if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
   size_t bytes = 0;
+  bool measuring = false;  // a start went out and no abort after it
   for (const commands::Request& c : s.commands) {
+    if (stop || out.Failed()) break;
     protocol::TxBuf tx{};
     bytes += commands::BuildFrame(c, tx);
-    (void)SendTo(link, c, Echo::kAll);
+    if (SendTo(link, c, Echo::kAll) == SendResult::kSent) {
+      if (commands::StartMode(c.command)) measuring = true;
+      if (c.command == commands::Command::kAbortBp) measuring = false;
+    }
   }
   // Closing purges the line, so the listening lasts at least until the bytes are out (a byte
   // takes about 1 ms at 9600 baud).
   const auto drain = std::chrono::milliseconds(20 + 2 * static_cast<int64_t>(bytes));
-  link.RunUntil(
-      SteadyClock::now() + std::max(Seconds(s.listenSeconds), SteadyClock::duration(drain)), stop);
+  if (!stop && !out.Failed()) {
+    link.RunUntil(
+        SteadyClock::now() + std::max(Seconds(s.listenSeconds), SteadyClock::duration(drain)),
+        stop);
+  }
+  if (out.Failed()) return kExitOutput;
+  if (const int sig = stop) {
+    if (measuring && !link.Lost()) AbortMeasurement(link);
+    return Fail(err, StoppedBy(sig), kExitTimeout);
+  }
   if (link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
   return kExitOk;
 }
 
 int RunWatch(const Options& o, const WatchOptions& w, Output& out, std::FILE* err,
-             const std::atomic<bool>& stop) {
+             const StopFlag& stop) {
   Link link(TargetOf(o), out);
   link.ShowReceived(false);
   link.OnFrame([&](const modlink::Event& e) {
@@ -79,21 +118,18 @@ int RunWatch(const Options& o, const WatchOptions& w, Output& out, std::FILE* er
   const auto end = w.durationSeconds ? SteadyClock::now() + Seconds(*w.durationSeconds)
                                      : SteadyClock::time_point::max();
   const commands::Request poll = commands::Simple(commands::Command::kGetPressure);
-  for (auto next = SteadyClock::now(); !stop && SteadyClock::now() < end;) {
+  for (auto next = SteadyClock::now(); !stop && !out.Failed() && SteadyClock::now() < end;) {
     (void)SendTo(link, poll, Echo::kNone);
     // Polls missed while the process was stalled are skipped, not sent back to back.
     next += kPollPeriod;
     if (const auto now = SteadyClock::now(); next <= now) next = now + kPollPeriod;
     link.RunUntil(std::min(next, end), stop);
   }
-  if (!stop && link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
+  if (out.Failed()) return kExitOutput;
+  if (const int sig = stop) return Fail(err, StoppedBy(sig), kExitTimeout);
+  if (link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
   return kExitOk;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 class Measurement {
  public:
@@ -104,7 +140,7 @@ class Measurement {
   enum class End { kResult, kTimeout, kStopped };
 
   // One measurement; `row` is filled when it ends with a result.
-  End Run(long index, const std::atomic<bool>& stop, MeasurementRow& row) {
+  End Run(long index, const StopFlag& stop, MeasurementRow& row) {
     detector_ = EndDetector{};
     result_.reset();
     askedForResult_ = false;
@@ -132,7 +168,7 @@ class Measurement {
       while (next <= SteadyClock::now()) next += kPollPeriod;
       link_.RunUntil(std::min(next, deadline), stop);
       if (result_) break;
-      if (stop) return End::kStopped;
+      if (stop || out_.Failed()) return End::kStopped;
       if (SteadyClock::now() >= deadline) return End::kTimeout;
     }
     row.index = index;
@@ -168,13 +204,14 @@ class Measurement {
 };
 
 int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE* err,
-               const std::atomic<bool>& stop) {
-  File csv;
+               const StopFlag& stop) {
+  // The table goes through a temporary file renamed at the end, so an earlier table stays whole
+  // on any failure; a folder that cannot take it is said before the port opens.
   if (!m.csvPath.empty()) {
-    csv.reset(std::fopen(m.csvPath.c_str(), "w"));
-    if (!csv) return Fail(err, m.csvPath + ": " + std::strerror(errno), kExitUsage);
-    std::fprintf(csv.get(), "%s\n", kCsvHeader);
-    std::fflush(csv.get());
+    const std::filesystem::path folder = std::filesystem::path(m.csvPath).parent_path();
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0) {
+      return Fail(err, m.csvPath + ": " + std::strerror(errno), kExitUsage);
+    }
   }
   Link link(TargetOf(o), out);
   link.ShowReceived(false);
@@ -183,36 +220,35 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
   Measurement measurement(m, link, out);
   std::vector<MeasurementRow> rows;
   int status = kExitOk;
+  bool complete = false;
   for (long i = 1; i <= m.count; ++i) {
     if (i > 1 && m.restSeconds > 0) {
       link.RunUntil(SteadyClock::now() + Seconds(m.restSeconds), stop);
-      if (stop) break;
+      if (out.Failed()) return kExitOutput;
+      // Between measurements nothing runs that needs stopping.
+      if (const int sig = stop) {
+        status = Fail(err, StoppedBy(sig), kExitTimeout);
+        break;
+      }
     }
     MeasurementRow row;
     const Measurement::End end = measurement.Run(i, stop, row);
+    if (out.Failed()) return kExitOutput;
     if (end != Measurement::End::kResult) {
+      const std::string which = "measurement " + std::to_string(i);
       if (link.Lost()) {
         status = Fail(err, link.FailureLine(), kExitUsage);
       } else {
-        // Leave the cuff empty rather than the module measuring on.
-        (void)SendTo(link, commands::Simple(commands::Command::kAbortBp), Echo::kEvents);
-        // Closing purges the line: give the command time to go out first (9600 baud is slow).
-        const std::atomic<bool> noStop{false};
-        link.RunUntil(SteadyClock::now() + kAbortDrain, noStop);
-        const std::string which = "measurement " + std::to_string(i);
+        AbortMeasurement(link);
         status = Fail(err,
                       end == Measurement::End::kStopped
-                          ? which + " stopped by a signal"
+                          ? which + " " + StoppedBy(stop)
                           : which + " did not end within " + FormatNumber(m.timeoutSeconds) + " s",
                       kExitTimeout);
       }
       break;
     }
     rows.push_back(row);
-    if (csv) {
-      std::fprintf(csv.get(), "%s\n", CsvRow(row).c_str());
-      std::fflush(csv.get());
-    }
     const std::string which = "measurement " + std::to_string(i) + ": ";
     if (!IsValidResult(row.bp)) {
       status = Fail(err, which + "ended with Err " + std::to_string(row.bp.err), kExitLimits);
@@ -220,12 +256,21 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
     for (const std::string& v : Violations(m.limits, row.bp)) {
       status = Fail(err, which + v, kExitLimits);
     }
+    complete = i == m.count;
   }
-  if (csv && std::ferror(csv.get()) != 0) {
-    status = Fail(err, m.csvPath + ": write error", kExitUsage);
+  if (!m.csvPath.empty() && complete) {
+    std::string table = std::string(kCsvHeader) + "\n";
+    for (const MeasurementRow& row : rows) table += CsvRow(row) + "\n";
+    bool given = false;
+    const std::string error = records::ReplaceFile(m.csvPath, [&](std::string& chunk) {
+      if (!given) chunk = table;
+      given = true;
+      return false;
+    });
+    if (!error.empty()) status = Fail(err, m.csvPath + ": " + error, kExitUsage);
   }
   out.Text(out.Json() ? SummaryJson(rows) : SummaryText(rows));
-  return status;
+  return out.Failed() ? kExitOutput : status;
 }
 
 int RunPorts(Output& out) {
@@ -250,7 +295,7 @@ int RunMapping(const Options& o, Output& out, std::FILE* err) {
 
 }  // namespace
 
-int Run(const Options& o, Output& out, std::FILE* err, const std::atomic<bool>& stop) {
+int Run(const Options& o, Output& out, std::FILE* err, const StopFlag& stop) {
   if (const auto* s = std::get_if<SendOptions>(&o.command)) return RunSend(o, *s, out, err, stop);
   if (const auto* w = std::get_if<WatchOptions>(&o.command)) return RunWatch(o, *w, out, err, stop);
   if (const auto* m = std::get_if<MeasureOptions>(&o.command)) {

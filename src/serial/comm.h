@@ -101,7 +101,8 @@ class CComm : public CObject {
 
   [[nodiscard]] CommReaderStats ReaderStats() const;
 
-  // Fields in declaration order. The owner reads m_bConnected and m_dwLastRead directly; the
+  // Fields in declaration order. The owner reads m_bConnected directly (m_dwLastRead, the size
+  // of the last block read, is kept for inspection: a notice stands for all that waits); the
   // rest is the object's own, public as the owner's tests inspect it.
   int m_hComm = -1;  // -1 while closed: never a descriptor the process may reuse
   std::atomic<BOOL> m_bConnected{0};
