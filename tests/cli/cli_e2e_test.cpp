@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -280,14 +280,15 @@ TEST_F(CliEndToEnd, SignalsAndFailuresLeaveTheCuffEmptyAndTheOldTableWhole) {
   };
   const std::vector<Case> cases = {
       {"SIGHUP mid-measurement",
-       {"--port", "COM1", "measure", "--csv", csv},
+       {"--port", "COM1", "measure", "--mode", "adult", "--csv", csv},
        SIGHUP,
        "-- Start Adult BP --",
        3,
        "nibp-cli: measurement 1 stopped by SIGHUP",
        true},
       {"SIGINT while resting",
-       {"--port", "COM1", "measure", "--count", "2", "--rest", "60", "--csv", csv},
+       {"--port", "COM1", "measure", "--mode", "adult", "--count", "2", "--rest", "60", "--csv",
+        csv},
        SIGINT,
        "BP Data:",
        3,
@@ -301,7 +302,7 @@ TEST_F(CliEndToEnd, SignalsAndFailuresLeaveTheCuffEmptyAndTheOldTableWhole) {
        "nibp-cli: stopped by SIGTERM",
        true},
       {"a port that fails to open",
-       {"--port", "COM200", "measure", "--csv", csv},
+       {"--port", "COM200", "measure", "--mode", "adult", "--csv", csv},
        0,
        "",
        2,
