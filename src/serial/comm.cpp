@@ -1,6 +1,7 @@
 #include "serial/comm.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@ namespace {
 constexpr uint32_t kRingMask = 0x3FF;
 constexpr uint32_t kBlockSize = 1024;
 constexpr uint8_t kLastComPort = 200;
+constexpr std::chrono::milliseconds kGatherTime{10};
 
 }  // namespace
 
@@ -35,6 +37,8 @@ struct CComm::Impl {
   std::atomic<bool> lost{false};
   // A receive notice is posted and not yet taken, or the owner holds notices off.
   std::atomic<bool> noticePending{false};
+  // The owner takes what waits on its own timer: the reader may let bytes gather.
+  std::atomic<bool> held{false};
   // The reader waits for room in the ring.
   std::mutex roomMu;
   std::condition_variable_any roomCv;
@@ -225,6 +229,7 @@ uint8_t CComm::GetRxByte() {
 uint32_t CComm::TakeRx(std::span<uint8_t> out, bool rearm) {
   // Rearmed before the ring is read: a block stored after this read is posted again.
   impl_->noticePending.store(!rearm);
+  if (rearm) impl_->held.store(false);
   const uint32_t r = m_nRxRead.load(std::memory_order_relaxed);
   const uint32_t w = m_nRxWrite.load(std::memory_order_acquire);
   const uint32_t n = std::min<uint32_t>(w - r, static_cast<uint32_t>(out.size()));
@@ -238,7 +243,16 @@ uint32_t CComm::TakeRx(std::span<uint8_t> out, bool rearm) {
 }
 
 void CComm::HoldReceive() {
+  impl_->held.store(true);
   impl_->noticePending.store(true);
+}
+
+void CComm::Gather(std::stop_token stop) {
+  if (!impl_->held.load()) return;
+  // Half the owner's tick: a stream is read a few frames at a time, never later than the tick
+  // after the one it would have made.
+  std::unique_lock lock(impl_->roomMu);
+  (void)impl_->roomCv.wait_for(lock, stop, kGatherTime, [] { return false; });
 }
 
 void CComm::Notify(uint32_t msg) {
@@ -283,7 +297,10 @@ int CComm::ReaderLoop(std::stop_token stop) {
       continue;
     }
     if (r == serial::WaitResult::kWritable && FlushOutput()) continue;
-    if (r == serial::WaitResult::kReceived && ReadBlock(buffer, kBlockSize, stop)) continue;
+    if (r == serial::WaitResult::kReceived && ReadBlock(buffer, kBlockSize, stop)) {
+      Gather(stop);
+      continue;
+    }
     if (r == serial::WaitResult::kHangUp) (void)ReadBlock(buffer, kBlockSize, stop);
     // The device went away: it would report so forever. Say so once, then stay idle until the
     // port is closed; a fresh open finds the device again once it is back.
