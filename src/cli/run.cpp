@@ -1,11 +1,11 @@
 #include "cli/run.h"
 
-#include <algorithm>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -16,8 +16,8 @@
 #include "cli/numbers.h"
 #include "cli/report.h"
 #include "commands/command_text.h"
-#include "records/file_io.h"
 #include "ports/ports.h"
+#include "records/file_io.h"
 #include "serial/ports_dir.h"
 
 namespace cli {
