@@ -22,6 +22,7 @@ constexpr uint32_t kRingMask = 0x3FF;
 constexpr uint32_t kBlockSize = 1024;
 constexpr uint8_t kLastComPort = 200;
 constexpr std::chrono::milliseconds kGatherTime{10};
+constexpr uint32_t kGatherBelow = 64;  // bytes in one read
 
 }  // namespace
 
@@ -248,7 +249,8 @@ void CComm::HoldReceive() {
 }
 
 void CComm::Gather(std::stop_token stop) {
-  if (!impl_->held.load()) return;
+  // A flood is read as fast as it comes: only a trickle waits.
+  if (!impl_->held.load() || m_dwLastRead >= kGatherBelow) return;
   // Half the owner's tick: a stream is read a few frames at a time, never later than the tick
   // after the one it would have made.
   std::unique_lock lock(impl_->roomMu);

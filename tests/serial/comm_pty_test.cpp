@@ -187,6 +187,26 @@ TEST_F(PtyCommTest, OneNoticePerBatchAndTheFullRingHoldsTheRest) {
   EXPECT_TRUE(comm.ClosePort());
 }
 
+// While the owner's ticks take what comes, stored blocks post nothing; a rearming take brings the
+// notices back.
+TEST_F(PtyCommTest, HeldNoticesStayAwayUntilATakeRearmsThem) {
+  ASSERT_TRUE(Open());
+  comm.HoldReceive();
+  pty->Send(Pattern(40));
+  ASSERT_TRUE(WaitFor([&] { return comm.m_nRxWrite == 40; }));
+  EXPECT_EQ(win.Queued(), 0u);
+  uint8_t buf[sizeof comm.m_rxRing];
+  ASSERT_EQ(comm.TakeRx(buf, false), 40u);
+  pty->Send(Pattern(10, 40));
+  ASSERT_TRUE(WaitFor([&] { return comm.m_nRxWrite == 50; }));
+  EXPECT_EQ(win.Queued(), 0u);
+  ASSERT_EQ(comm.TakeRx(buf, true), 10u);
+  pty->Send(Pattern(5, 50));
+  ASSERT_TRUE(win.PumpUntil(5));
+  EXPECT_EQ(win.received, Pattern(5, 50));
+  EXPECT_TRUE(comm.ClosePort());
+}
+
 TEST_F(PtyCommTest, RingWrapsAcrossCloseAndReopen) {
   ASSERT_TRUE(Open());
   pty->Send(Pattern(1000));
