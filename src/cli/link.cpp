@@ -1,6 +1,6 @@
 #include "cli/link.h"
 
-#include <cstring>
+#include <utility>
 
 #include "commands/command_text.h"
 #include "protocol/frames.h"
@@ -8,10 +8,6 @@
 namespace cli {
 namespace {
 
-constexpr uint32_t kBaudRate = 9600;
-constexpr uint8_t kByteSize = 8;
-constexpr uint8_t kNoParity = 0;
-constexpr uint8_t kOneStopBit = 0;
 constexpr auto kStopCheck = std::chrono::milliseconds(100);
 
 // The host's devices, with every open going to one path given on the command line.
@@ -64,175 +60,150 @@ Link::Link(LinkTarget target, Output& out, std::shared_ptr<serial::Platform> pla
     : target_(std::move(target)),
       out_(out),
       platform_(PlatformFor(target_, std::move(platform))),
-      comm_(platform_) {
+      comm_(platform_),
+      link_({comm_, rx_, tx_, txLine_}, *this, records::NowMs) {
   rx_.ResetFrameState();
+  link_.SetDevicePath(target_.device);
+  link_.AddSink(*this);
 }
 
-// The reader must be gone before the hand-over it waits on.
-Link::~Link() {
-  comm_.ClosePort();
-}
+Link::~Link() = default;
 
 std::string Link::StateText(std::string_view state) const {
   if (target_.device.empty()) return commands::PortStateText(target_.port, state);
   return target_.device + ' ' + std::string(state);
 }
 
-std::string Link::DevicePath() const {
-  return target_.device.empty() ? CComm::DevicePath(target_.port) : target_.device;
-}
-
 bool Link::Open() {
-  comm_.SetPortSettings(target_.port, kBaudRate, kByteSize, kNoParity, kOneStopBit);
-  comm_.SetNotifyWindow(this);
-  (void)comm_.CreateIoEvents();
-  if (!comm_.OpenPort()) return false;
-  out_.Record(records::Tag::kStatus, StateText(commands::kOpen));
-  return true;
+  return link_.Open(target_.port, this);
 }
 
 std::string Link::FailureLine() const {
-  // "path: reason" from the serial layer, which names the path of the port number it was given;
-  // a device given outright is the one that was opened.
-  std::string reason = comm_.OpenFailure();
+  // "path: reason" from the serial layer; the path is the one opened when the port was open.
+  std::string reason = link_.OpenFailure();
   const size_t colon = reason.find(": ");
-  reason = colon == std::string::npos ? std::string(lost_ ? "device lost" : "not opened")
+  reason = colon == std::string::npos ? std::string(Lost() ? "device lost" : "not opened")
                                       : reason.substr(colon + 2);
-  const std::string where = DevicePath() + ": " + reason;
+  std::string path = link_.DevicePath();
+  if (path.empty())
+    path = target_.device.empty() ? CComm::DevicePath(target_.port) : target_.device;
+  const std::string where = path + ": " + reason;
   return target_.device.empty() ? CComm::DeviceName(target_.port) + ": " + where : where;
 }
 
-SendResult Link::Send(std::span<const uint8_t> frame, const std::vector<std::string>& eventLines,
-                      Echo echo) {
-  const SendResult sent =
-      lost_ ? SendResult::kLost : comm_.Send(frame.data(), static_cast<uint32_t>(frame.size()));
-  if (echo == Echo::kNone) return sent;
-  if (sent == SendResult::kSent && echo == Echo::kAll) {
-    out_.Record(records::Tag::kRaw, protocol::RenderRaw(protocol::kPrefixSent, frame));
-  }
-  for (const auto& line : eventLines) out_.Record(records::Tag::kEvent, line);
-  if (const auto notSent = commands::NotSentText(sent)) {
-    out_.Record(records::Tag::kEvent, *notSent);
-  }
-  return sent;
+SendResult Link::Send(const commands::Request& request, Echo echo) {
+  echo_ = echo;
+  return link_.Send(request);
 }
 
-void Link::RunUntil(SteadyClock::time_point until, const std::atomic<bool>& stop) {
+void Link::OnEvent(const modlink::Event& e) {
+  using modlink::EventKind;
+  using records::Tag;
+  switch (e.kind) {
+    case EventKind::kSent:
+    case EventKind::kNotSent:
+      if (echo_ == Echo::kNone) return;
+      if (e.kind == EventKind::kSent && echo_ == Echo::kAll) out_.Record(Tag::kRaw, e.rawLine);
+      for (const std::string& line : e.lines) out_.Record(Tag::kEvent, line);
+      if (const auto why = commands::NotSentText(e.reason)) out_.Record(Tag::kEvent, *why);
+      return;
+    case EventKind::kCuffPressure:
+    case EventKind::kBpData:
+    case EventKind::kShortReply:
+    case EventKind::kCharReply:
+      if (showReceived_) {
+        out_.Record(Tag::kRaw, e.rawLine);
+        if (e.kind == EventKind::kBpData) {
+          out_.Result(e.lines, e.bp, std::nullopt);  // a plain send knows no mode
+        } else {
+          for (const std::string& line : e.lines) out_.Record(Tag::kEvent, line);
+        }
+      }
+      if (onFrame_) onFrame_(e);
+      return;
+    case EventKind::kBadFrame:
+    case EventKind::kDropped:
+      if (showReceived_)
+        out_.Record(e.kind == EventKind::kBadFrame ? Tag::kBad : Tag::kDropped, e.rawLine);
+      return;
+    case EventKind::kPortOpen:
+    case EventKind::kPortLost: {
+      const bool open = e.kind == EventKind::kPortOpen;
+      const std::string text = StateText(open ? commands::kOpen : commands::kLost);
+      out_.Record(Tag::kStatus, text);
+      if (!open || e.reopened) out_.Record(Tag::kEvent, text);
+      if (e.outputDropped) out_.Record(Tag::kEvent, *commands::NotSentText(SendResult::kLost));
+      return;
+    }
+    case EventKind::kPortClosed:
+      return;
+  }
+}
+
+void Link::StartTimer(modlink::Timer timer, uint32_t periodMs) {
+  Due& due = timer == modlink::Timer::kDispatch ? dispatch_ : reopen_;
+  due.period = std::chrono::milliseconds(periodMs);
+  // A frame is written as soon as it is whole; the ticks after it catch what follows.
+  due.next = SteadyClock::now() +
+             (timer == modlink::Timer::kDispatch ? SteadyClock::duration{} : due.period);
+}
+
+void Link::StopTimer(modlink::Timer timer) {
+  (timer == modlink::Timer::kDispatch ? dispatch_ : reopen_).next.reset();
+}
+
+bool Link::RunDueTimer(SteadyClock::time_point now) {
+  for (auto [due, timer] : {std::pair{&dispatch_, modlink::Timer::kDispatch},
+                            std::pair{&reopen_, modlink::Timer::kReopen}}) {
+    if (!due->next || now < *due->next) continue;
+    // Ticks missed while the process was stalled are skipped, not run back to back.
+    *due->next += due->period;
+    if (*due->next <= now) *due->next = now + due->period;
+    link_.OnTimer(timer);
+    return true;
+  }
+  return false;
+}
+
+void Link::RunUntil(SteadyClock::time_point until, const std::atomic<int>& stop) {
   returnEarly_ = false;
   while (true) {
     HandlePending();
-    if (stop || returnEarly_) return;
+    if (stop || returnEarly_ || out_.Failed()) return;
     const auto now = SteadyClock::now();
-    if (lost_ && now >= nextReopen_) {
-      TryReopen();
+    if (RunDueTimer(now)) {
+      if (stop || returnEarly_ || out_.Failed()) return;
       continue;
     }
     if (now >= until) return;
     auto wake = std::min(until, now + kStopCheck);
-    if (lost_) wake = std::min(wake, nextReopen_);
+    if (dispatch_.next) wake = std::min(wake, *dispatch_.next);
+    if (reopen_.next) wake = std::min(wake, *reopen_.next);
     std::unique_lock lock(mu_);
-    cv_.wait_until(lock, wake, [&] { return !queue_.empty(); });
+    cv_.wait_until(lock, wake, [&] { return receivePending_ || lostPending_; });
   }
 }
 
-bool Link::SendMessageSync(uint32_t msg, uintptr_t /*wParam*/, intptr_t /*lParam*/,
-                           std::stop_token stop) {
-  std::unique_lock lock(mu_);
-  const uint64_t id = ++posted_;
-  queue_.push_back({msg, id});
-  cv_.notify_all();
-  return cv_.wait(lock, stop, [&] { return handled_ >= id; });
-}
-
-bool Link::WaitIdle(std::stop_token stop) {
-  std::unique_lock lock(mu_);
-  return cv_.wait(lock, stop, [&] { return handled_ == posted_; });
+void Link::PostNotify(uint32_t msg, uintptr_t /*wParam*/) {
+  {
+    std::lock_guard lock(mu_);
+    if (msg == WM_COMM_RECEIVE) receivePending_ = true;
+    if (msg == WM_COMM_LOST) lostPending_ = true;
+  }
+  cv_.notify_one();
 }
 
 void Link::HandlePending() {
-  std::unique_lock lock(mu_);
-  while (!queue_.empty()) {
-    const Message m = queue_.front();
-    queue_.pop_front();
-    lock.unlock();
-    if (m.msg == WM_COMM_RECEIVE) {
-      OnReceive();
-    } else if (m.msg == WM_COMM_LOST) {
-      OnLost();
-    }
-    lock.lock();
-    handled_ = m.id;
-    cv_.notify_all();
+  bool receive = false;
+  bool lost = false;
+  {
+    std::lock_guard lock(mu_);
+    receive = std::exchange(receivePending_, false);
+    lost = std::exchange(lostPending_, false);
   }
-}
-
-void Link::OnReceive() {
-  const uint32_t count = comm_.m_dwLastRead;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (comm_.HasRxData()) rx_.PushReplyByte(comm_.GetRxByte());
-  }
-  (void)rx_.Assemble();
-  ShowWaiting();
-}
-
-// As the console: a message from a reader closed since finds nothing to do.
-void Link::OnLost() {
-  if (lost_ || comm_.m_bConnected != 1 || !comm_.IsLost()) return;
-  lost_ = true;
-  const std::string text = StateText(commands::kLost);
-  out_.Record(records::Tag::kStatus, text);
-  out_.Record(records::Tag::kEvent, text);
-  if (comm_.TakeOutputDroppedOnLoss()) {
-    out_.Record(records::Tag::kEvent, *commands::NotSentText(SendResult::kLost));
-  }
-  nextReopen_ = SteadyClock::now() + kReopenPeriod;
-}
-
-void Link::TryReopen() {
-  ReleasePort();
-  if (!comm_.ReopenPort()) {
-    nextReopen_ = SteadyClock::now() + kReopenPeriod;
-    return;
-  }
-  lost_ = false;
-  const std::string text = StateText(commands::kOpen);
-  out_.Record(records::Tag::kStatus, text);
-  out_.Record(records::Tag::kEvent, text);
-}
-
-// As the console's: what the reader had handed over is taken, and an unfinished frame let go,
-// or the first frame after the next open would be taken for its rest.
-void Link::ReleasePort() {
-  if (comm_.m_bConnected != 1) return;
-  comm_.ClosePort();
-  while (comm_.HasRxData()) rx_.PushReplyByte(comm_.GetRxByte());
-  (void)rx_.Assemble();
-  (void)rx_.AbandonFrame();
-  ShowWaiting();
-}
-
-void Link::ShowWaiting() {
-  rx_.DispatchTick(tick_);
-  for (const protocol::ShownEntry& entry : tick_) {
-    if (entry.kind != protocol::EntryKind::kGood) {
-      if (showReceived_) {
-        out_.Record(
-            entry.kind == protocol::EntryKind::kBad ? records::Tag::kBad : records::Tag::kDropped,
-            entry.rawLine);
-      }
-      continue;
-    }
-    if (showReceived_) {
-      out_.Record(records::Tag::kRaw, entry.rawLine);
-      const std::span lines(entry.eventLines.begin(), entry.eventLines.size());
-      if (entry.isBpData) {
-        out_.Result(lines, entry.bpData, std::nullopt);  // a plain send knows no mode
-      } else {
-        for (const auto& line : lines) out_.Record(records::Tag::kEvent, line);
-      }
-    }
-    if (onEntry_) onEntry_(entry);
-  }
+  // The last block comes before the loss that followed it.
+  if (receive) link_.OnReceive();
+  if (lost) link_.OnLost();
 }
 
 }  // namespace cli

@@ -1,23 +1,23 @@
 #pragma once
-// The command-line tool's side of the serial link: it opens the port, sends commands and logs
-// them as the console does, runs what the reader hands over through the console's receive core,
-// and takes a lost device back by opening it again every 500 ms. Everything here runs on the
-// caller's thread except SendMessageSync and WaitIdle, which the reader calls.
+// nibp-cli's message pump around the module link: it posts the reader's notices to the caller's
+// thread, runs the link's two timers in its own loop, and writes the link's events as records
+// the way the console logs them. Everything here runs on the caller's thread except PostNotify,
+// which the reader calls.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <span>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "cli/output.h"
+#include "commands/commands.h"
+#include "link/link.h"
 #include "protocol/reply.h"
 #include "serial/comm.h"
 #include "serial/notify_target.h"
@@ -25,18 +25,19 @@
 
 namespace cli {
 
-inline constexpr std::chrono::milliseconds kReopenPeriod{500};
-
 // The device to open: the console's COMn, or a path given outright (then `device` is set).
 struct LinkTarget {
   uint8_t port = 1;
   std::string device;
 };
 
-class Link final : public serial::NotifyTarget {
+class Link final : public serial::NotifyTarget,
+                   private modlink::TimerHost,
+                   private modlink::EventSink {
  public:
   using SteadyClock = std::chrono::steady_clock;
-  using EntryHandler = std::function<void(const protocol::ShownEntry&)>;
+  // Each frame received whole and good, as the link reports it.
+  using FrameHandler = std::function<void(const modlink::Event&)>;
 
   Link(LinkTarget target, Output& out,
        std::shared_ptr<serial::Platform> platform = serial::MakePosixPlatform());
@@ -46,65 +47,67 @@ class Link final : public serial::NotifyTarget {
 
   // Opens the port; on failure FailureLine() says why.
   [[nodiscard]] bool Open();
-  // "COM3: /dev/ttyS2: No such file or directory": the port, the device and the reason.
+  // "COM3: /dev/ttyS2: No such file or directory": the port, the device and the reason. A port
+  // that was open is named by the device that was opened.
   [[nodiscard]] std::string FailureLine() const;
-  [[nodiscard]] bool Lost() const { return lost_; }
+  [[nodiscard]] bool Lost() const { return link_.Lost(); }
 
   // Received frames are written as records (raw and event lines, bad frames and dropped bytes)
   // when `show`; each good frame also goes to the handler.
   void ShowReceived(bool show) { showReceived_ = show; }
-  void OnEntry(EntryHandler handler) { onEntry_ = std::move(handler); }
+  void OnFrame(FrameHandler handler) { onFrame_ = std::move(handler); }
 
   // How much of a send is written: everything the console logs (its raw line when it went out,
   // its event lines, the reason when it did not), the event lines only, or nothing.
   enum class Echo { kAll, kEvents, kNone };
-  SendResult Send(std::span<const uint8_t> frame, const std::vector<std::string>& eventLines,
-                  Echo echo = Echo::kAll);
+  SendResult Send(const commands::Request& request, Echo echo = Echo::kAll);
 
-  // Handles what the reader hands over, and reopens a lost device, until `until` or until `stop`
-  // is set (checked at least every 100 ms, so a signal handler may set it).
-  void RunUntil(SteadyClock::time_point until, const std::atomic<bool>& stop);
-  // Makes the running RunUntil return once the current message is handled (from the handler).
+  // Handles the reader's notices and the link's timers until `until`, until `stop` is set
+  // (checked at least every 100 ms, so a signal handler may set it) or until a write to the
+  // output failed.
+  void RunUntil(SteadyClock::time_point until, const std::atomic<int>& stop);
+  // Makes the running RunUntil return once the current event is handled (from the handler).
   void ReturnEarly() { returnEarly_ = true; }
 
   // serial::NotifyTarget, called by the reader thread.
-  [[nodiscard]] bool SendMessageSync(uint32_t msg, uintptr_t wParam, intptr_t lParam,
-                                     std::stop_token stop) override;
-  [[nodiscard]] bool WaitIdle(std::stop_token stop) override;
+  void PostNotify(uint32_t msg, uintptr_t wParam) override;
 
  private:
-  struct Message {
-    uint32_t msg;
-    uint64_t id;
-  };
+  void StartTimer(modlink::Timer timer, uint32_t periodMs) override;
+  void StopTimer(modlink::Timer timer) override;
+  void OnEvent(const modlink::Event& event) override;
   [[nodiscard]] std::string StateText(std::string_view state) const;
-  [[nodiscard]] std::string DevicePath() const;
   void HandlePending();
-  void OnReceive();
-  void OnLost();
-  void TryReopen();
-  void ReleasePort();
-  void ShowWaiting();
+  // Runs a timer that is due; false when none was.
+  bool RunDueTimer(SteadyClock::time_point now);
+
+  struct Due {
+    std::optional<SteadyClock::time_point> next;
+    SteadyClock::duration period{};
+  };
 
   LinkTarget target_;
   Output& out_;
   std::shared_ptr<serial::Platform> platform_;
   bool showReceived_ = true;
-  EntryHandler onEntry_;
-  bool lost_ = false;
+  FrameHandler onFrame_;
   bool returnEarly_ = false;
-  SteadyClock::time_point nextReopen_{};
-  protocol::ReplyReceiver rx_;
-  protocol::TickOutput tick_;
+  Echo echo_ = Echo::kAll;
+  Due dispatch_;
+  Due reopen_;
 
-  // The hand-over from the reader: messages waiting, and how far the handled ones go.
+  // The reader's notices, waiting for the pump.
   std::mutex mu_;
-  std::condition_variable_any cv_;
-  std::deque<Message> queue_;
-  uint64_t posted_ = 0;
-  uint64_t handled_ = 0;
+  std::condition_variable cv_;
+  bool receivePending_ = false;
+  bool lostPending_ = false;
 
-  CComm comm_;  // last: its reader uses the members above until it is closed
+  // The link's parts; the link is last, so that it closes the port before the rest goes.
+  CComm comm_;
+  protocol::ReplyReceiver rx_;
+  protocol::TxBuf tx_{};
+  std::string txLine_;
+  modlink::Link link_;
 };
 
 }  // namespace cli

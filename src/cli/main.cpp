@@ -13,12 +13,12 @@
 
 namespace {
 
-// Set by SIGINT and SIGTERM; the only state a signal handler may touch.
-std::atomic<bool> gStop{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// The signal that asks the run to stop; the only state a signal handler may touch.
+cli::StopFlag gStop{0};
+static_assert(cli::StopFlag::is_always_lock_free);
 
-void OnStopSignal(int /*sig*/) {
-  gStop = true;
+void OnStopSignal(int sig) {
+  gStop = sig;
 }
 
 }  // namespace
@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
   // A reader gone from a pipe ends the program through the write error instead.
   signal(SIGPIPE, SIG_IGN);
 
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
   const int status = cli::Run(*parsed.options, out, stderr, gStop);
   if (out.Failed()) {
     std::fprintf(stderr, "nibp-cli: write error on standard output\n");
-    return status == cli::kExitOk ? cli::kExitUsage : status;
+    return cli::kExitOutput;
   }
   return status;
 }

@@ -102,25 +102,16 @@ std::string_view Usage() {
   return kUsageText;
 }
 
-std::variant<SendCommand, std::string> ParseSendCommand(std::string_view word) {
-  using K = SendCommand::Kind;
-  constexpr std::array<std::pair<std::string_view, K>, 6> kPlain = {{
-      {"start-adult", K::kStartAdult},
-      {"start-neonate", K::kStartNeonate},
-      {"start-pediatric", K::kStartPediatric},
-      {"abort", K::kAbort},
-      {"get-pressure", K::kGetPressure},
-      {"get-bp-data", K::kGetBpData},
-  }};
-  for (const auto& [name, kind] : kPlain) {
-    if (word == name) return SendCommand{.kind = kind};
+std::variant<commands::Request, std::string> ParseSendCommand(std::string_view word) {
+  for (const commands::Word& w : commands::PlainWords()) {
+    if (word == w.word) return commands::Simple(w.command);
   }
   constexpr std::string_view kSet = "set-pressure=";
   if (word.starts_with(kSet)) {
     const auto n =
         ParseWhole(word.substr(kSet.size()), commands::kInflateMin, commands::kInflateMax);
     if (!n) return Quote(word) + ": " + std::string(commands::kInflateRefused);
-    return SendCommand{.kind = K::kSetPressure, .inflate = static_cast<uint32_t>(*n)};
+    return commands::SetPressure(static_cast<uint32_t>(*n));
   }
   constexpr std::string_view kPneumatics = "pneumatics=";
   if (word.starts_with(kPneumatics)) {
@@ -129,10 +120,7 @@ std::variant<SendCommand, std::string> ParseSendCommand(std::string_view word) {
     if (v.size() != 5 || !bit(0) || v[1] != ',' || !bit(2) || v[3] != ',' || !bit(4)) {
       return Quote(word) + ": give PUMP,CONTROL,DUMP, each 0 or 1";
     }
-    return SendCommand{.kind = K::kPneumatics,
-                       .pump = v[0] == '1',
-                       .controlClosed = v[2] == '1',
-                       .dumpClosed = v[4] == '1'};
+    return commands::Pneumatics(v[0] == '1', v[2] == '1', v[4] == '1');
   }
   return "unknown command to send: " + Quote(word);
 }
@@ -251,12 +239,11 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       if (!v) return badValue("a number of seconds from 0 to 86400");
       watch->durationSeconds = *v;
     } else if (g.name == "mode") {
-      constexpr std::array<std::pair<std::string_view, Mode>, 3> kModes = {
-          {{"adult", Mode::kAdult}, {"neonate", Mode::kNeonate}, {"pediatric", Mode::kPediatric}}};
+      constexpr std::array kModes = {Mode::kAdult, Mode::kNeonate, Mode::kPediatric};
       const auto* m = std::find_if(kModes.begin(), kModes.end(),
-                                   [&](const auto& p) { return p.first == g.value; });
+                                   [&](Mode mode) { return commands::ModeName(mode) == g.value; });
       if (m == kModes.end()) return badValue("adult, neonate or pediatric");
-      measure->mode = m->second;
+      measure->mode = *m;
       modeGiven = true;
     } else if (g.name == "inflate") {
       const auto v = ParseWhole(g.value, commands::kInflateMin, commands::kInflateMax);
@@ -293,7 +280,7 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
     for (size_t i = 1; i < words.size(); ++i) {
       auto c = ParseSendCommand(words[i]);
       if (auto* error = std::get_if<std::string>(&c)) return fail("send: " + *error);
-      send->commands.push_back(std::get<SendCommand>(c));
+      send->commands.push_back(std::get<commands::Request>(c));
     }
   } else if (words.size() > command->arguments + 1) {
     return fail(std::string(command->name) + ": unexpected argument " + Quote(words[1]));

@@ -9,34 +9,16 @@
 #include <vector>
 
 #include "cli/expect.h"
+#include "commands/commands.h"
 #include "program/program_info.h"
 
 namespace cli {
 
-// One command of `send`, with its arguments.
-struct SendCommand {
-  enum class Kind {
-    kSetPressure,
-    kStartAdult,
-    kStartNeonate,
-    kStartPediatric,
-    kAbort,
-    kGetPressure,
-    kGetBpData,
-    kPneumatics,
-  };
-  Kind kind = Kind::kGetPressure;
-  uint32_t inflate = 0;  // kSetPressure
-  bool pump = false;     // kPneumatics, each true for 1
-  bool controlClosed = false;
-  bool dumpClosed = false;
-  bool operator==(const SendCommand&) const = default;
-};
-
-enum class Mode { kAdult, kNeonate, kPediatric };
+// The measurement a start command begins.
+using Mode = commands::Mode;
 
 struct SendOptions {
-  std::vector<SendCommand> commands;
+  std::vector<commands::Request> commands;
   double listenSeconds = 1;
 };
 
@@ -83,7 +65,7 @@ struct ParseResult {
 [[nodiscard]] ParseResult ParseCommandLine(const std::vector<std::string_view>& args);
 
 // One of send's command words: "set-pressure=180", "pneumatics=1,0,1"; an error otherwise.
-[[nodiscard]] std::variant<SendCommand, std::string> ParseSendCommand(std::string_view word);
+[[nodiscard]] std::variant<commands::Request, std::string> ParseSendCommand(std::string_view word);
 
 [[nodiscard]] std::string_view Usage();
 

@@ -1,8 +1,11 @@
 #include "cli/run.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -14,6 +17,7 @@
 #include "cli/report.h"
 #include "commands/command_text.h"
 #include "ports/ports.h"
+#include "records/file_io.h"
 #include "serial/ports_dir.h"
 
 namespace cli {
@@ -45,76 +49,98 @@ LinkTarget TargetOf(const Options& o) {
   return {o.port, o.device};
 }
 
-SendCommand StartCommand(Mode mode) {
-  switch (mode) {
-    case Mode::kNeonate:
-      return {.kind = SendCommand::Kind::kStartNeonate};
-    case Mode::kPediatric:
-      return {.kind = SendCommand::Kind::kStartPediatric};
-    case Mode::kAdult:
-      break;
-  }
-  return {.kind = SendCommand::Kind::kStartAdult};
+SendResult SendTo(Link& link, const commands::Request& request, Echo echo) {
+  return link.Send(request, echo);
 }
 
-SendResult SendCommandTo(Link& link, const SendCommand& command, Echo echo) {
-  const CommandFrame f = FrameFor(command);
-  return link.Send(std::span(f.tx.data(), f.size), f.eventLines, echo);
+// "stopped by SIGINT": the reason a signal ended the run.
+std::string StoppedBy(int sig) {
+  switch (sig) {
+    case SIGINT:
+      return "stopped by SIGINT";
+    case SIGTERM:
+      return "stopped by SIGTERM";
+    case SIGHUP:
+      return "stopped by SIGHUP";
+    default:
+      return "stopped by signal " + std::to_string(sig);
+  }
+}
+
+// Leaves the cuff empty rather than the module measuring on. Closing purges the line, so the
+// command is given time to go out first (9600 baud is slow).
+void AbortMeasurement(Link& link) {
+  (void)SendTo(link, commands::Simple(commands::Command::kAbortBp), Echo::kEvents);
+  const StopFlag noStop{0};
+  link.RunUntil(SteadyClock::now() + kAbortDrain, noStop);
 }
 
 int RunSend(const Options& o, const SendOptions& s, Output& out, std::FILE* err,
-            const std::atomic<bool>& stop) {
+            const StopFlag& stop) {
   Link link(TargetOf(o), out);
   if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
   size_t bytes = 0;
-  for (const SendCommand& c : s.commands) {
-    bytes += FrameFor(c).size;
-    (void)SendCommandTo(link, c, Echo::kAll);
+  bool measuring = false;  // a start went out and no abort after it
+  for (const commands::Request& c : s.commands) {
+    if (stop || out.Failed()) break;
+    protocol::TxBuf tx{};
+    bytes += commands::BuildFrame(c, tx);
+    if (SendTo(link, c, Echo::kAll) == SendResult::kSent) {
+      if (commands::StartMode(c.command)) measuring = true;
+      if (c.command == commands::Command::kAbortBp) measuring = false;
+    }
   }
   // Closing purges the line, so the listening lasts at least until the bytes are out (a byte
   // takes about 1 ms at 9600 baud).
   const auto drain = std::chrono::milliseconds(20 + 2 * static_cast<int64_t>(bytes));
-  link.RunUntil(
-      SteadyClock::now() + std::max(Seconds(s.listenSeconds), SteadyClock::duration(drain)), stop);
+  if (!stop && !out.Failed()) {
+    link.RunUntil(
+        SteadyClock::now() + std::max(Seconds(s.listenSeconds), SteadyClock::duration(drain)),
+        stop);
+  }
+  if (out.Failed()) return kExitOutput;
+  if (const int sig = stop) {
+    if (measuring && !link.Lost()) AbortMeasurement(link);
+    return Fail(err, StoppedBy(sig), kExitTimeout);
+  }
   if (link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
   return kExitOk;
 }
 
 int RunWatch(const Options& o, const WatchOptions& w, Output& out, std::FILE* err,
-             const std::atomic<bool>& stop) {
+             const StopFlag& stop) {
   Link link(TargetOf(o), out);
   link.ShowReceived(false);
-  link.OnEntry([&](const protocol::ShownEntry& e) {
-    if (e.isCuffPressure) out.Record(records::Tag::kEvent, e.eventLines[0]);
+  link.OnFrame([&](const modlink::Event& e) {
+    if (e.kind == modlink::EventKind::kCuffPressure) out.Record(records::Tag::kEvent, e.lines[0]);
   });
   if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
   const auto end = w.durationSeconds ? SteadyClock::now() + Seconds(*w.durationSeconds)
                                      : SteadyClock::time_point::max();
-  const SendCommand poll{.kind = SendCommand::Kind::kGetPressure};
-  for (auto next = SteadyClock::now(); !stop && SteadyClock::now() < end;) {
-    (void)SendCommandTo(link, poll, Echo::kNone);
+  const commands::Request poll = commands::Simple(commands::Command::kGetPressure);
+  for (auto next = SteadyClock::now(); !stop && !out.Failed() && SteadyClock::now() < end;) {
+    (void)SendTo(link, poll, Echo::kNone);
+    // Polls missed while the process was stalled are skipped, not sent back to back.
     next += kPollPeriod;
+    if (const auto now = SteadyClock::now(); next <= now) next = now + kPollPeriod;
     link.RunUntil(std::min(next, end), stop);
   }
-  if (!stop && link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
+  if (out.Failed()) return kExitOutput;
+  if (const int sig = stop) return Fail(err, StoppedBy(sig), kExitTimeout);
+  if (link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
   return kExitOk;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 class Measurement {
  public:
   Measurement(const MeasureOptions& m, Link& link, Output& out) : m_(m), link_(link), out_(out) {
-    link_.OnEntry([this](const protocol::ShownEntry& e) { OnEntry(e); });
+    link_.OnFrame([this](const modlink::Event& e) { OnFrame(e); });
   }
 
   enum class End { kResult, kTimeout, kStopped };
 
   // One measurement; `row` is filled when it ends with a result.
-  End Run(long index, const std::atomic<bool>& stop, MeasurementRow& row) {
+  End Run(long index, const StopFlag& stop, MeasurementRow& row) {
     detector_ = EndDetector{};
     result_.reset();
     askedForResult_ = false;
@@ -128,24 +154,21 @@ class Measurement {
         // Nothing goes out until the device is back (RunUntil opens it again).
       } else if (!started) {
         // Sent again after a loss: the module cannot have started without it.
-        if (m_.inflate) {
-          (void)SendCommandTo(link_,
-                              {.kind = SendCommand::Kind::kSetPressure, .inflate = *m_.inflate},
-                              Echo::kEvents);
-        }
-        started = SendCommandTo(link_, StartCommand(m_.mode), Echo::kEvents) == SendResult::kSent;
+        if (m_.inflate) (void)SendTo(link_, commands::SetPressure(*m_.inflate), Echo::kEvents);
+        started = SendTo(link_, commands::Simple(commands::StartCommand(m_.mode)), Echo::kEvents) ==
+                  SendResult::kSent;
       } else if (!detector_.Ended()) {
-        (void)SendCommandTo(link_, {.kind = SendCommand::Kind::kGetPressure}, Echo::kNone);
+        (void)SendTo(link_, commands::Simple(commands::Command::kGetPressure), Echo::kNone);
       } else if (!askedForResult_ || SteadyClock::now() - lastAsk >= kResultRetry) {
-        const bool sent = SendCommandTo(link_, {.kind = SendCommand::Kind::kGetBpData},
-                                        Echo::kEvents) == SendResult::kSent;
+        const bool sent = SendTo(link_, commands::Simple(commands::Command::kGetBpData),
+                                 Echo::kEvents) == SendResult::kSent;
         askedForResult_ = askedForResult_ || sent;
         lastAsk = SteadyClock::now();
       }
       while (next <= SteadyClock::now()) next += kPollPeriod;
       link_.RunUntil(std::min(next, deadline), stop);
       if (result_) break;
-      if (stop) return End::kStopped;
+      if (stop || out_.Failed()) return End::kStopped;
       if (SteadyClock::now() >= deadline) return End::kTimeout;
     }
     row.index = index;
@@ -158,16 +181,17 @@ class Measurement {
   }
 
  private:
-  void OnEntry(const protocol::ShownEntry& e) {
+  void OnFrame(const modlink::Event& e) {
+    using modlink::EventKind;
     // The result is asked for, and taken, at once rather than at the next poll.
-    if (e.isCuffPressure && !detector_.Ended() && detector_.Feed(SteadyMs(), e.cuffPressure)) {
+    if (e.kind == EventKind::kCuffPressure && !detector_.Ended() &&
+        detector_.Feed(SteadyMs(), e.mmHg)) {
       link_.ReturnEarly();
     }
     // Only the answer to this measurement's Get BP Data: an earlier one would be stale.
-    if (e.isBpData && askedForResult_ && !result_) {
-      result_ = e.bpData;
-      out_.Result(std::span(e.eventLines.begin(), e.eventLines.size()), e.bpData,
-                  CommandMode(m_.mode));
+    if (e.kind == EventKind::kBpData && askedForResult_ && !result_) {
+      result_ = e.bp;
+      out_.Result(e.lines, e.bp, m_.mode);
       link_.ReturnEarly();
     }
   }
@@ -181,13 +205,14 @@ class Measurement {
 };
 
 int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE* err,
-               const std::atomic<bool>& stop) {
-  File csv;
+               const StopFlag& stop) {
+  // The table goes through a temporary file renamed at the end, so an earlier table stays whole
+  // on any failure; a folder that cannot take it is said before the port opens.
   if (!m.csvPath.empty()) {
-    csv.reset(std::fopen(m.csvPath.c_str(), "w"));
-    if (!csv) return Fail(err, m.csvPath + ": " + std::strerror(errno), kExitUsage);
-    std::fprintf(csv.get(), "%s\n", kCsvHeader);
-    std::fflush(csv.get());
+    const std::filesystem::path folder = std::filesystem::path(m.csvPath).parent_path();
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0) {
+      return Fail(err, m.csvPath + ": " + std::strerror(errno), kExitUsage);
+    }
   }
   Link link(TargetOf(o), out);
   link.ShowReceived(false);
@@ -196,36 +221,35 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
   Measurement measurement(m, link, out);
   std::vector<MeasurementRow> rows;
   int status = kExitOk;
+  bool complete = false;
   for (long i = 1; i <= m.count; ++i) {
     if (i > 1 && m.restSeconds > 0) {
       link.RunUntil(SteadyClock::now() + Seconds(m.restSeconds), stop);
-      if (stop) break;
+      if (out.Failed()) return kExitOutput;
+      // Between measurements nothing runs that needs stopping.
+      if (const int sig = stop) {
+        status = Fail(err, StoppedBy(sig), kExitTimeout);
+        break;
+      }
     }
     MeasurementRow row;
     const Measurement::End end = measurement.Run(i, stop, row);
+    if (out.Failed()) return kExitOutput;
     if (end != Measurement::End::kResult) {
+      const std::string which = "measurement " + std::to_string(i);
       if (link.Lost()) {
         status = Fail(err, link.FailureLine(), kExitUsage);
       } else {
-        // Leave the cuff empty rather than the module measuring on.
-        (void)SendCommandTo(link, {.kind = SendCommand::Kind::kAbort}, Echo::kEvents);
-        // Closing purges the line: give the command time to go out first (9600 baud is slow).
-        const std::atomic<bool> noStop{false};
-        link.RunUntil(SteadyClock::now() + kAbortDrain, noStop);
-        const std::string which = "measurement " + std::to_string(i);
+        AbortMeasurement(link);
         status = Fail(err,
                       end == Measurement::End::kStopped
-                          ? which + " stopped by a signal"
+                          ? which + " " + StoppedBy(stop)
                           : which + " did not end within " + FormatNumber(m.timeoutSeconds) + " s",
                       kExitTimeout);
       }
       break;
     }
     rows.push_back(row);
-    if (csv) {
-      std::fprintf(csv.get(), "%s\n", CsvRow(row).c_str());
-      std::fflush(csv.get());
-    }
     const std::string which = "measurement " + std::to_string(i) + ": ";
     if (!IsValidResult(row.bp)) {
       status = Fail(err, which + "ended with Err " + std::to_string(row.bp.err), kExitLimits);
@@ -233,12 +257,21 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
     for (const std::string& v : Violations(m.limits, row.bp)) {
       status = Fail(err, which + v, kExitLimits);
     }
+    complete = i == m.count;
   }
-  if (csv && std::ferror(csv.get()) != 0) {
-    status = Fail(err, m.csvPath + ": write error", kExitUsage);
+  if (!m.csvPath.empty() && complete) {
+    std::string table = std::string(kCsvHeader) + "\n";
+    for (const MeasurementRow& row : rows) table += CsvRow(row) + "\n";
+    bool given = false;
+    const std::string error = records::ReplaceFile(m.csvPath, [&](std::string& chunk) {
+      if (!given) chunk = table;
+      given = true;
+      return false;
+    });
+    if (!error.empty()) status = Fail(err, m.csvPath + ": " + error, kExitUsage);
   }
   out.Text(out.Json() ? SummaryJson(rows) : SummaryText(rows));
-  return status;
+  return out.Failed() ? kExitOutput : status;
 }
 
 int RunPorts(Output& out) {
@@ -263,51 +296,7 @@ int RunMapping(const Options& o, Output& out, std::FILE* err) {
 
 }  // namespace
 
-CommandFrame FrameFor(const SendCommand& c) {
-  using K = SendCommand::Kind;
-  CommandFrame f;
-  switch (c.kind) {
-    case K::kSetPressure:
-      f.size = protocol::BuildSetPressure(f.tx, c.inflate);
-      f.eventLines = {commands::SetPressureText(c.inflate)};
-      break;
-    case K::kStartAdult:
-      f.size = protocol::BuildStartAdult(f.tx);
-      f.eventLines = {std::string(commands::kStartAdult)};
-      break;
-    case K::kStartNeonate:
-      f.size = protocol::BuildStartNeonate(f.tx);
-      f.eventLines = {std::string(commands::kStartNeonate)};
-      break;
-    case K::kStartPediatric:
-      f.size = protocol::BuildStartPediatric(f.tx);
-      f.eventLines = {std::string(commands::kStartPediatric)};
-      break;
-    case K::kAbort:
-      f.size = protocol::BuildAbortBp(f.tx);
-      f.eventLines = {std::string(commands::kAbortBp)};
-      break;
-    case K::kGetPressure:
-      f.size = protocol::BuildGetPressure(f.tx);
-      f.eventLines = {std::string(commands::kGetPressure)};
-      break;
-    case K::kGetBpData:
-      f.size = protocol::BuildGetBpData(f.tx);
-      f.eventLines = {std::string(commands::kGetBpData)};
-      break;
-    case K::kPneumatics:
-      // The console sends this frame when one box is clicked and names that box; here all
-      // three are set at once, so each gets its line.
-      f.size = protocol::BuildPneumatics(f.tx, c.pump, c.controlClosed, c.dumpClosed);
-      f.eventLines = {std::string(commands::PumpText(c.pump)),
-                      std::string(commands::ControlValveText(c.controlClosed)),
-                      std::string(commands::DumpValveText(c.dumpClosed))};
-      break;
-  }
-  return f;
-}
-
-int Run(const Options& o, Output& out, std::FILE* err, const std::atomic<bool>& stop) {
+int Run(const Options& o, Output& out, std::FILE* err, const StopFlag& stop) {
   if (const auto* s = std::get_if<SendOptions>(&o.command)) return RunSend(o, *s, out, err, stop);
   if (const auto* w = std::get_if<WatchOptions>(&o.command)) return RunWatch(o, *w, out, err, stop);
   if (const auto* m = std::get_if<MeasureOptions>(&o.command)) {

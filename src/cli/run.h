@@ -16,20 +16,15 @@ enum ExitStatus : int {
   kExitOk = 0,
   kExitLimits = 1,   // a result outside the limits
   kExitUsage = 2,    // a usage error, a port that cannot be opened or is lost
-  kExitTimeout = 3,  // a measurement that did not end in time
+  kExitTimeout = 3,  // a measurement that did not end in time, or a stopping signal
+  kExitOutput = 1,   // the output could not be written (a closed pipe, a full disk)
 };
 
-// The frame of one send command, and the event lines the console logs for it.
-struct CommandFrame {
-  protocol::TxBuf tx{};
-  size_t size = 0;
-  std::vector<std::string> eventLines;
-};
-[[nodiscard]] CommandFrame FrameFor(const SendCommand& command);
+// The signal that asks the run to stop (SIGINT, SIGTERM, SIGHUP); 0 while none came.
+using StopFlag = std::atomic<int>;
 
 // Runs the parsed command line. Records go to `out`, failures as one line to `err`; `stop` is
-// set by SIGINT and SIGTERM.
-[[nodiscard]] int Run(const Options& options, Output& out, std::FILE* err,
-                      const std::atomic<bool>& stop);
+// set by a signal. A failed write to `out` ends the run at once.
+[[nodiscard]] int Run(const Options& options, Output& out, std::FILE* err, const StopFlag& stop);
 
 }  // namespace cli

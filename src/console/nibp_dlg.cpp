@@ -15,10 +15,7 @@
 
 namespace {
 
-constexpr uint32_t kBaudRate = 9600;
-constexpr uint8_t kByteSize = 8;
-constexpr uint8_t kNoParity = 0;
-constexpr uint8_t kOneStopBit = 0;
+using commands::Command;
 using commands::kInflateMax;
 using commands::kInflateMin;
 constexpr uint32_t kInflateStart = 160;
@@ -45,12 +42,13 @@ CNibpDlg::CNibpDlg(fw::Backend& ui, std::shared_ptr<serial::Platform> platform, 
   MapHandlers();
 }
 
-// The reader thread must not outlive the window it notifies: close as "CLOSE" does.
+// The reader must not post to a window that is going: close as "CLOSE" does.
 CNibpDlg::~CNibpDlg() {
   m_comm.ClosePort();
 }
 
 void CNibpDlg::MapHandlers() {
+  m_link.AddSink(*this);
   MapCommand(IDC_PORT_COMBO, CBN_SELCHANGE, [this] { OnSelchangePort(); });
   MapCommand(IDC_PORT_COMBO, CBN_EDITCHANGE, [this] { OnEditchangePort(); });
   // Links change behind the window's back (a simulator, a shell): renewed before it shows.
@@ -185,12 +183,12 @@ HCURSOR CNibpDlg::OnQueryDragIcon() {
 
 // ---- commands ----
 
-void CNibpDlg::Log(CListBox& list, const std::string& line) {
+int64_t CNibpDlg::Log(CListBox& list, records::Tag tag, std::string_view line) {
   const int64_t now = m_clock();
-  if (&list == &m_listEvent) m_feed.OnEventLine(now, line);
   list.AddString(line, now);
   list.SetCurSel(list.GetCount() - 1);
-  Record(now, &list == &m_listRaw ? records::Tag::kRaw : records::Tag::kEvent, line);
+  Record(now, tag, std::string(line));
+  return now;
 }
 
 void CNibpDlg::SetStatus(const std::string& text) {
@@ -198,14 +196,8 @@ void CNibpDlg::SetStatus(const std::string& text) {
   Record(m_clock(), records::Tag::kStatus, text);
 }
 
-void CNibpDlg::SendAndLog(size_t n, std::string_view eventText) {
-  // The frame is already in m_txBuf: builders run after UpdateData(TRUE) in the callers.
-  m_strTxLine = protocol::RenderRaw(protocol::kPrefixSent, std::span(m_txBuf.data(), n));
-  const SendResult sent =
-      m_bPortLost ? SendResult::kLost : m_comm.Send(m_txBuf.data(), static_cast<uint32_t>(n));
-  if (sent == SendResult::kSent) Log(m_listRaw, m_strTxLine);
-  Log(m_listEvent, std::string(eventText));
-  if (const auto notSent = commands::NotSentText(sent)) Log(m_listEvent, std::string(*notSent));
+void CNibpDlg::Send(const commands::Request& request) {
+  (void)m_link.Send(request);
 }
 
 void CNibpDlg::OnSetPressure() {
@@ -217,59 +209,55 @@ void CNibpDlg::OnSetPressure() {
     GotoDlgCtrl(IDC_INFLATE);
     return;
   }
-  SendAndLog(protocol::BuildSetPressure(m_txBuf, m_nInflate),
-             commands::SetPressureText(m_nInflate));
+  Send(commands::SetPressure(m_nInflate));
 }
 
 void CNibpDlg::OnStartAdult() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildStartAdult(m_txBuf), commands::kStartAdult);
+  Send(commands::Simple(Command::kStartAdult));
 }
 
 void CNibpDlg::OnStartNeonate() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildStartNeonate(m_txBuf), commands::kStartNeonate);
+  Send(commands::Simple(Command::kStartNeonate));
 }
 
 void CNibpDlg::OnStartPediatric() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildStartPediatric(m_txBuf), commands::kStartPediatric);
+  Send(commands::Simple(Command::kStartPediatric));
 }
 
 void CNibpDlg::OnAbortBp() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildAbortBp(m_txBuf), commands::kAbortBp);
+  Send(commands::Simple(Command::kAbortBp));
 }
 
 void CNibpDlg::OnGetPressure() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildGetPressure(m_txBuf), commands::kGetPressure);
+  Send(commands::Simple(Command::kGetPressure));
 }
 
 void CNibpDlg::OnGetBpData() {
   UpdateData(TRUE);
-  SendAndLog(protocol::BuildGetBpData(m_txBuf), commands::kGetBpData);
+  Send(commands::Simple(Command::kGetBpData));
 }
 
-void CNibpDlg::SendPneumatics(std::string_view eventText) {
-  SendAndLog(
-      protocol::BuildPneumatics(m_txBuf, m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1),
-      eventText);
-}
-
+// The one pneumatics frame carries all three boxes; its event line names the box clicked.
 void CNibpDlg::OnPump() {
   UpdateData(TRUE);
-  SendPneumatics(commands::PumpText(m_bPump == 1));
+  Send(commands::Pneumatics(m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1, Command::kPump));
 }
 
 void CNibpDlg::OnControlValve() {
   UpdateData(TRUE);
-  SendPneumatics(commands::ControlValveText(m_bControlValve == 1));
+  Send(commands::Pneumatics(m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1,
+                            Command::kControlValve));
 }
 
 void CNibpDlg::OnDumpValve() {
   UpdateData(TRUE);
-  SendPneumatics(commands::DumpValveText(m_bDumpValve == 1));
+  Send(commands::Pneumatics(m_bPump == 1, m_bControlValve == 1, m_bDumpValve == 1,
+                            Command::kDumpValve));
 }
 
 // ---- port ----
@@ -301,72 +289,22 @@ void CNibpDlg::OnPortOpen() {
     AfxMessageBox("Select Comport");
     return;
   }
-  if (m_comm.m_bConnected == 1 || m_bPortLost) {
+  if (m_comm.m_bConnected == 1 || m_link.Lost()) {
     AfxMessageBox("Comport  is already used.");
     return;
   }
-  m_comm.SetPortSettings(m_nSelPort, kBaudRate, kByteSize, kNoParity, kOneStopBit);
-  m_comm.SetNotifyWindow(this);
-  (void)m_comm.CreateIoEvents();
-  if (m_comm.OpenPort()) {
-    SetStatus(commands::PortStateText(m_nSelPort, commands::kOpen));
-    UpdateData(FALSE);
-  } else {
-    AfxMessageBox(Format("Com_Port %d Open Fail", m_nSelPort) + "\n" + m_comm.OpenFailure());
+  if (!m_link.Open(m_nSelPort, this)) {
+    AfxMessageBox(Format("Com_Port %d Open Fail", m_nSelPort) + "\n" + m_link.OpenFailure());
   }
-}
-
-void CNibpDlg::ReleasePort() {
-  if (m_comm.m_bConnected != 1) return;
-  m_comm.ClosePort();
-  // The close purged the line, so a frame begun before it can never be completed. Take what the
-  // reader had handed over (also a hand-over the close withdrew: its message then finds the
-  // ring empty), then let go of an unfinished frame, or the first frame after the next open
-  // would be taken for its rest and lost.
-  while (m_comm.HasRxData()) m_rx.PushReplyByte(m_comm.GetRxByte());
-  AssembleReplies();
-  if (m_rx.AbandonFrame()) StartDispatch();
 }
 
 void CNibpDlg::OnPortClose() {
-  if (m_comm.m_bConnected != 1 && !m_bPortLost) return;
-  if (m_bPortLost) {
-    KillTimer(TIMER_REOPEN);
-    m_bPortLost = false;
-  }
-  ReleasePort();
-  SetStatus("CLOSE");
-  UpdateData(FALSE);
+  m_link.Close();
 }
 
 LRESULT CNibpDlg::OnCommLost(WPARAM /*wParam*/, LPARAM /*lParam*/) {
-  // A message from a reader that the user closed since finds nothing to do.
-  if (m_bPortLost || m_comm.m_bConnected != 1 || !m_comm.IsLost()) return 0;
-  m_bPortLost = true;
-  const int port = m_comm.m_nPort;
-  SetStatus(commands::PortStateText(port, commands::kLost));
-  Log(m_listEvent, commands::PortStateText(port, commands::kLost));
-  if (m_comm.TakeOutputDroppedOnLoss())
-    Log(m_listEvent, std::string(*commands::NotSentText(SendResult::kLost)));
-  UpdateData(FALSE);
-  // The reader waits for the close; the first tick closes and then tries to open again.
-  SetTimer(TIMER_REOPEN, kReopenMs, nullptr);
+  m_link.OnLost();
   return 0;
-}
-
-void CNibpDlg::OnReopenTick() {
-  if (!m_bPortLost) {
-    KillTimer(TIMER_REOPEN);
-    return;
-  }
-  ReleasePort();
-  if (!m_comm.ReopenPort()) return;
-  KillTimer(TIMER_REOPEN);
-  m_bPortLost = false;
-  const int port = m_comm.m_nPort;
-  SetStatus(commands::PortStateText(port, commands::kOpen));
-  Log(m_listEvent, commands::PortStateText(port, commands::kOpen));
-  UpdateData(FALSE);
 }
 
 // ---- inflate pressure ----
@@ -412,59 +350,99 @@ void CNibpDlg::OnTimer(UINT_PTR id) {
   if (id == TIMER_PRESSURE_POLL) {
     OnGetPressure();
   } else if (id == TIMER_REPLY_DISPATCH) {
-    OnReplyDispatchTick();
+    m_pressureShown = false;
+    m_link.OnTimer(modlink::Timer::kDispatch);
+    ShowRxTexts();
+    if (m_pressureShown) UpdateData(FALSE);
   } else if (id == TIMER_REOPEN) {
-    OnReopenTick();
+    m_link.OnTimer(modlink::Timer::kReopen);
   }
+}
+
+void CNibpDlg::StartTimer(modlink::Timer timer, uint32_t periodMs) {
+  SetTimer(timer == modlink::Timer::kDispatch ? TIMER_REPLY_DISPATCH : TIMER_REOPEN, periodMs,
+           nullptr);
+}
+
+void CNibpDlg::StopTimer(modlink::Timer timer) {
+  KillTimer(timer == modlink::Timer::kDispatch ? TIMER_REPLY_DISPATCH : TIMER_REOPEN);
 }
 
 // ---- receive path ----
 
 LRESULT CNibpDlg::OnCommReceive(WPARAM /*wParam*/, LPARAM /*lParam*/) {
-  const uint32_t count = m_comm.m_dwLastRead;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (m_comm.HasRxData()) m_rx.PushReplyByte(m_comm.GetRxByte());
-  }
-  AssembleReplies();
+  m_link.OnReceive();
+  ShowRxTexts();
   UpdateData(FALSE);
   return 1;
 }
 
-void CNibpDlg::AssembleReplies() {
-  if (m_rx.Assemble()) StartDispatch();
+void CNibpDlg::ShowRxTexts() {
   m_strRxHex = m_rx.RxHex();
   m_strRxCheck = m_rx.RxCheck();
 }
 
-// A running timer keeps its period: a fast line then gets a tick every period, never later.
-void CNibpDlg::StartDispatch() {
-  if (m_bDispatching) return;
-  SetTimer(TIMER_REPLY_DISPATCH, kReplyDispatchMs, nullptr);
-  m_bDispatching = true;
+void CNibpDlg::OnEvent(const modlink::Event& e) {
+  const int64_t ms = ShowEvent(e);
+  if (ms == 0) return;
+  modlink::Event stamped = e;
+  stamped.ms = ms;
+  m_feed.OnEvent(stamped);
 }
 
-void CNibpDlg::OnReplyDispatchTick() {
-  m_rx.DispatchTick(m_tick);
-  if (m_tick.stopTimer) {
-    KillTimer(TIMER_REPLY_DISPATCH);
-    m_bDispatching = false;
-  }
-  bool pressureShown = false;
-  for (const protocol::ShownEntry& entry : m_tick) {
-    if (entry.kind != protocol::EntryKind::kGood) {
-      OnDiscarded(
-          entry.kind == protocol::EntryKind::kBad ? records::Tag::kBad : records::Tag::kDropped,
-          entry.rawLine);
-      continue;
+int64_t CNibpDlg::ShowEvent(const modlink::Event& e) {
+  using modlink::EventKind;
+  using records::Tag;
+  const auto logLines = [&] {
+    int64_t first = 0;
+    for (const std::string& line : e.lines) {
+      const int64_t now = Log(m_listEvent, Tag::kEvent, line);
+      if (first == 0) first = now;
     }
-    Log(m_listRaw, entry.rawLine);
-    if (entry.isCuffPressure) {
-      if (m_bAutoPressure == 1) m_strPressure = protocol::FormatPressure(entry.cuffPressure);
-      pressureShown = true;
+    return first;
+  };
+  switch (e.kind) {
+    case EventKind::kSent:
+      Log(m_listRaw, Tag::kRaw, e.rawLine);
+      return logLines();
+    case EventKind::kNotSent:
+      (void)logLines();
+      if (const auto why = commands::NotSentText(e.reason)) Log(m_listEvent, Tag::kEvent, *why);
+      return 0;
+    case EventKind::kCuffPressure:
+      if (m_bAutoPressure == 1) m_strPressure = protocol::FormatPressure(e.mmHg);
+      m_pressureShown = true;
+      [[fallthrough]];
+    case EventKind::kBpData:
+    case EventKind::kShortReply:
+    case EventKind::kCharReply:
+      Log(m_listRaw, Tag::kRaw, e.rawLine);
+      return logLines();
+    case EventKind::kBadFrame:
+    case EventKind::kDropped:
+      OnDiscarded(e.kind == EventKind::kBadFrame ? Tag::kBad : Tag::kDropped,
+                  std::string(e.rawLine));
+      return 0;
+    case EventKind::kPortOpen:
+    case EventKind::kPortLost: {
+      const bool open = e.kind == EventKind::kPortOpen;
+      const std::string text =
+          commands::PortStateText(e.port, open ? commands::kOpen : commands::kLost);
+      SetStatus(text);
+      // The first OPEN is the user's own: only the status line says it.
+      if (!open || e.reopened) Log(m_listEvent, Tag::kEvent, text);
+      if (e.outputDropped) Log(m_listEvent, Tag::kEvent, *commands::NotSentText(SendResult::kLost));
+      ShowRxTexts();
+      UpdateData(FALSE);
+      return 0;
     }
-    for (const auto& line : entry.eventLines) Log(m_listEvent, line);
+    case EventKind::kPortClosed:
+      SetStatus("CLOSE");
+      ShowRxTexts();
+      UpdateData(FALSE);
+      return 0;
   }
-  if (pressureShown) UpdateData(FALSE);
+  return 0;
 }
 
 // ---- records ----
@@ -491,7 +469,8 @@ void CNibpDlg::OnDiscarded(records::Tag tag, const std::string& rawLine) {
   // Recorded whether shown or not; what the raw log shows is recorded as R by Log.
   Record(m_clock(), tag, rawLine);
   if (m_bShowBadFrames != 1) return;
-  Log(m_listRaw, rawLine + (tag == records::Tag::kBad ? " checksum error" : " dropped"));
+  Log(m_listRaw, records::Tag::kRaw,
+      rawLine + (tag == records::Tag::kBad ? " checksum error" : " dropped"));
 }
 
 void CNibpDlg::OnShowBadFrames() {
@@ -535,7 +514,7 @@ void CNibpDlg::StartRecording() {
 LRESULT CNibpDlg::OnRecordingStopped(WPARAM /*wParam*/, LPARAM /*lParam*/) {
   if (!m_session || !m_session->Stopped() || m_sessionFailureShown) return 0;
   m_sessionFailureShown = true;
-  Log(m_listEvent, "Recording stopped: " + m_session->Failure());
+  Log(m_listEvent, records::Tag::kEvent, "Recording stopped: " + m_session->Failure());
   return 0;
 }
 

@@ -8,9 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "commands/commands.h"
 #include "console/views.h"
 #include "feed/event_feed.h"
 #include "framework/dialog.h"
+#include "link/link.h"
 #include "ports/ports.h"
 #include "protocol/frames.h"
 #include "protocol/reply.h"
@@ -23,12 +25,13 @@ inline constexpr UINT_PTR TIMER_REPLY_DISPATCH = 1;
 // Runs while the port is lost: each tick tries to open the same device again.
 inline constexpr UINT_PTR TIMER_REOPEN = 2;
 inline constexpr UINT kPressurePollMs = 250;
-inline constexpr UINT kReplyDispatchMs = 20;
-inline constexpr UINT kReopenMs = 500;
+inline constexpr UINT kReplyDispatchMs = modlink::kDispatchMs;
+inline constexpr UINT kReopenMs = modlink::kReopenMs;
 // Sent by the session writer thread once when recording stopped on an error.
 inline constexpr UINT WM_RECORDING_STOPPED = WM_USER + 3;
 
-class CNibpDlg : public CDialog {
+// The window runs the module link on its members and its timers, and shows the link's events.
+class CNibpDlg : public CDialog, private modlink::TimerHost, private modlink::EventSink {
  public:
   explicit CNibpDlg(fw::Backend& ui, CDialog* parent = nullptr);
   // Tests hand in a CComm on a replaced OS layer.
@@ -57,8 +60,6 @@ class CNibpDlg : public CDialog {
   std::string m_strRxHex;  // shown copies of m_rx's diagnostic texts
   std::string m_strRxCheck;
   HICON m_hIcon = nullptr;
-  // Whether the port is lost: the device went away while open, and it is being opened again.
-  bool m_bPortLost = false;
   // The raw log also shows frames with a bad checksum and bytes dropped between frames.
   BOOL m_bShowBadFrames = 0;
   // The wall-clock time given to each log line and status change; tests replace it.
@@ -69,7 +70,7 @@ class CNibpDlg : public CDialog {
   std::string m_sessionsFolder = records::SessionsFolder();
   std::string m_configFolder = records::ConfigFolder();
   records::WriteFn m_sessionWrite = records::SystemWrite();
-  // Cuff pressures, markers and results read from the event log, for the two views below.
+  // Cuff pressures, markers and results from the link's events, for the two views below.
   feed::EventFeed m_feed;
   // The chart, results and Ports windows, from the program that runs the console; none without.
   console::Views* m_views = nullptr;
@@ -126,20 +127,21 @@ class CNibpDlg : public CDialog {
 
  private:
   void MapHandlers();
-  // The send-and-log sequence every command shares; `n` bytes of m_txBuf are sent. A command that
-  // puts nothing on the line gets no raw line, and an event line saying why.
-  void SendAndLog(size_t n, std::string_view eventText);
-  void SendPneumatics(std::string_view eventText);
-  // Feeds the reply ring to the assembler; the first entry into an empty queue starts the
-  // dispatch timer.
-  void AssembleReplies();
-  void StartDispatch();
-  void OnReplyDispatchTick();
-  // Closes the device and takes what the reader had handed over.
-  void ReleasePort();
-  void OnReopenTick();
-  // Every log line passes here: it is stamped with m_clock, added and made current.
-  void Log(CListBox& list, const std::string& line);
+  // Sends through the link, which reports what happened as events.
+  void Send(const commands::Request& request);
+  // modlink::TimerHost: the link's timers are the window's.
+  void StartTimer(modlink::Timer timer, uint32_t periodMs) override;
+  void StopTimer(modlink::Timer timer) override;
+  // modlink::EventSink: the logs, the status line and the session file.
+  void OnEvent(const modlink::Event& event) override;
+  // Copies the receive core's diagnostic texts for the next UpdateData(FALSE).
+  void ShowRxTexts();
+  // Every log line passes here: stamped with m_clock, added, made current and recorded under
+  // `tag`. Returns the stamp.
+  int64_t Log(CListBox& list, records::Tag tag, std::string_view line);
+  // Shows one event in the logs and the status line; returns the stamp of its first event line
+  // (0 for none), the moment the chart and the results give it.
+  int64_t ShowEvent(const modlink::Event& event);
   // Every change of the status line passes here; the caller then shows it.
   void SetStatus(const std::string& text);
   // The port box's tooltip names the device its text leads to.
@@ -148,9 +150,9 @@ class CNibpDlg : public CDialog {
   void StartRecording();
   void SaveLog(CListBox& list, const char* stem);
 
-  // Filled by every dispatch tick; its strings keep their storage between ticks.
-  protocol::TickOutput m_tick;
   std::unique_ptr<records::SessionRecorder> m_session;
   bool m_sessionFailureShown = false;
-  bool m_bDispatching = false;  // TIMER_REPLY_DISPATCH runs
+  bool m_pressureShown = false;  // a dispatch tick showed a cuff pressure
+  // Works on m_comm, m_rx, m_txBuf and m_strTxLine; last, so that it goes first.
+  modlink::Link m_link{{m_comm, m_rx, m_txBuf, m_strTxLine}, *this, nullptr};
 };

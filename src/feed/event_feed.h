@@ -1,19 +1,16 @@
 #pragma once
-// Reads the console's event-log lines into the pressure series and the results table: the
-// logs stay the one source, and the stores outlive "Clear Display".
-
-#include <cstdint>
-#include <optional>
-#include <string_view>
+// Takes the link's events into the pressure series and the results table: typed values, never
+// the log texts. The stores outlive "Clear Display".
 
 #include "chart/pressure_series.h"
+#include "link/event.h"
 #include "results/bp_results.h"
 
 namespace feed {
 
-class EventFeed {
+class EventFeed final : public modlink::EventSink {
  public:
-  void OnEventLine(int64_t ms, std::string_view line);
+  void OnEvent(const modlink::Event& event) override;
 
   chart::PressureSeries& Series() { return series_; }
   results::BpResults& Results() { return results_; }
@@ -23,11 +20,6 @@ class EventFeed {
  private:
   chart::PressureSeries series_;
   results::BpResults results_;
-  // A command's marker stands only if the next line does not say it was never sent.
-  bool lastWasCommand_ = false;
-  // A result is three lines in a row; the first two wait here for the third.
-  std::optional<results::BpRow> pending_;
-  int pendingLines_ = 0;
 };
 
 }  // namespace feed

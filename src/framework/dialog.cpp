@@ -18,7 +18,9 @@ BOOL CWnd::EnableWindow(BOOL enable) {
   return wasDisabled;
 }
 
-BOOL CWnd::IsWindowEnabled() const { return window_ != nullptr && window_->IsEnabled(id_); }
+BOOL CWnd::IsWindowEnabled() const {
+  return window_ != nullptr && window_->IsEnabled(id_);
+}
 
 void CWnd::SetWindowText(std::string_view text) {
   if (window_ != nullptr) window_->SetText(id_, text);
@@ -28,12 +30,16 @@ void CWnd::SetTip(std::string_view text) {
   if (window_ != nullptr) window_->SetTip(id_, text);
 }
 
-std::string CWnd::GetWindowText() const { return window_ ? window_->GetText(GetDlgCtrlID()) : ""; }
+std::string CWnd::GetWindowText() const {
+  return window_ ? window_->GetText(GetDlgCtrlID()) : "";
+}
 
 int CListBox::AddString(std::string_view line, int64_t timeMs) {
   return W() ? W()->ListAdd(GetDlgCtrlID(), line, timeMs) : LB_ERR;
 }
-int CListBox::GetCount() const { return W() ? W()->ListCount(GetDlgCtrlID()) : LB_ERR; }
+int CListBox::GetCount() const {
+  return W() ? W()->ListCount(GetDlgCtrlID()) : LB_ERR;
+}
 std::string CListBox::GetText(int index) const {
   return W() ? W()->ListText(GetDlgCtrlID(), index) : std::string();
 }
@@ -46,14 +52,22 @@ void CListBox::AppendMenu(UINT flags, UINT itemId, std::string_view text) {
 int CListBox::SetCurSel(int index) {
   return W() ? W()->ListSetCurSel(GetDlgCtrlID(), index) : LB_ERR;
 }
-int CListBox::GetCurSel() const { return W() ? W()->ListGetCurSel(GetDlgCtrlID()) : LB_ERR; }
+int CListBox::GetCurSel() const {
+  return W() ? W()->ListGetCurSel(GetDlgCtrlID()) : LB_ERR;
+}
 void CListBox::ResetContent() {
   if (W()) W()->ListReset(GetDlgCtrlID());
 }
 
-int CComboBox::AddString(std::string_view item) { return W() ? W()->ComboAdd(GetDlgCtrlID(), item) : CB_ERR; }
-int CComboBox::SetCurSel(int index) { return W() ? W()->ComboSetCurSel(GetDlgCtrlID(), index) : CB_ERR; }
-int CComboBox::GetCurSel() const { return W() ? W()->ComboGetCurSel(GetDlgCtrlID()) : CB_ERR; }
+int CComboBox::AddString(std::string_view item) {
+  return W() ? W()->ComboAdd(GetDlgCtrlID(), item) : CB_ERR;
+}
+int CComboBox::SetCurSel(int index) {
+  return W() ? W()->ComboSetCurSel(GetDlgCtrlID(), index) : CB_ERR;
+}
+int CComboBox::GetCurSel() const {
+  return W() ? W()->ComboGetCurSel(GetDlgCtrlID()) : CB_ERR;
+}
 
 void CSpinButtonCtrl::SetRange(int lower, int upper) {
   if (W()) W()->SpinSetRange(GetDlgCtrlID(), lower, upper);
@@ -110,7 +124,9 @@ BOOL LoadResourceString(std::string& out, int id) {
 CDialog::CDialog(fw::Backend& ui, int templateId, CDialog* parent)
     : ui_(ui), templateId_(templateId), parent_(parent) {}
 
-CDialog::~CDialog() { DestroyWindow(); }
+CDialog::~CDialog() {
+  DestroyWindow();
+}
 
 bool CDialog::MakeWindow() {
   if (window_) return true;
@@ -184,7 +200,9 @@ UINT_PTR CDialog::SetTimer(UINT_PTR id, UINT elapseMs, void* /*proc*/) {
   return (window_ && window_->SetTimer(id, elapseMs)) ? id : 0;
 }
 
-BOOL CDialog::KillTimer(UINT_PTR id) { return (window_ && window_->KillTimer(id)) ? TRUE : FALSE; }
+BOOL CDialog::KillTimer(UINT_PTR id) {
+  return (window_ && window_->KillTimer(id)) ? TRUE : FALSE;
+}
 
 int CDialog::AfxMessageBox(std::string_view text, UINT type) {
   constexpr UINT kIconMask = 0x00F0;
@@ -216,11 +234,17 @@ HICON CDialog::SetIcon(HICON icon, BOOL big) {
   return icon;
 }
 
-BOOL CDialog::IsIconic() const { return window_ && window_->IsIconic(); }
+BOOL CDialog::IsIconic() const {
+  return window_ && window_->IsIconic();
+}
 
-void CDialog::GetClientRect(CRect* rect) const { *rect = window_ ? window_->GetClientRect() : CRect{}; }
+void CDialog::GetClientRect(CRect* rect) const {
+  *rect = window_ ? window_->GetClientRect() : CRect{};
+}
 
-int CDialog::GetSystemMetrics(int index) const { return ui_.GetSystemMetrics(index); }
+int CDialog::GetSystemMetrics(int index) const {
+  return ui_.GetSystemMetrics(index);
+}
 
 LRESULT CDialog::SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_ICONERASEBKGND) {
@@ -241,7 +265,9 @@ void CDialog::OnOK() {
   EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+  EndDialog(IDCANCEL);
+}
 
 void CDialog::OnClose() {
   OnCancel();
@@ -283,18 +309,29 @@ LRESULT CDialog::OnBackendDeltaPos(int id, const NMUPDOWN& nm) {
   return it == deltaPos_.end() ? 0 : it->second(nm);
 }
 
-void CDialog::OnBackendTimer(UINT_PTR id) { OnTimer(id); }
-void CDialog::OnBackendSysCommand(UINT id, LPARAM param) { OnSysCommand(id, param); }
-void CDialog::OnBackendPaint() { OnPaint(); }
-void CDialog::OnBackendOk() { OnOK(); }
-void CDialog::OnBackendCancel() { OnCancel(); }
+void CDialog::OnBackendTimer(UINT_PTR id) {
+  OnTimer(id);
+}
+void CDialog::OnBackendSysCommand(UINT id, LPARAM param) {
+  OnSysCommand(id, param);
+}
+void CDialog::OnBackendPaint() {
+  OnPaint();
+}
+void CDialog::OnBackendOk() {
+  OnOK();
+}
+void CDialog::OnBackendCancel() {
+  OnCancel();
+}
 void CDialog::OnBackendClose() {
   OnClose();
 }
 
 // ---- messages from other threads ----
 
-bool CDialog::SendMessageSync(uint32_t msg, uintptr_t wParam, intptr_t lParam, std::stop_token stop) {
+bool CDialog::SendMessageSync(uint32_t msg, uintptr_t wParam, intptr_t lParam,
+                              std::stop_token stop) {
   auto item = std::make_shared<Posted>(Posted{msg, wParam, lParam});
   std::unique_lock lock(postMu_);
   if (!accepting_) return false;
@@ -305,10 +342,14 @@ bool CDialog::SendMessageSync(uint32_t msg, uintptr_t wParam, intptr_t lParam, s
   return item->done;
 }
 
-bool CDialog::WaitIdle(std::stop_token stop) {
-  std::unique_lock lock(postMu_);
-  postCv_.wait(lock, stop, [&] { return !accepting_ || (posted_.empty() && !delivering_); });
-  return accepting_ && posted_.empty() && !delivering_;
+void CDialog::PostNotify(uint32_t msg, uintptr_t wParam) {
+  auto item = std::make_shared<Posted>(Posted{msg, wParam, 0});
+  std::lock_guard lock(postMu_);
+  if (!accepting_) return;
+  // A queue that already holds messages has a wake-up on its way, or is being delivered.
+  const bool wake = posted_.empty();
+  posted_.push_back(std::move(item));
+  if (wake) window_->WakeForPosted();
 }
 
 void CDialog::OnBackendPosted() {

@@ -1,6 +1,6 @@
 #pragma once
 // Dialog base with data exchange, controls by id, timers, message boxes, system menu, icons and
-// the synchronous message from another thread. Written against fw::Backend, so the same dialog
+// the messages from other threads. Written against fw::Backend, so the same dialog
 // runs in the real window and in the headless one.
 
 #include <condition_variable>
@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -141,10 +142,13 @@ class CDialog : public fw::WindowEvents, public serial::NotifyTarget {
   [[nodiscard]] fw::Backend& Ui() const { return ui_; }
   [[nodiscard]] bool IsWindowCreated() const { return window_ && window_->IsCreated(); }
 
-  // serial::NotifyTarget: any thread.
+  // Any thread: queues msg for the window's handler and blocks until it has returned (true).
+  // Returns false at once when the window is gone, or as soon as `stop` is requested while the
+  // message still waits; such a message stays queued and its handler still runs later.
   [[nodiscard]] bool SendMessageSync(uint32_t msg, uintptr_t wParam, intptr_t lParam,
-                                     std::stop_token stop) override;
-  [[nodiscard]] bool WaitIdle(std::stop_token stop) override;
+                                     std::stop_token stop);
+  // serial::NotifyTarget, any thread: queued for the handler, without waiting for it.
+  void PostNotify(uint32_t msg, uintptr_t wParam) override;
 
  protected:
   virtual void DoDataExchange(CDataExchange* /*pDX*/) {}

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "commands/commands.h"
@@ -40,8 +41,15 @@ struct Event {
   // The frame or the bytes as they were on the line (a good frame cut to the slot); valid only
   // during the call that delivers the event.
   std::span<const uint8_t> bytes;
-  int port = 0;             // port events: the COM number, 0 for a device given by path
-  std::string_view device;  // port events: the path that was opened; valid during the call
+  int port = 0;                // port events: the COM number, 0 for a device given by path
+  std::string_view device;     // port events: the path that was opened; valid during the call
+  bool reopened = false;       // kPortOpen: opened again after a loss
+  bool outputDropped = false;  // kPortLost: bytes still queued for the device were dropped
+  // What the logs show, rendered once where the values are made; valid during the call. The raw
+  // line ("PC --> MODULE <..>", "PC <-- MODULE <..>") is empty for port events and kNotSent; the
+  // event lines are the command's or the reply's ("-- Get Pressure --", "Cuff pressure: 160").
+  std::string_view rawLine;
+  std::span<const std::string> lines;
 };
 
 // Takes every event, on the thread that owns the link.

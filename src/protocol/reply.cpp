@@ -235,11 +235,16 @@ void ReplyReceiver::Show(EntryKind kind, const uint8_t* bytes, size_t n, ShownEn
   out.isCuffPressure = false;
   out.cuffPressure = 0;
   out.isBpData = false;
+  out.isCharReply = false;
+  out.length = 0;
   RenderRawTo(out.rawLine, kPrefixReceived, std::span(bytes, n));
   if (kind != EntryKind::kGood) return;
   // The length byte, also of a frame cut to the slot.
   const uint32_t len = bytes[1];
+  out.length = len;
   if (len == kCharReplyLen) {
+    out.isCharReply = true;
+    out.character = static_cast<char>(bytes[2]);
     std::string& reply = out.eventLines.Add();
     reply += "Reply: ";
     // "%c" into a C string: a NUL character shows as nothing.

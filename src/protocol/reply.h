@@ -89,6 +89,9 @@ struct ShownEntry {
   uint16_t cuffPressure = 0;
   bool isBpData = false;  // a frame of kBpDataLen bytes or more
   BpData bpData;
+  uint32_t length = 0;       // good frames: the length byte
+  bool isCharReply = false;  // a one-character reply
+  char character = 0;
 };
 
 // What one tick of the dispatch timer produced: every entry that was waiting, oldest first.

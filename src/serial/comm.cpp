@@ -1,6 +1,7 @@
 #include "serial/comm.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,8 @@ namespace {
 constexpr uint32_t kRingMask = 0x3FF;
 constexpr uint32_t kBlockSize = 1024;
 constexpr uint8_t kLastComPort = 200;
+constexpr std::chrono::milliseconds kGatherTime{10};
+constexpr uint32_t kGatherBelow = 64;  // bytes in one read
 
 std::string FailureReason(serial::Status why, int err) {
   if (why == serial::Status::kInUse) return "a terminal in use";
@@ -38,6 +41,14 @@ struct CComm::Impl {
   std::atomic<uint64_t> reads{0};
   std::atomic<bool> idle{false};
   std::atomic<bool> lost{false};
+  // A receive notice is posted and not yet taken, or the owner holds notices off.
+  std::atomic<bool> noticePending{false};
+  // The owner takes what waits on its own timer: the reader may let bytes gather.
+  std::atomic<bool> held{false};
+  // The reader waits for room in the ring.
+  std::mutex roomMu;
+  std::condition_variable_any roomCv;
+  std::atomic<bool> starved{false};
 
   // The output queue, shared by Send and the reader.
   mutable std::mutex txMu;
@@ -192,8 +203,8 @@ bool CComm::FlushOutput() {
   std::vector<uint8_t>& queue = impl_->txQueue;
   if (queue.empty()) return true;
   uint32_t written = 0;
-  const serial::Status s = impl_->platform->Write(m_hComm, queue.data(),
-                                                   static_cast<uint32_t>(queue.size()), written);
+  const serial::Status s =
+      impl_->platform->Write(m_hComm, queue.data(), static_cast<uint32_t>(queue.size()), written);
   if (s != serial::Status::kOk && s != serial::Status::kWouldBlock) return false;
   queue.erase(queue.begin(), queue.begin() + written);
   return true;
@@ -212,7 +223,7 @@ BOOL CComm::ReleasePort() {
   serial::Platform& os = *impl_->platform;
   m_bConnected = 0;
   if (m_pReaderThread) {
-    m_pReaderThread->request_stop();
+    m_pReaderThread->request_stop();  // also ends a wait for room in the ring
     os.Wake(impl_->waker);
     m_pReaderThread->join();
     m_pReaderThread.reset();
@@ -239,6 +250,56 @@ uint8_t CComm::GetRxByte() {
   return b;
 }
 
+uint32_t CComm::TakeRx(std::span<uint8_t> out, bool rearm) {
+  // Rearmed before the ring is read: a block stored after this read is posted again.
+  impl_->noticePending.store(!rearm);
+  if (rearm) impl_->held.store(false);
+  const uint32_t r = m_nRxRead.load(std::memory_order_relaxed);
+  const uint32_t w = m_nRxWrite.load(std::memory_order_acquire);
+  const uint32_t n = std::min<uint32_t>(w - r, static_cast<uint32_t>(out.size()));
+  for (uint32_t i = 0; i < n; ++i) out[i] = m_rxRing[(r + i) & kRingMask];
+  m_nRxRead.store(r + n);
+  if (n != 0 && impl_->starved.load()) {
+    std::lock_guard lock(impl_->roomMu);
+    impl_->roomCv.notify_all();
+  }
+  return n;
+}
+
+void CComm::HoldReceive() {
+  impl_->held.store(true);
+  impl_->noticePending.store(true);
+}
+
+void CComm::Gather(std::stop_token stop) {
+  // A flood is read as fast as it comes: only a trickle waits.
+  if (!impl_->held.load() || m_dwLastRead >= kGatherBelow) return;
+  // Half the owner's tick: a stream is read a few frames at a time, never later than the tick
+  // after the one it would have made.
+  std::unique_lock lock(impl_->roomMu);
+  (void)impl_->roomCv.wait_for(lock, stop, kGatherTime, [] { return false; });
+}
+
+void CComm::Notify(uint32_t msg) {
+  if (serial::NotifyTarget* window = m_hNotifyWnd; window != nullptr) {
+    window->PostNotify(msg, m_nPort);
+  }
+}
+
+bool CComm::WaitForRoom(std::stop_token stop) {
+  const auto room = [&] {
+    return m_nRxWrite.load(std::memory_order_relaxed) - m_nRxRead.load() < sizeof m_rxRing;
+  };
+  if (room()) return true;
+  std::unique_lock lock(impl_->roomMu);
+  impl_->starved.store(true);
+  // Posted even while notices are held off: the owner empties the ring at once.
+  Notify(WM_COMM_RECEIVE);
+  const bool ok = impl_->roomCv.wait(lock, stop, room);
+  impl_->starved.store(false);
+  return ok;
+}
+
 int CComm::CommReaderThread(std::stop_token stop, CObject* param) {
   if (param == nullptr || !param->IsKindOf(&classCComm)) return -1;
   return static_cast<CComm*>(param)->ReaderLoop(std::move(stop));
@@ -261,7 +322,10 @@ int CComm::ReaderLoop(std::stop_token stop) {
       continue;
     }
     if (r == serial::WaitResult::kWritable && FlushOutput()) continue;
-    if (r == serial::WaitResult::kReceived && ReadBlock(buffer, kBlockSize, stop)) continue;
+    if (r == serial::WaitResult::kReceived && ReadBlock(buffer, kBlockSize, stop)) {
+      Gather(stop);
+      continue;
+    }
     if (r == serial::WaitResult::kHangUp) (void)ReadBlock(buffer, kBlockSize, stop);
     // The device went away: it would report so forever. Say so once, then stay idle until the
     // port is closed; a fresh open finds the device again once it is back.
@@ -275,7 +339,7 @@ int CComm::ReaderLoop(std::stop_token stop) {
   return 1;
 }
 
-void CComm::MarkLost(std::stop_token stop) {
+void CComm::MarkLost(std::stop_token /*stop*/) {
   {
     std::lock_guard lock(impl_->txMu);
     impl_->txDroppedOnLoss = !impl_->txQueue.empty();
@@ -283,27 +347,25 @@ void CComm::MarkLost(std::stop_token stop) {
     impl_->lost = true;
   }
   impl_->idle = true;
-  if (serial::NotifyTarget* window = m_hNotifyWnd; window != nullptr) {
-    // False when the close withdrew it: the handler then finds the port closed.
-    (void)window->SendMessageSync(WM_COMM_LOST, m_nPort, 0, stop);
-  }
+  // A notice still queued after a close finds the port closed.
+  Notify(WM_COMM_LOST);
 }
 
-// Moves what is waiting, at most one block, into the ring and hands it to the window. False
-// when the device went away.
+// Moves what is waiting, as much as the ring has room for, into the ring and tells the owner
+// unless a notice is already pending. False when the device went away.
 bool CComm::ReadBlock(uint8_t* buffer, uint32_t maxCount, std::stop_token stop) {
   serial::Platform& os = *impl_->platform;
-  serial::NotifyTarget* window = m_hNotifyWnd;
-  // A block the window has not taken yet (one from before a close and reopen) must not be
-  // overwritten while the user-interface thread reads it.
-  if (window != nullptr && !window->WaitIdle(stop) && stop.stop_requested()) return true;
+  if (!WaitForRoom(stop)) return true;  // the close stopped the wait
 
   uint32_t waiting = 0;
   if (os.BytesWaiting(m_hComm, waiting) != serial::Status::kOk) {
     m_dwLastRead = 0;
     return false;
   }
-  const uint32_t n = std::min(maxCount, waiting);
+  const uint32_t room =
+      static_cast<uint32_t>(sizeof m_rxRing) -
+      (m_nRxWrite.load(std::memory_order_relaxed) - m_nRxRead.load(std::memory_order_acquire));
+  const uint32_t n = std::min({maxCount, waiting, room});
   m_dwLastRead = n;
   if (n == 0) return true;
 
@@ -314,15 +376,11 @@ bool CComm::ReadBlock(uint8_t* buffer, uint32_t maxCount, std::stop_token stop) 
   if (s != serial::Status::kOk) return false;  // the block is dropped
   if (got == 0) return true;
 
-  for (uint32_t i = 0; i < got; ++i) {
-    const uint32_t w = m_nRxWrite.load(std::memory_order_relaxed);
-    m_rxRing[w & kRingMask] = buffer[i];
-    m_nRxWrite.store(w + 1, std::memory_order_release);
-  }
-  if (window != nullptr) {
-    // False when the close withdrew it or the window is gone; the block stays in the ring.
-    (void)window->SendMessageSync(WM_COMM_RECEIVE, m_nPort, 0, stop);
-  }
+  const uint32_t w = m_nRxWrite.load(std::memory_order_relaxed);
+  for (uint32_t i = 0; i < got; ++i) m_rxRing[(w + i) & kRingMask] = buffer[i];
+  m_nRxWrite.store(w + got, std::memory_order_release);
+  // One notice per batch: the owner takes everything stored up to its take.
+  if (!impl_->noticePending.exchange(true)) Notify(WM_COMM_RECEIVE);
   return true;
 }
 

@@ -3,19 +3,22 @@
 // 4096-byte output queue.
 //
 // Threads. The owner's thread (the window's) calls every public operation. The reader thread,
-// started by OpenPort and joined by ClosePort, is the only writer of the receive ring and of
-// m_dwLastRead; after storing a block it sends WM_COMM_RECEIVE synchronously and stays blocked
-// until the owner's handler has returned, so the owner reads the ring and m_dwLastRead only
-// inside that handler (or after ClosePort). Before storing the next block the reader waits until
-// no earlier hand-over is still queued. When the device goes away the reader marks the port lost,
-// drops what was queued for output, sends WM_COMM_LOST once and then waits for ClosePort. The
-// output queue is shared under a lock: Send appends and writes what the device takes at once,
-// the reader writes the rest as the device takes it. Nothing the owner calls ever waits for the
-// device.
+// started by OpenPort and joined by ClosePort, is the only writer of the receive ring's write
+// position and of m_dwLastRead. The hand-over coalesces: the reader stores what it reads and
+// posts WM_COMM_RECEIVE only when no earlier notice is still pending, so the owner is woken at
+// most once per batch and takes everything waiting in one go (TakeRx). The ring's free space is
+// the back-pressure: with the ring full the reader stops reading and posts a notice even while
+// the owner holds them off. While held off, the reader waits 10 ms after each small read, so
+// that a stream is read a few frames at a time; a flood is read as fast as it comes. When the
+// device goes away the reader marks the port lost, drops what was queued for output, posts
+// WM_COMM_LOST once and then waits for ClosePort. The output queue is shared under a lock: Send
+// appends and writes what the device takes at once, the reader writes the rest as the device takes
+// it. Nothing the owner calls ever waits for the device.
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -92,6 +95,12 @@ class CComm : public CObject {
   [[nodiscard]] const std::string& OpenFailure() const { return m_strOpenFailure; }
   [[nodiscard]] BOOL HasRxData() const;
   [[nodiscard]] uint8_t GetRxByte();
+  // Moves everything waiting in the receive ring (at most out.size() bytes) to `out` and returns
+  // how many. `rearm`: the next block the reader stores is posted again; otherwise notices stay
+  // held off, as the owner will come back by itself (HoldReceive).
+  [[nodiscard]] uint32_t TakeRx(std::span<uint8_t> out, bool rearm);
+  // No notices for stored blocks until TakeRx rearms them, except when the ring is full.
+  void HoldReceive();
 
   // The device a port number stands for, resolved on this host.
   [[nodiscard]] static std::string DeviceName(uint8_t port);  // "COM5", "TELNET"
@@ -102,7 +111,8 @@ class CComm : public CObject {
 
   [[nodiscard]] CommReaderStats ReaderStats() const;
 
-  // Fields in declaration order. The owner reads m_bConnected and m_dwLastRead directly; the
+  // Fields in declaration order. The owner reads m_bConnected directly (m_dwLastRead, the size
+  // of the last block read, is kept for inspection: a notice stands for all that waits); the
   // rest is the object's own, public as the owner's tests inspect it.
   int m_hComm = -1;  // -1 while closed: never a descriptor the process may reuse
   std::atomic<BOOL> m_bConnected{0};
@@ -126,6 +136,12 @@ class CComm : public CObject {
   BOOL ReleasePort();
   // False when the device went away.
   bool ReadBlock(uint8_t* buffer, uint32_t maxCount, std::stop_token stop);
+  // While notices are held off, lets bytes gather in the device for a moment before the next
+  // read, so that a stream costs fewer wake-ups.
+  void Gather(std::stop_token stop);
+  // Waits until the ring has room, waking the owner to make it; false when stopped.
+  bool WaitForRoom(std::stop_token stop);
+  void Notify(uint32_t msg);
   // Writes what the device takes of the output queue; false when the device went away.
   bool FlushOutput();
   int ReaderLoop(std::stop_token stop);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -266,6 +267,74 @@ TEST_F(CliEndToEnd, SendPrintsTheConsolesLines) {
                                 }));
 }
 
+// A signal at any point ends the run with status 3 and its name, after Abort BP when a
+// measurement may be running; an earlier table stays whole unless the run completes.
+TEST_F(CliEndToEnd, SignalsAndFailuresLeaveTheCuffEmptyAndTheOldTableWhole) {
+  const std::string csv = home.Dir() + "/keep.csv";
+  struct Case {
+    const char* name;
+    std::vector<std::string> cli;
+    int signal;  // sent once the text below is out; 0: none
+    const char* waitFor;
+    int status;
+    std::string err;
+    bool aborts;
+  };
+  const std::vector<Case> cases = {
+      {"SIGHUP mid-measurement",
+       {"--port", "COM1", "measure", "--mode", "adult", "--csv", csv},
+       SIGHUP,
+       "-- Start Adult BP --",
+       3,
+       "nibp-cli: measurement 1 stopped by SIGHUP",
+       true},
+      {"SIGINT while resting",
+       {"--port", "COM1", "measure", "--mode", "adult", "--count", "2", "--rest", "60", "--csv",
+        csv},
+       SIGINT,
+       "BP Data:",
+       3,
+       "nibp-cli: stopped by SIGINT",
+       false},
+      {"SIGTERM while a sent start may run",
+       {"--port", "COM1", "send", "start-adult", "--listen", "60"},
+       SIGTERM,
+       "-- Start Adult BP --",
+       3,
+       "nibp-cli: stopped by SIGTERM",
+       true},
+      {"a port that fails to open",
+       {"--port", "COM200", "measure", "--mode", "adult", "--csv", csv},
+       0,
+       "",
+       2,
+       "nibp-cli: COM200: /dev/ttyS199: No such file or directory",
+       false},
+  };
+  StartSim({"--speed", "10"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(csv) << "old table\n";
+    CliProcess cli = Cli(c.cli);
+    if (c.signal != 0) {
+      ASSERT_TRUE(cli.WaitForOut(c.waitFor, 1, 20s));
+      cli.Signal(c.signal);
+    }
+    EXPECT_EQ(cli.Wait(), c.status);
+    EXPECT_EQ(cli.Err(), std::vector<std::string>{c.err});
+    const auto out = Untimed(cli.Out());
+    EXPECT_EQ(std::count(out.begin(), out.end(), "E\t-- Abort BP --"), c.aborts ? 1 : 0);
+    EXPECT_EQ(ReadLines(csv), std::vector<std::string>{"old table"});
+  }
+  // A reader that goes away ends a watch at once, with status 1.
+  const std::string pipeline = "bash -c '\"" NIBP_CLI_PATH
+                               "\" --port COM1 watch | head -n 1 >/dev/null; "
+                               "exit ${PIPESTATUS[0]}'";
+  const int status = std::system(pipeline.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
 TEST_F(CliEndToEnd, WatchPrintsPressuresUntilASignalAndTakesALostDeviceBack) {
   StartSim({"--hangup-after", "1", "--reopen"});
   CliProcess cli = Cli({"--port", "COM1", "--json", "watch"});
@@ -278,7 +347,8 @@ TEST_F(CliEndToEnd, WatchPrintsPressuresUntilASignalAndTakesALostDeviceBack) {
       }));
   ASSERT_TRUE(cli.WaitForOut("Cuff pressure", pressures + 2, 10s)) << "polls after the return";
   cli.Signal(SIGINT);
-  EXPECT_EQ(cli.Wait(), 0);
+  EXPECT_EQ(cli.Wait(), 3);
+  EXPECT_EQ(cli.Err(), std::vector<std::string>{"nibp-cli: stopped by SIGINT"});
   std::vector<std::string> texts;
   for (const auto& l : cli.Out()) {
     const size_t tag = l.find("\"tag\":");

@@ -16,6 +16,7 @@
 #include "cli/output.h"
 #include "cli/report.h"
 #include "cli/run.h"
+#include "commands/commands.h"
 #include "program/numbers.h"
 #include "protocol/frames.h"
 
@@ -97,11 +98,9 @@ TEST(CliOptions, ValidLinesAndInfoRequests) {
   EXPECT_EQ(send.options->port, 12);
   const auto& s = std::get<SendOptions>(send.options->command);
   EXPECT_EQ(s.listenSeconds, 0.5);
-  using K = SendCommand::Kind;
-  EXPECT_EQ(s.commands,
-            (std::vector<SendCommand>{{.kind = K::kSetPressure, .inflate = 30},
-                                      {.kind = K::kPneumatics, .pump = true, .dumpClosed = true},
-                                      {.kind = K::kStartPediatric}}));
+  EXPECT_EQ(s.commands, (std::vector<commands::Request>{
+                            commands::SetPressure(30), commands::Pneumatics(true, false, true),
+                            commands::Simple(commands::Command::kStartPediatric)}));
 
   const ParseResult measure = Parse(
       "--device /dev/ttyUSB0 measure --mode neonate --inflate 300 --count 100 --rest 2 "
@@ -218,40 +217,77 @@ TEST(CliExpect, BoundsAreInside) {
   }
 }
 
-TEST(CliSend, FramesAndEventLinesAreTheConsoles) {
-  using K = SendCommand::Kind;
+// The one command table: each command's frame, its event lines and its chart marker, as the
+// console, nibp-cli and the chart use them.
+TEST(CommandTable, FramesEventLinesAndMarkers) {
+  using commands::Command;
+  using commands::Pneumatics;
+  using commands::Simple;
   struct Case {
-    SendCommand command;
+    commands::Request command;
     std::string raw;
     std::vector<std::string> events;
+    std::optional<std::string> marker;
   };
   const std::vector<Case> cases = {
-      {{.kind = K::kSetPressure, .inflate = 180},
+      {commands::SetPressure(180),
        "PC --> MODULE <3A><17><B4><00><FB>",
-       {"-- Set Initial Inflate to 180 --"}},
-      {{.kind = K::kStartAdult}, "PC --> MODULE <3A><20><A6>", {"-- Start Adult BP --"}},
-      {{.kind = K::kStartNeonate}, "PC --> MODULE <3A><28><9E>", {"-- Start Neonate BP --"}},
-      {{.kind = K::kStartPediatric}, "PC --> MODULE <3A><87><3F>", {"-- Start Pediatric BP --"}},
-      {{.kind = K::kAbort}, "PC --> MODULE <3A><79><01><00><4C>", {"-- Abort BP --"}},
-      {{.kind = K::kGetPressure}, "PC --> MODULE <3A><79><05><00><48>", {"-- Get Pressure --"}},
-      {{.kind = K::kGetBpData}, "PC --> MODULE <3A><79><03><00><4A>", {"-- Get BP Data --"}},
-      {{.kind = K::kPneumatics, .pump = true, .dumpClosed = true},
+       {"-- Set Initial Inflate to 180 --"},
+       "Set 180"},
+      {Simple(Command::kStartAdult),
+       "PC --> MODULE <3A><20><A6>",
+       {"-- Start Adult BP --"},
+       "Start Adult BP"},
+      {Simple(Command::kStartNeonate),
+       "PC --> MODULE <3A><28><9E>",
+       {"-- Start Neonate BP --"},
+       "Start Neonate BP"},
+      {Simple(Command::kStartPediatric),
+       "PC --> MODULE <3A><87><3F>",
+       {"-- Start Pediatric BP --"},
+       "Start Pediatric BP"},
+      {Simple(Command::kAbortBp),
+       "PC --> MODULE <3A><79><01><00><4C>",
+       {"-- Abort BP --"},
+       "Abort BP"},
+      {Simple(Command::kGetPressure),
+       "PC --> MODULE <3A><79><05><00><48>",
+       {"-- Get Pressure --"},
+       std::nullopt},
+      {Simple(Command::kGetBpData),
+       "PC --> MODULE <3A><79><03><00><4A>",
+       {"-- Get BP Data --"},
+       std::nullopt},
+      // The console's boxes: the one frame, named by the box clicked.
+      {Pneumatics(true, false, true, Command::kPump), "", {"-- Start Pump --"}, "Start Pump"},
+      {Pneumatics(false, true, false, Command::kControlValve),
        "",
-       {"-- Start Pump --", "-- open Control Valve --", "-- Closed Dump Valve --"}},
+       {"-- Closed Control Valve --"},
+       "Closed Control Valve"},
+      {Pneumatics(true, false, false, Command::kDumpValve),
+       "",
+       {"-- open Dump Valve --"},
+       "open Dump Valve"},
+      {Pneumatics(true, false, true),
+       "",
+       {"-- Start Pump --", "-- open Control Valve --", "-- Closed Dump Valve --"},
+       "Pneumatics 1,0,1"},
   };
   for (const auto& c : cases) {
-    const CommandFrame f = FrameFor(c.command);
+    protocol::TxBuf tx{};
+    const size_t n = commands::BuildFrame(c.command, tx);
     if (!c.raw.empty()) {
-      EXPECT_EQ(protocol::RenderRaw(protocol::kPrefixSent, std::span(f.tx.data(), f.size)), c.raw);
+      EXPECT_EQ(protocol::RenderRaw(protocol::kPrefixSent, std::span(tx.data(), n)), c.raw);
+    } else {
+      protocol::TxBuf expected{};
+      const size_t m = protocol::BuildPneumatics(expected, c.command.pump, c.command.controlClosed,
+                                                 c.command.dumpClosed);
+      EXPECT_EQ(std::vector<uint8_t>(tx.begin(), tx.begin() + static_cast<long>(n)),
+                std::vector<uint8_t>(expected.begin(), expected.begin() + static_cast<long>(m)));
     }
-    EXPECT_EQ(f.eventLines, c.events);
+    EXPECT_EQ(commands::EventLines(c.command), c.events);
+    EXPECT_EQ(commands::MarkerLabel(c.command), c.marker);
   }
-  // The pneumatics frame is the console's builder's.
-  protocol::TxBuf tx{};
-  const size_t n = protocol::BuildPneumatics(tx, true, false, true);
-  const CommandFrame f = FrameFor(cases.back().command);
-  EXPECT_EQ(std::vector<uint8_t>(f.tx.begin(), f.tx.begin() + static_cast<long>(f.size)),
-            std::vector<uint8_t>(tx.begin(), tx.begin() + static_cast<long>(n)));
 }
 
 // Pressures as polled every 250 ms; the index of the sample that ends the measurement, or -1.

@@ -144,12 +144,12 @@ TEST_F(Receive, FastFramesNeverHoldTheDisplayOff) {
   EXPECT_EQ(w->TimerSets(TIMER_REPLY_DISPATCH), 1u);
 }
 
-TEST_F(Receive, OnlyBytesTheRingHoldsAreMovedAndTheCountBoundsTheTransfer) {
-  // Announcing more than the ring holds moves what is there; announcing fewer leaves the rest.
+TEST_F(Receive, ANoticeTakesEverythingTheRingHoldsWhateverCountItAnnounced) {
+  // The hand-over coalesces: one notice stands for every block stored before it is handled.
   Deliver(kCuff160, 9);
   EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 05 a0 00 1d ");
   Deliver({0x3E, 0x04, 0x4B, 0x73}, 2);
-  EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 04 ");
+  EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 04 4b 73 ");
   Deliver({}, 2);
   EXPECT_EQ(w->GetText(IDC_RX_HEX), "3e 04 4b 73 ");
   EXPECT_EQ(dlg.m_rx.View().replyCount, 0u);

@@ -35,8 +35,8 @@ template <typename Cond>
   return true;
 }
 
-// Messages queue until the test, acting as the user-interface thread, pumps them. The handler
-// takes m_dwLastRead bytes from the ring, as the console's does.
+// Notices queue until the test, acting as the owner's thread, pumps them. The handler takes
+// everything waiting in the ring, as the link does.
 class TestWindow final : public serial::NotifyTarget {
  public:
   struct Notice {
@@ -46,48 +46,31 @@ class TestWindow final : public serial::NotifyTarget {
 
   void Attach(CComm* comm) { comm_ = comm; }
 
-  bool SendMessageSync(uint32_t msg, uintptr_t wParam, intptr_t, std::stop_token stop) override {
-    auto item = std::make_shared<Item>(Item{msg, wParam});
-    std::unique_lock lock(mu_);
-    if (gone_) return false;
-    queue_.push_back(item);
+  void PostNotify(uint32_t msg, uintptr_t wParam) override {
+    std::lock_guard lock(mu_);
+    if (gone_) return;
+    queue_.push_back({msg, wParam});
     cv_.notify_all();
-    cv_.wait(lock, stop, [&] { return item->done || gone_; });
-    return item->done;
   }
 
-  bool WaitIdle(std::stop_token stop) override {
-    std::unique_lock lock(mu_);
-    cv_.wait(lock, stop, [&] { return gone_ || (queue_.empty() && !delivering_); });
-    return !gone_ && queue_.empty() && !delivering_;
-  }
-
-  // Delivers one message, waiting up to `timeout` for it to arrive.
+  // Delivers one notice, waiting up to `timeout` for it to arrive.
   bool Pump(std::chrono::milliseconds timeout = 10s) {
-    std::shared_ptr<Item> item;
+    Item item{};
     {
       std::unique_lock lock(mu_);
       if (!cv_.wait_for(lock, timeout, [&] { return !queue_.empty(); })) return false;
       item = queue_.front();
       queue_.pop_front();
-      delivering_ = true;
     }
-    if (item->msg == WM_COMM_RECEIVE) {
-      const uint32_t count = comm_->m_dwLastRead;
-      notices.push_back({item->wParam, count});
-      auto& block = blocks.emplace_back();
-      for (uint32_t i = 0; i < count && comm_->HasRxData(); ++i)
-        block.push_back(comm_->GetRxByte());
-      received.insert(received.end(), block.begin(), block.end());
-    } else if (item->msg == WM_COMM_LOST) {
-      lost.push_back(item->wParam);
+    if (item.msg == WM_COMM_RECEIVE) {
+      uint8_t buf[sizeof comm_->m_rxRing];
+      const uint32_t count = comm_->TakeRx(buf, true);
+      notices.push_back({item.wParam, count});
+      blocks.emplace_back(buf, buf + count);
+      received.insert(received.end(), buf, buf + count);
+    } else if (item.msg == WM_COMM_LOST) {
+      lost.push_back(item.wParam);
     }
-    {
-      std::lock_guard lock(mu_);
-      item->done = true;
-      delivering_ = false;
-    }
-    cv_.notify_all();
     return true;
   }
 
@@ -123,13 +106,11 @@ class TestWindow final : public serial::NotifyTarget {
   struct Item {
     uint32_t msg;
     uintptr_t wParam;
-    bool done = false;
   };
   CComm* comm_ = nullptr;
   std::mutex mu_;
   std::condition_variable_any cv_;
-  std::deque<std::shared_ptr<Item>> queue_;
-  bool delivering_ = false;
+  std::deque<Item> queue_;
   bool gone_ = false;
 };
 

@@ -32,47 +32,77 @@ Labels MarkerLabels(const chart::PressureSeries& s) {
   return out;
 }
 
-TEST(EventFeed, LinesBecomePointsMarkersAndRows) {
+modlink::Event Sent(commands::Request r, bool sent = true) {
+  modlink::Event e;
+  e.kind = sent ? modlink::EventKind::kSent : modlink::EventKind::kNotSent;
+  e.request = r;
+  e.reason = sent ? SendResult::kSent : SendResult::kClosed;
+  return e;
+}
+modlink::Event Cuff(uint16_t mmHg) {
+  modlink::Event e;
+  e.kind = modlink::EventKind::kCuffPressure;
+  e.mmHg = mmHg;
+  return e;
+}
+modlink::Event Bp(protocol::BpData bp) {
+  modlink::Event e;
+  e.kind = modlink::EventKind::kBpData;
+  e.bp = bp;
+  return e;
+}
+modlink::Event Other(modlink::EventKind kind) {
+  modlink::Event e;
+  e.kind = kind;
+  return e;
+}
+
+TEST(EventFeed, EventsBecomePointsMarkersAndRows) {
+  using commands::Command;
+  using commands::Simple;
+  using modlink::EventKind;
+  const protocol::BpData bp{.systolic = 120, .diastolic = 80, .heartRate = 72, .map = 93};
   const struct {
-    std::vector<const char*> lines;
+    const char* name;
+    std::vector<modlink::Event> events;
     std::vector<int> points;
     Labels markers;
     size_t rows;
   } cases[] = {
-      {{"Cuff pressure: 143", "Cuff pressure: 0", "Cuff pressure: 312"}, {143, 0, 312}, {}, 0},
-      {{"-- Set Initial Inflate to 180 --", "-- Start Adult BP --", "-- Start Neonate BP --",
-        "-- Start Pediatric BP --", "-- Abort BP --", "-- Start Pump --", "-- Stop Pump --",
-        "-- Closed Control Valve --", "-- open Control Valve --", "-- Closed Dump Valve --",
-        "-- open Dump Valve --"},
+      {"pressures", {Cuff(143), Cuff(0), Cuff(312)}, {143, 0, 312}, {}, 0},
+      {"commands",
+       {Sent(commands::SetPressure(180)), Sent(Simple(Command::kStartAdult)),
+        Sent(Simple(Command::kStartNeonate)), Sent(Simple(Command::kStartPediatric)),
+        Sent(Simple(Command::kAbortBp)),
+        Sent(commands::Pneumatics(true, false, false, Command::kPump)),
+        Sent(commands::Pneumatics(false, false, false, Command::kPump)),
+        Sent(commands::Pneumatics(false, true, false, Command::kControlValve)),
+        Sent(commands::Pneumatics(false, false, false, Command::kControlValve)),
+        Sent(commands::Pneumatics(false, false, true, Command::kDumpValve)),
+        Sent(commands::Pneumatics(false, false, false, Command::kDumpValve)),
+        Sent(commands::Pneumatics(true, false, true))},
        {},
        {"Set 180", "Start Adult BP", "Start Neonate BP", "Start Pediatric BP", "Abort BP",
         "Start Pump", "Stop Pump", "Closed Control Valve", "open Control Valve",
-        "Closed Dump Valve", "open Dump Valve"},
+        "Closed Dump Valve", "open Dump Valve", "Pneumatics 1,0,1"},
        0},
-      // Commands that only read make no marker; one that was never sent takes its marker back.
-      {{"-- Get Pressure --", "-- Get BP Data --", "Reply: K"}, {}, {}, 0},
-      {{"-- Start Adult BP --", "Not sent: port closed", "-- Abort BP --", "Not sent: output full",
-        "-- Start Pump --", "Cuff pressure: 5", "Not sent: port lost"},
+      // Commands that only read make no marker, nor one that was never sent.
+      {"reads",
+       {Sent(Simple(Command::kGetPressure)), Sent(Simple(Command::kGetBpData)),
+        Other(EventKind::kCharReply)},
+       {},
+       {},
+       0},
+      {"not sent",
+       {Sent(Simple(Command::kStartAdult), false), Sent(Simple(Command::kAbortBp), false),
+        Sent(commands::Pneumatics(true, false, false, Command::kPump)), Cuff(5),
+        Other(EventKind::kPortLost)},
        {5},
        {"Start Pump"},
        0},
-      {{"BP Data: 120 / 80 mmHg Heart: 72  MAP: 93", "TC: 01 02 03 04 05 06 07 08 ",
-        "SQ: 5  Err: 1  Status: 2"},
-       {},
-       {"120/80"},
-       1},
-      // A result is three lines in a row: interrupted, or short, it makes no row.
-      {{"BP Data: 120 / 80 mmHg Heart: 72  MAP: 93", "Cuff pressure: 7",
-        "TC: 01 02 03 04 05 06 07 08 ", "SQ: 5  Err: 1  Status: 2"},
-       {7},
-       {},
-       0},
-      {{"Short reply: 9 bytes", "SQ: 5  Err: 1  Status: 2"}, {}, {}, 0},
-      {{"BP Data: 120 / 80 mmHg Heart: 72  MAP: 93", "TC: 01 02 zz", "SQ: 5  Err: 1  Status: 2"},
-       {},
-       {},
-       0},
-      {{"Cuff pressure: x", "Cuff pressure:", "-- Set Initial Inflate to 180", "BP Data: 1 / 2"},
+      {"a result", {Bp(bp)}, {}, {"120/80"}, 1},
+      {"frames that are no result",
+       {Other(EventKind::kShortReply), Other(EventKind::kBadFrame), Other(EventKind::kDropped)},
        {},
        {},
        0},
@@ -80,20 +110,30 @@ TEST(EventFeed, LinesBecomePointsMarkersAndRows) {
   for (const auto& c : cases) {
     feed::EventFeed f;
     int64_t t = kT0;
-    for (const char* line : c.lines) f.OnEventLine(t += 125, line);
+    for (modlink::Event e : c.events) {
+      e.ms = t += 125;
+      f.OnEvent(e);
+    }
     std::vector<int> points;
     for (size_t i = 0; i < f.Series().Count(); ++i) points.push_back(f.Series().PointValue(i));
-    EXPECT_EQ(points, c.points) << c.lines.front();
-    EXPECT_EQ(MarkerLabels(f.Series()), c.markers) << c.lines.front();
-    EXPECT_EQ(f.Results().Rows().size(), c.rows) << c.lines.front();
+    EXPECT_EQ(points, c.points) << c.name;
+    EXPECT_EQ(MarkerLabels(f.Series()), c.markers) << c.name;
+    EXPECT_EQ(f.Results().Rows().size(), c.rows) << c.name;
   }
 }
 
-TEST(EventFeed, ResultRowKeepsEveryFieldAndTheTimeOfItsFirstLine) {
+TEST(EventFeed, ResultRowKeepsEveryField) {
   feed::EventFeed f;
-  f.OnEventLine(kT0, "BP Data: 121 / 79 mmHg Heart: 65  MAP: 92");
-  f.OnEventLine(kT0 + 1, "TC: 0a ff 00 10 20 30 40 5b ");
-  f.OnEventLine(kT0 + 2, "SQ: 3  Err: 0  Status: 255");
+  modlink::Event e = Bp({.systolic = 121,
+                         .diastolic = 79,
+                         .heartRate = 65,
+                         .map = 92,
+                         .sq = 3,
+                         .err = 0,
+                         .status = 255,
+                         .tc = {0x0a, 0xff, 0x00, 0x10, 0x20, 0x30, 0x40, 0x5b}});
+  e.ms = kT0;
+  f.OnEvent(e);
   ASSERT_EQ(f.Results().Rows().size(), 1u);
   const results::BpRow& r = f.Results().Rows()[0];
   EXPECT_EQ(r.ms, kT0);
