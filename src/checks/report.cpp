@@ -8,6 +8,7 @@
 #include "program/program_info.h"
 #include "records/file_io.h"
 #include "records/record_format.h"
+#include "results/bp_results.h"
 
 namespace checks {
 namespace {
@@ -174,22 +175,24 @@ Fields LimitsOf(CheckKind kind, const Params& p) {
   return {};
 }
 
-// The CSV's columns of one repeat row, in its order; `start` and `tc` are text.
+// The columns of one repeat row, named and ordered as measure's CSV.
 Fields RowFields(const results::MeasurementRow& row) {
-  const std::string header = results::kCsvHeader;
-  const std::string line = results::CsvRow(row);
-  Fields out;
-  size_t h = 0, l = 0;
-  while (h <= header.size() && l <= line.size()) {
-    const size_t he = std::min(header.find(',', h), header.size());
-    const size_t le = std::min(line.find(',', l), line.size());
-    const std::string key = header.substr(h, he - h);
-    const std::string value = line.substr(l, le - l);
-    out.push_back({key, key, key == "start" || key == "tc" ? JsonString(value) : value});
-    h = he + 1;
-    l = le + 1;
-  }
-  return out;
+  const auto& b = row.bp;
+  std::string tc = results::TcCsvCell(b.tc);
+  tc = tc.substr(1, tc.size() - 2);  // the cell's quotes are the CSV's
+  return {{"index", "index", Int(row.index)},
+          {"start", "start", JsonString(records::IsoLocal(row.startMs))},
+          {"duration_s", "duration_s", Num1(row.durationS)},
+          {"peak_mmHg", "peak_mmHg", Int(row.peakMmHg)},
+          {"systolic", "systolic", Int(b.systolic)},
+          {"diastolic", "diastolic", Int(b.diastolic)},
+          {"heart_rate", "heart_rate", Int(b.heartRate)},
+          {"map", "map", Int(b.map)},
+          {"sq", "sq", Int(b.sq)},
+          {"err", "err", Int(b.err)},
+          {"status", "status", Int(b.status)},
+          {"tc", "tc", JsonString(tc)},
+          {"mode", "mode", row.mode ? JsonString(commands::ModeName(*row.mode)) : "null"}};
 }
 
 Fields ResultsOf(const CheckResult& r) {

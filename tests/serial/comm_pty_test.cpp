@@ -443,6 +443,11 @@ TEST_F(PtyCommTest, ASessionsTerminalIsRefusedAndLeftAsItWas) {
   ASSERT_EQ(::tcsetattr(pty->Slave(), TCSANOW, &raw), 0);
   const std::vector<uint8_t> before = LineOf(pty->Slave());
   pty->Send({'l', 's'});  // typed by its user, not ours to take
+  // The line discipline takes the typed bytes a moment after the master's write.
+  for (int i = 0; i < 1000 && pty->SlaveWaiting() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(pty->SlaveWaiting(), 2);
 
   EXPECT_FALSE(Open());
   EXPECT_EQ(comm.OpenFailure(), (dir.Ports() / "COM5").string() + ": a terminal in use");

@@ -291,7 +291,7 @@ TEST(BpResults, SummaryOfAKnownTableWithOneDecimal) {
   EXPECT_TRUE(r.Add(neonate));
   EXPECT_EQ(results::CellText(neonate, results::Column::kMode), "neonate");
   EXPECT_EQ(r.Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode\n" +
-                         records::IsoLocal(kT0) + ",0,0,0,0,0,1,32,0102030405060708,neonate\n");
+                         records::IsoLocal(kT0) + ",0,0,0,0,0,1,32,\"01 02 03 04 05 06 07 08\",neonate\n");
 }
 
 TEST(Settings, KeyValuesSurviveARoundTripAndAMissingFileIsEmpty) {
