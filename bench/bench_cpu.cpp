@@ -4,6 +4,7 @@
 //   bench_cpu idle SIM SECONDS     CPU and wake-ups with the port open on the simulator, no traffic
 //   bench_cpu polling SIM SECONDS  the same with "Auto Pressure Display" checked
 //   bench_cpu stream SIM SECONDS   the same with the module sending 190 frames a second unasked
+//   bench_cpu lost SIM SECONDS     the port lost (the simulator gone), the console retrying
 // Prints table rows; the per-thread wake-ups go to the output above them.
 
 #include <dirent.h>
@@ -218,7 +219,7 @@ std::map<int, ThreadCount> Threads() {
   return out;
 }
 
-enum class Load { kIdle, kPolling, kStream };
+enum class Load { kIdle, kPolling, kStream, kLost };
 
 int Measure(Load load, const std::string& sim, int seconds, int argc, char** argv) {
   testsupport::TempConfigHome home;
@@ -245,6 +246,14 @@ int Measure(Load load, const std::string& sim, int seconds, int argc, char** arg
   }
   if (load == Load::kPolling) click(IDC_AUTO_PRESSURE);
   if (load == Load::kStream) click(IDC_GET_PRESSURE);  // the stream starts with a command
+  if (load == Load::kLost) {
+    (void)simulator.Stop();  // the device goes and stays away
+    RunFor(kSettleMs);
+    if (window.GetText(IDC_PORT_STATUS) != "COM1 LOST") {
+      std::fprintf(stderr, "the port was not lost\n");
+      return 1;
+    }
+  }
   RunFor(kSettleMs);
 
   const int firstLine = window.ListCount(IDC_LIST_EVENT);
@@ -295,6 +304,13 @@ int Measure(Load load, const std::string& sim, int seconds, int argc, char** arg
         "| polling: wake-ups | %.1f /s | poll timer, reader, dispatch ticks (about 20 /s), "
         "repaints | %.0f s; voluntary context switches, all threads |\n",
         wakeups, wall);
+  } else if (load == Load::kLost) {
+    std::printf(
+        "| lost (device gone), retrying: CPU | %.4f %% of a core | < 0.02 %% | %.0f s; retries on "
+        "a change of the ports folder or /dev and every 2 s |\n",
+        cpuPercent, wall);
+    std::printf("| lost: wake-ups | %.2f /s | - | %.0f s; voluntary context switches |\n", wakeups,
+                wall);
   } else {
     std::printf(
         "| stream at %s frames/s: CPU | %.3f %% of a core | <= 2.5 %% | %.0f s; %d frames shown "
@@ -309,7 +325,7 @@ int Measure(Load load, const std::string& sim, int seconds, int argc, char** arg
 }
 
 int PrintUsage(const char* argv0) {
-  std::fprintf(stderr, "usage: %s startup | idle|polling|stream SIM SECONDS\n", argv0);
+  std::fprintf(stderr, "usage: %s startup | idle|polling|stream|lost SIM SECONDS\n", argv0);
   return 2;
 }
 
@@ -320,12 +336,13 @@ int main(int argc, char** argv) {
   const std::string_view mode = argc > 1 ? argv[1] : "";
   if (mode == "--child-startup") return ChildStartup(argc, argv);
   if (mode == "startup") return Startup();
-  if ((mode == "idle" || mode == "polling" || mode == "stream") && argc == 4) {
+  if ((mode == "idle" || mode == "polling" || mode == "stream" || mode == "lost") && argc == 4) {
     const int seconds = std::atoi(argv[3]);
     if (seconds <= 0) return PrintUsage(argv[0]);
     int qtArgc = 1;
     const Load load = mode == "idle"      ? Load::kIdle
                       : mode == "polling" ? Load::kPolling
+                      : mode == "lost"    ? Load::kLost
                                           : Load::kStream;
     return Measure(load, argv[2], seconds, qtArgc, argv);
   }

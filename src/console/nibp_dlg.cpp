@@ -368,6 +368,11 @@ void CNibpDlg::StopTimer(modlink::Timer timer) {
   KillTimer(timer == modlink::Timer::kDispatch ? TIMER_REPLY_DISPATCH : TIMER_REOPEN);
 }
 
+bool CNibpDlg::WatchFd(modlink::Timer timer, int fd) {
+  return CDialog::WatchFd(timer == modlink::Timer::kDispatch ? TIMER_REPLY_DISPATCH : TIMER_REOPEN,
+                          fd);
+}
+
 // ---- receive path ----
 
 LRESULT CNibpDlg::OnCommReceive(WPARAM /*wParam*/, LPARAM /*lParam*/) {

@@ -132,6 +132,7 @@ class CNibpDlg : public CDialog, private modlink::TimerHost, private modlink::Ev
   // modlink::TimerHost: the link's timers are the window's.
   void StartTimer(modlink::Timer timer, uint32_t periodMs) override;
   void StopTimer(modlink::Timer timer) override;
+  bool WatchFd(modlink::Timer timer, int fd) override;
   // modlink::EventSink: the logs, the status line and the session file.
   void OnEvent(const modlink::Event& event) override;
   // Copies the receive core's diagnostic texts for the next UpdateData(FALSE).

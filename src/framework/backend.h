@@ -92,6 +92,9 @@ class Window {
   // Starts timer `id` or restarts its period.
   virtual bool SetTimer(UINT_PTR id, UINT elapseMs) = 0;
   virtual bool KillTimer(UINT_PTR id) = 0;
+  // Reports timer `id` also whenever `fd` is readable, until called again with -1 for that id;
+  // false when this backend cannot watch descriptors (the timer alone then).
+  virtual bool WatchFd(UINT_PTR /*id*/, int /*fd*/) { return false; }
 
   // Modal message box owned by this window; returns the button pressed.
   virtual int MessageBox(std::string_view text, std::string_view title, UINT type) = 0;

@@ -204,6 +204,10 @@ BOOL CDialog::KillTimer(UINT_PTR id) {
   return (window_ && window_->KillTimer(id)) ? TRUE : FALSE;
 }
 
+bool CDialog::WatchFd(UINT_PTR id, int fd) {
+  return window_ && window_->WatchFd(id, fd);
+}
+
 int CDialog::AfxMessageBox(std::string_view text, UINT type) {
   constexpr UINT kIconMask = 0x00F0;
   if ((type & kIconMask) == 0) type |= MB_ICONEXCLAMATION;

@@ -120,6 +120,8 @@ class CDialog : public fw::WindowEvents, public serial::NotifyTarget {
 
   UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs, void* proc = nullptr);
   BOOL KillTimer(UINT_PTR id);
+  // Timer `id` is reported also when `fd` is readable; -1 stops that. False: not supported.
+  bool WatchFd(UINT_PTR id, int fd);
 
   // Modal box titled with the application's name; without an icon style it shows the
   // exclamation icon.

@@ -61,7 +61,7 @@ const std::string& Link::OpenFailure() const {
 void Link::Close() {
   if (!Connected() && !lost_) return;
   if (lost_) {
-    timers_.StopTimer(Timer::kReopen);
+    StopReopen();
     lost_ = false;
   }
   ReleasePort();
@@ -149,16 +149,33 @@ void Link::OnLost() {
   e.outputDropped = comm_.TakeOutputDroppedOnLoss();
   Emit(e);
   // The reader waits for the close; the first tick closes and then tries to open again.
-  timers_.StartTimer(Timer::kReopen, kReopenMs);
+  StartReopen();
+}
+
+void Link::StartReopen() {
+  // Watching before the first try: a port that comes back in between is not missed.
+  watch_ = std::make_unique<serial::ChangeWatch>(serial::WatchFolders(comm_.Opened()));
+  const bool watched = watch_->Fd() >= 0 && timers_.WatchFd(Timer::kReopen, watch_->Fd());
+  if (!watched) watch_.reset();
+  timers_.StartTimer(Timer::kReopen, watched ? kReopenMs : kReopenUnwatchedMs);
+}
+
+void Link::StopReopen() {
+  timers_.StopTimer(Timer::kReopen);
+  if (!watch_) return;
+  (void)timers_.WatchFd(Timer::kReopen, -1);
+  watch_.reset();
 }
 
 void Link::OnReopenTick() {
   if (!lost_) {
-    timers_.StopTimer(Timer::kReopen);
+    StopReopen();
     return;
   }
+  // A change or the period: either way the events waiting are used up by this try.
+  if (watch_) (void)watch_->TakeChanged();
   if (!Reopen()) return;
-  timers_.StopTimer(Timer::kReopen);
+  StopReopen();
   lost_ = false;
   Event e = PortEvent(EventKind::kPortOpen);
   e.reopened = true;

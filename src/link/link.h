@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "link/event.h"
 #include "protocol/frames.h"
 #include "protocol/reply.h"
+#include "serial/change_watch.h"
 #include "serial/comm.h"
 #include "serial/notify_target.h"
 
@@ -23,10 +25,13 @@ namespace modlink {
 
 enum class Timer : uint8_t {
   kDispatch,  // shows what waits, every kDispatchMs while anything does
-  kReopen,    // while lost: tries to open the same port again, every kReopenMs
+  kReopen,    // while lost: tries to open the same port again, on a change and every kReopenMs
 };
 inline constexpr uint32_t kDispatchMs = 20;
-inline constexpr uint32_t kReopenMs = 500;
+// While lost, a change in the ports folder or /dev wakes the retry; the period only catches what
+// the watch misses. A host that cannot watch a descriptor retries every kReopenUnwatchedMs.
+inline constexpr uint32_t kReopenMs = 2000;
+inline constexpr uint32_t kReopenUnwatchedMs = 500;
 
 // Runs the link's timers. Starting a running timer restarts it; the link never does that to
 // the dispatch timer, which keeps its period while frames keep coming.
@@ -35,6 +40,9 @@ class TimerHost {
   virtual ~TimerHost() = default;
   virtual void StartTimer(Timer timer, uint32_t periodMs) = 0;
   virtual void StopTimer(Timer timer) = 0;
+  // Ticks `timer` also whenever `fd` is readable, until called again with -1; false when the host
+  // cannot watch descriptors.
+  virtual bool WatchFd(Timer /*timer*/, int /*fd*/) { return false; }
 };
 
 class Link {
@@ -95,6 +103,8 @@ class Link {
   // The one place a lost port is tried again.
   [[nodiscard]] bool Reopen();
   void ShowWaiting();
+  void StartReopen();
+  void StopReopen();
   void Emit(Event& event);
   [[nodiscard]] Event PortEvent(EventKind kind) const;
 
@@ -110,6 +120,7 @@ class Link {
   int port_ = 0;
   bool lost_ = false;
   bool dispatching_ = false;
+  std::unique_ptr<serial::ChangeWatch> watch_;  // while lost: the folders the port appears in
   protocol::TickOutput tick_;
   std::vector<std::string> commandLines_;  // the event lines of the command being sent
 };

@@ -160,6 +160,7 @@ QtWindow::~QtWindow() {
   dying_ = true;
   for (auto& [id, timer] : timers_) timer.stop();
   timers_.clear();
+  watches_.clear();
   sysMenu_.reset();
   dialog_.reset();
 }
@@ -554,6 +555,7 @@ void QtWindow::End(INT_PTR code) {
   endCode_ = code;
   for (auto& [id, timer] : timers_) timer.stop();
   timers_.clear();
+  watches_.clear();
   dialog_->done(static_cast<int>(code));
 }
 
@@ -912,6 +914,18 @@ bool QtWindow::SetTimer(UINT_PTR id, UINT elapseMs) {
   const UINT ms =
       std::clamp(elapseMs, kMinimumMs, static_cast<UINT>(std::numeric_limits<int>::max()));
   timers_[id].start(static_cast<int>(ms), dialog_.get());
+  return true;
+}
+
+bool QtWindow::WatchFd(UINT_PTR id, int fd) {
+  watches_.erase(id);
+  if (fd < 0) return true;
+  if (!created_ || ended_ || dying_) return false;
+  auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, dialog_.get(), [this, id] {
+    if (Reporting()) events_.OnBackendTimer(id);
+  });
+  watches_[id] = std::move(notifier);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QPointer>
 #include <QSize>
+#include <QSocketNotifier>
 #include <map>
 #include <memory>
 #include <string>
@@ -68,6 +69,7 @@ class QtWindow final : public Window {
   void SetTip(int id, std::string_view text) override;
   bool SetTimer(UINT_PTR id, UINT elapseMs) override;
   bool KillTimer(UINT_PTR id) override;
+  bool WatchFd(UINT_PTR id, int fd) override;
   int MessageBox(std::string_view text, std::string_view title, UINT type) override;
   [[nodiscard]] bool HasSystemMenu() const override;
   void AppendSystemMenu(UINT flags, UINT id, std::string_view text) override;
@@ -168,6 +170,7 @@ class QtWindow final : public Window {
   std::map<int, Ctl> ctls_;           // by id
   std::vector<QWidget*> allWidgets_;  // template order
   std::map<UINT_PTR, QBasicTimer> timers_;
+  std::map<UINT_PTR, std::unique_ptr<QSocketNotifier>> watches_;
   QFont font_;
   QSize base_;
   HICON bigIcon_ = nullptr;
