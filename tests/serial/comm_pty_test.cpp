@@ -12,6 +12,7 @@
 #include <atomic>
 #include <thread>
 
+#include "link/link.h"
 #include "serial/comm.h"
 #include "serial/platform.h"
 #include "serial/terminal_in_use.h"
@@ -429,6 +430,52 @@ TEST_F(PtyCommTest, LostLinkIsTriedOnlyThroughTheLinkWhereverItPoints) {
   ASSERT_TRUE(win.PumpUntil(1));
   EXPECT_TRUE(comm.ClosePort());
   EXPECT_EQ(LineOf(next->Slave()), shellLine);
+}
+
+// While lost, the link retries when the ports folder changes, not only on its 2 s period: a
+// device back under a new node is open as soon as its link is made.
+TEST_F(PtyCommTest, ALostLinkReopensAsSoonAsItsLinkReappears) {
+  struct Host final : modlink::TimerHost {
+    void StartTimer(modlink::Timer t, uint32_t ms) override {
+      if (t == modlink::Timer::kReopen) reopenMs = ms;
+    }
+    void StopTimer(modlink::Timer t) override {
+      if (t == modlink::Timer::kReopen) reopenMs = 0;
+    }
+    bool WatchFd(modlink::Timer /*t*/, int f) override {
+      fd = f;
+      return true;
+    }
+    uint32_t reopenMs = 0;
+    int fd = -1;
+  } host;
+  protocol::ReplyReceiver rx;
+  protocol::TxBuf tx{};
+  std::string txLine;
+  modlink::Link link({comm, rx, tx, txLine}, host, {});
+  ASSERT_TRUE(link.Open(kPort, &win));
+  pty->HangUp();
+  while (win.lost.empty()) ASSERT_TRUE(win.Pump());
+  link.OnLost();
+  ASSERT_TRUE(link.Lost());
+  EXPECT_EQ(host.reopenMs, modlink::kReopenMs);
+  ASSERT_GE(host.fd, 0);
+  link.OnTimer(modlink::Timer::kReopen);  // closes; the device is still gone
+  ASSERT_TRUE(link.Lost());
+
+  std::filesystem::remove(dir.Ports() / "COM5");
+  pty = std::make_unique<Pty>();
+  dir.Link("COM5", pty->Path());
+  pollfd p{host.fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 1000), 1);  // well inside the period
+  link.OnTimer(modlink::Timer::kReopen);
+  EXPECT_FALSE(link.Lost());
+  EXPECT_TRUE(link.Connected());
+  EXPECT_EQ(host.fd, -1);
+  EXPECT_EQ(host.reopenMs, 0u);
+  pty->Send({9});
+  ASSERT_TRUE(win.PumpUntil(1));
+  link.Close();
 }
 
 // Somebody's shell is never opened, whatever its modes, and is left exactly as it was.

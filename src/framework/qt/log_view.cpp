@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QStyleOptionSlider>
 #include <algorithm>
 #include <cstdlib>
@@ -129,6 +130,14 @@ std::string LogModel::Shown(int row) const {
   return records::ShownLine(Time(row), Line(row), showTimes_);
 }
 
+void LogModel::ShownText(int row, QString& out) const {
+  std::string shown;
+  const std::string_view line = showTimes_ ? std::string_view(shown = Shown(row)) : Line(row);
+  out.resize(static_cast<qsizetype>(line.size()));  // keeps the buffer: no allocation per row
+  QChar* to = out.data();
+  for (const char c : line) *to++ = QChar(static_cast<uchar>(c));
+}
+
 std::string_view LogModel::Line(int row) const {
   if (row < 0 || row >= Count()) return {};
   const uint32_t begin = row == 0 ? 0 : ends_[row - 1];
@@ -149,12 +158,9 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
   }
   // What a screen reader reads is what the line shows.
   if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
-  if (!showTimes_) {
-    const std::string_view line = Line(index.row());
-    return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
-  }
-  const std::string shown = Shown(index.row());
-  return QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()));
+  QString text;
+  ShownText(index.row(), text);
+  return text;
 }
 
 Qt::ItemFlags LogModel::flags(const QModelIndex& index) const {
@@ -384,25 +390,51 @@ void LogView::resizeEvent(QResizeEvent* e) {
   updateGeometries();
 }
 
+// Rows are drawn straight with the painter: through the item delegate and the style, each row
+// asked the model for a dozen roles and laid its text out in a QTextLayout, which made painting
+// the new lines most of what a streaming log cost.
 void LogView::paintEvent(QPaintEvent* e) {
   if (!model_) return;
   QPainter painter(viewport());
-  QStyleOptionViewItem option;
-  initViewItemOption(&option);
   const int count = RowCount();
   const int first = FirstVisibleRow();
   const int from = first + std::max(0, e->rect().top()) / rowHeight_;
   const int to = std::min(count - 1, first + e->rect().bottom() / rowHeight_);
-  const QModelIndex current = currentIndex();
+  if (from > to) return;
+  const QPalette::ColorGroup group = !isEnabled()       ? QPalette::Disabled
+                                     : isActiveWindow() ? QPalette::Active
+                                                        : QPalette::Inactive;
+  const QPalette& pal = palette();
+  const QColor text = pal.color(group, QPalette::Text);
+  const QColor selectedText = pal.color(group, QPalette::HighlightedText);
+  const QBrush selectedBack = pal.brush(group, QPalette::Highlight);
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  const int width = viewport()->width();
+  const int baseline = (rowHeight_ - fontMetrics().height()) / 2 + fontMetrics().ascent();
+  const int focusRow = hasFocus() && currentIndex().isValid() ? currentIndex().row() : -1;
   const QItemSelectionModel* selection = selectionModel();
+  const bool anySelected = selection && selection->hasSelection();
+  painter.setFont(font());
+  painter.setPen(text);
+  QString line;
   for (int row = from; row <= to; ++row) {
-    const QModelIndex index = model_->index(row);
-    QStyleOptionViewItem opt = option;
-    opt.rect = QRect(0, (row - first) * rowHeight_, viewport()->width(), rowHeight_);
-    opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver);
-    if (selection && selection->isSelected(index)) opt.state |= QStyle::State_Selected;
-    if (hasFocus() && index == current) opt.state |= QStyle::State_HasFocus;
-    itemDelegate()->paint(&painter, opt, index);
+    const QRect rect(0, (row - first) * rowHeight_, width, rowHeight_);
+    const bool selected = anySelected && selection->isRowSelected(row, QModelIndex());
+    if (selected) {
+      painter.fillRect(rect, selectedBack);
+      painter.setPen(selectedText);
+    }
+    model_->ShownText(row, line);
+    painter.drawText(QPoint(margin, rect.top() + baseline), line);
+    if (selected) painter.setPen(text);
+    if (row == focusRow) {
+      QStyleOptionFocusRect focus;
+      focus.initFrom(this);
+      focus.rect = rect;
+      focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+      focus.backgroundColor = selected ? selectedBack.color() : pal.color(group, QPalette::Base);
+      style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
   }
 }
 

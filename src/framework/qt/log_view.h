@@ -29,6 +29,8 @@ class LogModel final : public QAbstractListModel {
   [[nodiscard]] bool ShowTimes() const { return showTimes_; }
   // The line as shown, 8-bit.
   [[nodiscard]] std::string Shown(int row) const;
+  // The same as Latin-1 text into `out`, whose buffer a painter reuses row after row.
+  void ShownText(int row, QString& out) const;
 
   [[nodiscard]] int rowCount(const QModelIndex& parent) const override;
   [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
