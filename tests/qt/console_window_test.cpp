@@ -487,7 +487,7 @@ TEST_F(ConsoleWindow, AGrowingLogOnScreenMatchesAFullPaint) {
         EXPECT_TRUE(shownMatchesFullPaint(id)) << "before scrolling";
       }
     }
-    ASSERT_GT(c.w->ListView(id)->FirstVisibleRow(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.w->ListView(id)->FirstVisibleRow() > 0; }, kWaitMs));
     EXPECT_TRUE(shownMatchesFullPaint(id)) << "scrolled";
   }
 }

@@ -11,6 +11,7 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QStyleOptionSlider>
+#include <QTimerEvent>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -268,14 +269,32 @@ void LogView::contextMenuEvent(QContextMenuEvent* e) {
 }
 
 void LogView::RequestSync() {
+  // A line now and then is shown on the next pass. A stream is shown in batches at most kSyncMs
+  // apart, each new row painted once per batch: the dispatch tick that finds the last batch old
+  // enough shows the next, and a slow fallback shows the rows a stream ended with.
+  const bool due = !lastSync_.isValid() || lastSync_.elapsed() >= kSyncMs;
+  if (!due) {
+    if (!fallback_.isActive()) fallback_.start(kFallbackMs, Qt::CoarseTimer, this);
+    return;
+  }
   if (syncQueued_) return;
   syncQueued_ = true;
   QMetaObject::invokeMethod(
       this, [this] { Sync(); }, Qt::QueuedConnection);
 }
 
+void LogView::timerEvent(QTimerEvent* e) {
+  if (e->timerId() != fallback_.timerId()) {
+    QListView::timerEvent(e);
+    return;
+  }
+  Sync();
+}
+
 void LogView::Sync() {
   syncQueued_ = false;
+  fallback_.stop();
+  lastSync_.start();
   updateGeometries();
   const int target = scrollTarget_;
   scrollTarget_ = -1;

@@ -1,10 +1,13 @@
 #pragma once
 // A list box for logs that grow all day: lines kept as 8-bit text in one arena with the time
 // each was added, a view whose geometry is arithmetic over a uniform row height, and scrolling
-// coalesced to once per pass of the event loop. Appending a line costs the same at a million
-// lines as at the first. The user selects lines, copies them and reads back while lines arrive.
+// coalesced to once per pass of the event loop, and at most once per kSyncMs while lines stream.
+// Appending a line costs the same at a million lines as at the first. The user selects lines,
+// copies them and reads back while lines arrive.
 
 #include <QAbstractListModel>
+#include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QListView>
 #include <cstdint>
 #include <functional>
@@ -50,8 +53,8 @@ class LogView final : public QListView {
   explicit LogView(QWidget* parent);
 
   void SetLogModel(LogModel* model);
-  // Makes `row` current (-1: none) and brings it into view on the next pass of the event loop,
-  // while the view follows the newest line.
+  // Makes `row` current (-1: none) and brings it into view on the next pass of the event loop
+  // (within kSyncMs of the last one), while the view follows the newest line.
   void MakeCurrentLater(int row);
   // Follows the newest line again, as End does: the selection goes, the newest line is current.
   void Follow();
@@ -83,6 +86,7 @@ class LogView final : public QListView {
   void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
   void reset() override;
   void resizeEvent(QResizeEvent* e) override;
+  void timerEvent(QTimerEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
   int horizontalOffset() const override;
   int verticalOffset() const override;
@@ -107,6 +111,10 @@ class LogView final : public QListView {
   int dirtyFrom_ = -1;     // first row added or moved since the last sync; -1: none
   bool currentChanged_ = false;
   bool syncQueued_ = false;
+  static constexpr qint64 kSyncMs = 35;  // every second dispatch tick, with room for jitter
+  static constexpr int kFallbackMs = 100;
+  QBasicTimer fallback_;
+  QElapsedTimer lastSync_;
   bool following_ = true;  // the user has not scrolled away or selected lines
 };
 
