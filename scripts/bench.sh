@@ -56,6 +56,7 @@ run lost "$build/bench/bench_cpu" lost "$build/sim/nibp-sim" 30
 run views "$build/bench/bench_views" 20
 run cli "$build/bench/bench_cli" "$build/src/cli/nibp-cli" "$build/sim/nibp-sim" 20 50
 run checks "$build/bench/bench_checks" 24
+run cli-checks "$build/bench/bench_cli_checks" "$build/src/cli/nibp-cli" "$build/sim/nibp-sim" 16 20
 
 # One table, its columns padded to a common width so that it reads in a terminal too.
 echo

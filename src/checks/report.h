@@ -6,12 +6,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "checks/check_types.h"
 #include "checks/engine.h"
 
 namespace checks {
+
+// A JSON string literal of `s` (UTF-8 as it is, controls escaped).
+[[nodiscard]] std::string JsonString(std::string_view s);
 
 // What the driver knows about the run.
 struct ReportInfo {

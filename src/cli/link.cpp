@@ -97,12 +97,19 @@ SendResult Link::Send(const commands::Request& request, Echo echo) {
 }
 
 void Link::OnEvent(const modlink::Event& e) {
+  // Recorded before the driver answers it, so the records keep the order of cause and effect.
+  RecordEvent(e);
+  if (forward_ != nullptr) forward_->OnEvent(e);
+}
+
+void Link::RecordEvent(const modlink::Event& e) {
   using modlink::EventKind;
   using records::Tag;
   switch (e.kind) {
     case EventKind::kSent:
     case EventKind::kNotSent:
       if (echo_ == Echo::kNone) return;
+      if (quietPolls_ && e.request.command == commands::Command::kGetPressure) return;
       if (e.kind == EventKind::kSent && echo_ == Echo::kAll) out_.Record(Tag::kRaw, e.rawLine);
       for (const std::string& line : e.lines) out_.Record(Tag::kEvent, line);
       if (const auto why = commands::NotSentText(e.reason)) out_.Record(Tag::kEvent, *why);

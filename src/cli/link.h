@@ -69,6 +69,13 @@ class Link final : public serial::NotifyTarget,
   // Makes the running RunUntil return once the current event is handled (from the handler).
   void ReturnEarly() { returnEarly_ = true; }
 
+  // For a driver that sends on the module link itself (the checks): how its sends are echoed,
+  // with the cuff pressure polls left out, and where every event goes besides the records.
+  void SetEcho(Echo echo) { echo_ = echo; }
+  void QuietPolls(bool quiet) { quietPolls_ = quiet; }
+  void Forward(modlink::EventSink* sink) { forward_ = sink; }
+  [[nodiscard]] modlink::Link& Module() { return link_; }
+
   // serial::NotifyTarget, called by the reader thread.
   void PostNotify(uint32_t msg, uintptr_t wParam) override;
 
@@ -76,6 +83,7 @@ class Link final : public serial::NotifyTarget,
   void StartTimer(modlink::Timer timer, uint32_t periodMs) override;
   void StopTimer(modlink::Timer timer) override;
   void OnEvent(const modlink::Event& event) override;
+  void RecordEvent(const modlink::Event& event);
   [[nodiscard]] std::string StateText(std::string_view state) const;
   void HandlePending();
   // Runs a timer that is due; false when none was.
@@ -93,6 +101,8 @@ class Link final : public serial::NotifyTarget,
   FrameHandler onFrame_;
   bool returnEarly_ = false;
   Echo echo_ = Echo::kAll;
+  bool quietPolls_ = false;
+  modlink::EventSink* forward_ = nullptr;
   Due dispatch_;
   Due reopen_;
 

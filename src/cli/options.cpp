@@ -35,6 +35,17 @@ constexpr std::string_view kUsageText =
     "      run N measurements (1), each allowed --timeout seconds (180), with\n"
     "      --rest seconds between them (0); one CSV row each, then a summary;\n"
     "      LIST is NAME=VALUE:TOLERANCE,... with NAME sys, dia, hr or map\n"
+    "  check CHECK... [--target N] [--settle S] [--hold S] [--limit X]\n"
+    "          [--points N,...] [--ceiling N] [--pump-limit S] [--window -10:+20]\n"
+    "          [--reference-port COMn [--reference-unit U] [--reference-baud N]]\n"
+    "          [--reference A,B,...] [--report FILE.html] [--operator NAME]\n"
+    "          [--module-id ID] [--reference-name NAME] [--reference-due YYYY-MM-DD]\n"
+    "          [measure's --mode, --inflate, --count, --rest, --timeout, --expect]\n"
+    "      run the service checks in order (leak, static, overpressure, repeat),\n"
+    "      stopping at the first ABORTED; --port may be given several times, each\n"
+    "      port runs the checks at the same time with its own report FILE-COMn.html;\n"
+    "      the static check's reference comes from a gauge (--reference-port, unit\n"
+    "      mmHg, kPa or cmH2O), from --reference (one reading per point) or is typed\n"
     "  ports\n"
     "      list the ports with the devices they open, and the serial devices found\n"
     "  map COMn DEVICE\n"
@@ -45,44 +56,73 @@ constexpr std::string_view kUsageText =
     "Output: one record a line, time TAB tag TAB text, as in the console's session files\n"
     "(R raw-log line, E event-log line, S status, B bad frame, N dropped bytes).\n"
     "\n"
-    "Exit status: 0 all done and within the limits, 1 a result outside them,\n"
-    "2 a usage error or a port that cannot be opened or is lost, 3 a measurement that\n"
-    "did not end within the timeout.\n";
+    "Exit status: 0 all done and within the limits (check: all PASS or INFO), 1 a\n"
+    "result outside them (check: a FAIL), 2 a usage error or a port that cannot be\n"
+    "opened or is lost (check: or a measurement running), 3 a measurement that did\n"
+    "not end within the timeout, a stopping signal (check: an ABORTED check).\n";
 
-enum class Scope { kCommon, kSend, kWatch, kMeasure, kPorts, kMap, kUnmap };
+// The commands an option belongs to, as bits.
+enum Scope : unsigned {
+  kCommon = 1,
+  kSend = 2,
+  kWatch = 4,
+  kMeasure = 8,
+  kCheck = 16,
+  kPorts = 32,
+  kMap = 64,
+  kUnmap = 128,
+};
 
 struct OptionSpec {
   std::string_view name;
-  Scope scope;
+  unsigned scopes;
 };
 
-constexpr std::array<OptionSpec, 12> kOptions = {{
-    {"port", Scope::kCommon},
-    {"device", Scope::kCommon},
-    {"listen", Scope::kSend},
-    {"duration", Scope::kWatch},
-    {"mode", Scope::kMeasure},
-    {"inflate", Scope::kMeasure},
-    {"count", Scope::kMeasure},
-    {"rest", Scope::kMeasure},
-    {"timeout", Scope::kMeasure},
-    {"csv", Scope::kMeasure},
-    {"expect", Scope::kMeasure},
-    {"json", Scope::kCommon},  // the only one without a value
+constexpr std::array<OptionSpec, 29> kOptions = {{
+    {"port", kCommon},
+    {"device", kCommon},
+    {"listen", kSend},
+    {"duration", kWatch},
+    {"mode", kMeasure | kCheck},
+    {"inflate", kMeasure | kCheck},
+    {"count", kMeasure | kCheck},
+    {"rest", kMeasure | kCheck},
+    {"timeout", kMeasure | kCheck},
+    {"csv", kMeasure},
+    {"expect", kMeasure | kCheck},
+    {"target", kCheck},
+    {"settle", kCheck},
+    {"hold", kCheck},
+    {"limit", kCheck},
+    {"points", kCheck},
+    {"ceiling", kCheck},
+    {"pump-limit", kCheck},
+    {"window", kCheck},
+    {"reference-port", kCheck},
+    {"reference-unit", kCheck},
+    {"reference-baud", kCheck},
+    {"reference", kCheck},
+    {"operator", kCheck},
+    {"module-id", kCheck},
+    {"reference-name", kCheck},
+    {"reference-due", kCheck},
+    {"report", kCheck},
+    {"json", kCommon},  // the only one without a value
 }};
 
 struct CommandSpec {
   std::string_view name;
   Scope scope;
-  size_t arguments;  // words after the command's name; send takes one or more
+  size_t arguments;  // words after the command's name; send and check take one or more
 };
-constexpr std::array<CommandSpec, 6> kCommands = {{
-    {"send", Scope::kSend, 0},
-    {"watch", Scope::kWatch, 0},
-    {"measure", Scope::kMeasure, 0},
-    {"ports", Scope::kPorts, 0},
-    {"map", Scope::kMap, 2},
-    {"unmap", Scope::kUnmap, 1},
+constexpr std::array<CommandSpec, 7> kCommands = {{
+    {"send", kSend, 0},
+    {"watch", kWatch, 0},
+    {"measure", kMeasure, 0},
+    {"check", kCheck, 0},
+    {"ports", kPorts, 0},
+    {"map", kMap, 2},
+    {"unmap", kUnmap, 1},
 }};
 
 constexpr double kMaxSeconds = 86400;
@@ -94,6 +134,161 @@ struct Given {
 
 std::string Quote(std::string_view s) {
   return "\"" + std::string(s) + "\"";
+}
+
+// "a,b,c" split at the commas; an empty text is no item.
+std::vector<std::string_view> SplitList(std::string_view text) {
+  std::vector<std::string_view> items;
+  while (!text.empty()) {
+    const size_t comma = text.find(',');
+    items.push_back(text.substr(0, comma));
+    if (comma == std::string_view::npos) break;
+    text = text.substr(comma + 1);
+    if (text.empty()) items.emplace_back();
+  }
+  return items;
+}
+
+bool IsDate(std::string_view d) {
+  if (d.size() != 10 || d[4] != '-' || d[7] != '-') return false;
+  for (const size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (d[i] < '0' || d[i] > '9') return false;
+  }
+  const auto month = ParseWhole(d.substr(5, 2), 1, 12);
+  const auto day = ParseWhole(d.substr(8, 2), 1, 31);
+  return month && day;
+}
+
+// check's own options; nothing when `name` is not one of them or its value is good.
+std::optional<std::string> ParseCheckOption(std::string_view name, std::string_view value,
+                                            CheckOptions& c) {
+  const auto notA = [&](std::string_view what) {
+    return Quote(value) + " is not " + std::string(what);
+  };
+  const auto seconds = [&](double min, double& a, double* b) -> std::optional<std::string> {
+    const auto v = ParseNumber(value, min, kMaxSeconds);
+    if (!v)
+      return notA(min > 0 ? "a number of seconds above 0, at most 86400"
+                          : "a number of seconds from 0 to 86400");
+    a = *v;
+    if (b != nullptr) *b = *v;
+    return std::nullopt;
+  };
+  checks::Params& p = c.params;
+  if (name == "target") {
+    const auto v = ParseWhole(value, 1, checks::kCeilingMaxMmHg);
+    if (!v) return notA("a whole number of mmHg from 1 to 330");
+    p.leak.targetMmHg = static_cast<int>(*v);
+  } else if (name == "settle") {
+    return seconds(0, p.leak.settleS, &p.statics.settleS);
+  } else if (name == "hold") {
+    return seconds(0.001, p.leak.holdS, nullptr);
+  } else if (name == "pump-limit") {
+    return seconds(0.001, p.safety.pumpLimitS, nullptr);
+  } else if (name == "ceiling") {
+    const auto v = ParseWhole(value, 1, checks::kCeilingMaxMmHg);
+    if (!v) return notA("a whole number of mmHg from 1 to 330 (never above 330)");
+    p.safety.ceilingMmHg = static_cast<int>(*v);
+  } else if (name == "points") {
+    p.statics.pointsMmHg.clear();
+    for (const std::string_view item : SplitList(value)) {
+      const auto v = ParseWhole(item, 0, checks::kCeilingMaxMmHg);
+      if (!v) return notA("a list of whole numbers of mmHg from 0 to 330 (0,50,100)");
+      p.statics.pointsMmHg.push_back(static_cast<int>(*v));
+    }
+    if (p.statics.pointsMmHg.empty()) return notA("a list of points (0,50,100)");
+  } else if (name == "window") {
+    // "-10:+20": how far below and above the limit the release may come.
+    const size_t colon = value.find(':');
+    const std::string_view below = value.substr(0, colon);
+    const std::string_view above = colon == std::string_view::npos ? "" : value.substr(colon + 1);
+    const auto lo = ParseWhole(below.starts_with('-') ? below.substr(1) : below, 0, 330);
+    const auto hi = ParseWhole(above.starts_with('+') ? above.substr(1) : above, 0, 330);
+    if (colon == std::string_view::npos || !lo || !hi || (*lo != 0 && !below.starts_with('-'))) {
+      return notA("a window as -BELOW:+ABOVE in mmHg (-10:+20)");
+    }
+    p.overpressure.windowBelowMmHg = static_cast<int>(*lo);
+    p.overpressure.windowAboveMmHg = static_cast<int>(*hi);
+  } else if (name == "reference-port") {
+    const auto port = serial::ParsePortName(value);
+    if (!port) return notA("a port (COM1 to COM255)");
+    c.referencePort = *port;
+  } else if (name == "reference-unit") {
+    const auto unit = checks::ParseUnit(value);
+    if (!unit) return notA("mmHg, kPa or cmH2O");
+    c.referenceUnit = *unit;
+  } else if (name == "reference-baud") {
+    const auto v = ParseWhole(value, 50, 4000000);
+    if (!v) return notA("a baud rate (9600)");
+    c.referenceBaud = static_cast<uint32_t>(*v);
+  } else if (name == "reference") {
+    std::vector<double> readings;
+    for (const std::string_view item : SplitList(value)) {
+      const auto v = ParseNumber(item, -1000, 1000);
+      if (!v) return notA("a list of readings in mmHg (0,50.2,100.4)");
+      readings.push_back(*v);
+    }
+    c.referenceList = std::move(readings);
+  } else if (name == "reference-due") {
+    if (!IsDate(value)) return notA("a date as YYYY-MM-DD");
+    c.referenceDue = value;
+  } else if (name == "operator") {
+    c.operatorName = value;
+  } else if (name == "module-id") {
+    c.moduleId = value;
+  } else if (name == "reference-name") {
+    c.referenceName = value;
+  } else if (name == "report") {
+    if (value.empty()) return notA("a file name");
+    c.reportPath = value;
+  }
+  return std::nullopt;
+}
+
+// The checks named after "check", --limit for each of them and the whole set's consistency.
+std::optional<std::string> FinishCheck(const std::vector<std::string_view>& words,
+                                       std::optional<std::string_view> limit,
+                                       const checks::RepeatParams& series, CheckOptions& c) {
+  for (size_t i = 1; i < words.size(); ++i) {
+    const auto kind = checks::CheckByName(words[i]);
+    if (!kind) {
+      return "check: unknown check " + Quote(words[i]) + " (leak, static, overpressure or repeat)";
+    }
+    if (std::find(c.checks.begin(), c.checks.end(), *kind) != c.checks.end()) {
+      return "check: " + Quote(words[i]) + " named twice";
+    }
+    c.checks.push_back(*kind);
+  }
+  if (c.checks.empty()) return "check: name the checks (leak, static, overpressure, repeat)";
+  checks::Params& p = c.params;
+  p.repeat = series;
+  const auto has = [&](checks::CheckKind k) {
+    return std::find(c.checks.begin(), c.checks.end(), k) != c.checks.end();
+  };
+  if (limit) {
+    // One limit for the checks named: the leak's rate, the static's error, the overpressure's
+    // release pressure.
+    const std::string bad = "--limit: " + Quote(*limit) + " is not ";
+    if (has(checks::CheckKind::kLeak) || has(checks::CheckKind::kStatic)) {
+      const auto v = ParseNumber(*limit, 0, 1000);
+      if (!v) return bad + "a number from 0 to 1000";
+      p.leak.limitMmHgMin = *v;
+      p.statics.limitMmHg = *v;
+    }
+    if (has(checks::CheckKind::kOverpressure)) {
+      const auto v = ParseWhole(*limit, 1, checks::kCeilingMaxMmHg);
+      if (!v) return bad + "a whole number of mmHg from 1 to 330";
+      p.overpressure.limitMmHg = static_cast<int>(*v);
+    }
+  }
+  if (c.referenceList && c.referencePort) return "give --reference or --reference-port, not both";
+  if (c.referenceList && has(checks::CheckKind::kStatic) &&
+      c.referenceList->size() != p.statics.pointsMmHg.size()) {
+    return "--reference: " + std::to_string(c.referenceList->size()) + " readings for " +
+           std::to_string(p.statics.pointsMmHg.size()) + " points";
+  }
+  if (auto why = checks::Validate(c.checks, p)) return "check: " + *why;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -168,53 +363,64 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       if (i + 1 >= args.size()) return fail("--" + std::string(name) + " needs a value");
       value = args[++i];
     }
-    if (std::any_of(given.begin(), given.end(), [&](const Given& g) { return g.name == name; })) {
+    // Several modules are checked at once: --port may come again (only check takes it so).
+    if (name != "port" &&
+        std::any_of(given.begin(), given.end(), [&](const Given& g) { return g.name == name; })) {
       return fail("--" + std::string(name) + " given twice");
     }
     given.push_back({name, value});
   }
 
-  if (words.empty()) return fail("no command given (send, watch, measure, ports, map or unmap)");
+  if (words.empty()) {
+    return fail("no command given (send, watch, measure, check, ports, map or unmap)");
+  }
   const auto* command = std::find_if(kCommands.begin(), kCommands.end(),
                                      [&](const CommandSpec& c) { return c.name == words[0]; });
   if (command == kCommands.end()) return fail("unknown command " + Quote(words[0]));
 
   Options o;
   switch (command->scope) {
-    case Scope::kSend:
+    case kSend:
       o.command = SendOptions{};
       break;
-    case Scope::kWatch:
+    case kWatch:
       o.command = WatchOptions{};
       break;
-    case Scope::kMeasure:
+    case kMeasure:
       o.command = MeasureOptions{};
       break;
-    case Scope::kPorts:
+    case kCheck:
+      o.command = CheckOptions{};
+      break;
+    case kPorts:
       o.command = PortsOptions{};
       break;
-    case Scope::kMap:
+    case kMap:
       if (words.size() != 3)
         return fail("map: give the port and the device (map COM3 /dev/ttyUSB0)");
       o.command = MapOptions{std::string(words[1]), std::string(words[2])};
       break;
-    case Scope::kUnmap:
+    case kUnmap:
       if (words.size() != 2) return fail("unmap: give the port (unmap COM3)");
       o.command = UnmapOptions{std::string(words[1])};
       break;
-    case Scope::kCommon:
+    case kCommon:
       break;
   }
   auto* send = std::get_if<SendOptions>(&o.command);
   auto* watch = std::get_if<WatchOptions>(&o.command);
   auto* measure = std::get_if<MeasureOptions>(&o.command);
+  auto* check = std::get_if<CheckOptions>(&o.command);
+  // measure's options for a series; check takes them for its repeat.
+  checks::RepeatParams series;
 
   bool modeGiven = false;
+  std::optional<std::string_view> limitGiven;
   for (const Given& g : given) {
     const auto* option = std::find_if(kOptions.begin(), kOptions.end(),
                                       [&](const OptionSpec& s) { return s.name == g.name; });
     const std::string opt = "--" + std::string(g.name);
-    if (option->scope != Scope::kCommon && option->scope != command->scope) {
+    if ((option->scopes & (kCommon | command->scope)) == 0) {
       return fail(opt + " is not an option of " + std::string(command->name));
     }
     const auto seconds = [&](double min) { return ParseNumber(g.value, min, kMaxSeconds); };
@@ -224,7 +430,11 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
     if (g.name == "port") {
       const auto port = serial::ParsePortName(g.value);
       if (!port) return badValue("a port (COM1 to COM255)");
+      if (std::find(o.ports.begin(), o.ports.end(), *port) != o.ports.end()) {
+        return fail(opt + " " + std::string(g.value) + " given twice");
+      }
       o.port = *port;
+      o.ports.push_back(*port);
     } else if (g.name == "device") {
       if (g.value.empty()) return badValue("a device path");
       o.device = g.value;
@@ -243,32 +453,36 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       const auto* m = std::find_if(kModes.begin(), kModes.end(),
                                    [&](Mode mode) { return commands::ModeName(mode) == g.value; });
       if (m == kModes.end()) return badValue("adult, neonate or pediatric");
-      measure->mode = *m;
+      series.mode = *m;
       modeGiven = true;
     } else if (g.name == "inflate") {
       const auto v = ParseWhole(g.value, commands::kInflateMin, commands::kInflateMax);
       if (!v)
         return fail(opt + ": " + Quote(g.value) + ": " + std::string(commands::kInflateRefused));
-      measure->inflate = static_cast<uint32_t>(*v);
+      series.inflate = static_cast<uint32_t>(*v);
     } else if (g.name == "count") {
       const auto v = ParseWhole(g.value, 1, 1000000);
       if (!v) return badValue("a whole number from 1 to 1000000");
-      measure->count = *v;
+      series.count = *v;
     } else if (g.name == "rest") {
       const auto v = seconds(0);
       if (!v) return badValue("a number of seconds from 0 to 86400");
-      measure->restSeconds = *v;
+      series.restS = *v;
     } else if (g.name == "timeout") {
       const auto v = seconds(0.001);
       if (!v) return badValue("a number of seconds above 0, at most 86400");
-      measure->timeoutSeconds = *v;
+      series.timeoutS = *v;
     } else if (g.name == "csv") {
       if (g.value.empty()) return badValue("a file name");
       measure->csvPath = g.value;
     } else if (g.name == "expect") {
       ExpectParse e = ParseExpect(g.value);
       if (!e.limits) return fail(std::move(e.error));
-      measure->limits = *e.limits;
+      series.limits = *e.limits;
+    } else if (auto error = ParseCheckOption(g.name, g.value, *check)) {
+      return fail(opt + ": " + *error);
+    } else if (g.name == "limit") {
+      limitGiven = g.value;
     }
   }
   const bool portGiven =
@@ -282,11 +496,30 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       if (auto* error = std::get_if<std::string>(&c)) return fail("send: " + *error);
       send->commands.push_back(std::get<commands::Request>(c));
     }
-  } else if (words.size() > command->arguments + 1) {
+  } else if (check == nullptr && words.size() > command->arguments + 1) {
     return fail(std::string(command->name) + ": unexpected argument " + Quote(words[1]));
   }
-  if (measure != nullptr && !modeGiven) {
-    return fail("measure: --mode adult, neonate or pediatric is needed");
+  if (measure != nullptr) {
+    if (!modeGiven) return fail("measure: --mode adult, neonate or pediatric is needed");
+    measure->mode = series.mode;
+    measure->inflate = series.inflate;
+    measure->count = series.count;
+    measure->restSeconds = series.restS;
+    measure->timeoutSeconds = series.timeoutS;
+    measure->limits = series.limits;
+  }
+  if (o.ports.size() > 1 && command->scope != kCheck) {
+    return fail("--port given twice (only check takes several ports)");
+  }
+  if (check != nullptr) {
+    if (auto error = FinishCheck(words, limitGiven, series, *check)) return fail(*error);
+    const bool typed = !check->referencePort && !check->referenceList &&
+                       std::find(check->checks.begin(), check->checks.end(),
+                                 checks::CheckKind::kStatic) != check->checks.end();
+    if (typed && o.ports.size() > 1) {
+      return fail("check: with several ports give the reference (--reference-port or --reference)");
+    }
+    if (o.ports.size() > 1 && !o.device.empty()) return fail("give --port or --device, not both");
   }
   result.options = std::move(o);
   return result;

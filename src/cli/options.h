@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "checks/check_types.h"
+#include "checks/gauge.h"
 #include "cli/expect.h"
 #include "commands/commands.h"
 #include "program/program_info.h"
@@ -36,6 +38,22 @@ struct MeasureOptions {
   Limits limits;
 };
 
+// The service checks, run on every port given.
+struct CheckOptions {
+  std::vector<checks::CheckKind> checks;
+  checks::Params params;
+  // The static check's reference: a gauge on a port, readings given up front, or else typed.
+  std::optional<uint8_t> referencePort;
+  checks::Unit referenceUnit = checks::Unit::kMmHg;
+  uint32_t referenceBaud = 9600;
+  std::optional<std::vector<double>> referenceList;
+  std::string operatorName;
+  std::string moduleId;
+  std::string referenceName;
+  std::string referenceDue;
+  std::string reportPath;  // FILE.html; FILE.json beside it
+};
+
 // The ports and their mapping, as the console's port list knows them.
 struct PortsOptions {};
 struct MapOptions {
@@ -47,10 +65,12 @@ struct UnmapOptions {
 };
 
 struct Options {
-  uint8_t port = 1;    // the console's COMn, used unless `device` is given
-  std::string device;  // --device PATH
+  uint8_t port = 1;            // the console's COMn, used unless `device` is given
+  std::vector<uint8_t> ports;  // check: every --port given, in order (none: `port`)
+  std::string device;          // --device PATH
   bool json = false;
-  std::variant<SendOptions, WatchOptions, MeasureOptions, PortsOptions, MapOptions, UnmapOptions>
+  std::variant<SendOptions, WatchOptions, MeasureOptions, CheckOptions, PortsOptions, MapOptions,
+               UnmapOptions>
       command;
 };
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli/check_run.h"
 #include "cli/end_detector.h"
 #include "cli/link.h"
 #include "cli/numbers.h"
@@ -53,7 +54,8 @@ SendResult SendTo(Link& link, const commands::Request& request, Echo echo) {
   return link.Send(request, echo);
 }
 
-// "stopped by SIGINT": the reason a signal ended the run.
+}  // namespace
+
 std::string StoppedBy(int sig) {
   switch (sig) {
     case SIGINT:
@@ -66,6 +68,8 @@ std::string StoppedBy(int sig) {
       return "stopped by signal " + std::to_string(sig);
   }
 }
+
+namespace {
 
 // Leaves the cuff empty rather than the module measuring on. Closing purges the line, so the
 // command is given time to go out first (9600 baud is slow).
@@ -302,6 +306,7 @@ int Run(const Options& o, Output& out, std::FILE* err, const StopFlag& stop) {
   if (const auto* m = std::get_if<MeasureOptions>(&o.command)) {
     return RunMeasure(o, *m, out, err, stop);
   }
+  if (const auto* c = std::get_if<CheckOptions>(&o.command)) return RunCheck(o, *c, out, err, stop);
   if (std::holds_alternative<PortsOptions>(o.command)) return RunPorts(out);
   return RunMapping(o, out, err);
 }

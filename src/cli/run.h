@@ -23,6 +23,9 @@ enum ExitStatus : int {
 // The signal that asks the run to stop (SIGINT, SIGTERM, SIGHUP); 0 while none came.
 using StopFlag = std::atomic<int>;
 
+// "stopped by SIGINT": the reason a signal ended the run.
+[[nodiscard]] std::string StoppedBy(int sig);
+
 // Runs the parsed command line. Records go to `out`, failures as one line to `err`; `stop` is
 // set by a signal. A failed write to `out` ends the run at once.
 [[nodiscard]] int Run(const Options& options, Output& out, std::FILE* err, const StopFlag& stop);

@@ -93,10 +93,17 @@ struct CliEndToEnd : ::testing::Test {
   TempConfigHome home;
   std::unique_ptr<SimProcess> sim;
 
-  void StartSim(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"--port", "COM1", "--quiet", "--seed", "7"};
+  // With `log`, the simulator's own lines (each command it received) go to that file.
+  void StartSim(std::vector<std::string> extra, const std::string& log = "") {
+    std::vector<std::string> args = {"--port", "COM1", "--seed", "7"};
+    if (log.empty()) args.emplace_back("--quiet");
     args.insert(args.end(), extra.begin(), extra.end());
-    sim = std::make_unique<SimProcess>(NIBP_SIM_PATH, args);
+    if (log.empty()) {
+      sim = std::make_unique<SimProcess>(NIBP_SIM_PATH, args);
+    } else {
+      args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" > '" + log + "'", NIBP_SIM_PATH});
+      sim = std::make_unique<SimProcess>("/bin/sh", args);
+    }
     ASSERT_TRUE(sim->Running());
     ASSERT_TRUE(SimProcess::WaitForPath(home.PortLink("COM1"), 10s));
   }
@@ -370,3 +377,127 @@ TEST_F(CliEndToEnd, WatchPrintsPressuresUntilASignalAndTakesALostDeviceBack) {
 }
 
 }  // namespace
+
+// The service checks against the simulator's faults: the verdict, the exit status and the
+// report's numbers read back; the module always left with the pump off and both valves open.
+namespace {
+
+// The last Pneumatics command the simulated module received, as it logs it.
+std::string LastPneumatics(const std::vector<std::string>& simLines) {
+  for (auto l = simLines.rbegin(); l != simLines.rend(); ++l) {
+    const size_t at = l->find("(Pneumatics: ");
+    if (at != std::string::npos) return l->substr(at);
+  }
+  return "none";
+}
+const std::string kAllOff = "(Pneumatics: pump off, control valve open, dump valve open)";
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+TEST_F(CliEndToEnd, ChecksCatchTheSimulatorsFaults) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> sim;
+    std::vector<std::string> cli;
+    int status;
+    std::vector<std::string> inReport;  // JSON fragments
+  };
+  const std::vector<Case> cases = {
+      {"a healthy cuff holds",
+       {"--speed", "20"},
+       {"leak", "--settle", "0", "--hold", "3"},
+       0,
+       {R"("name":"leak","verdict":"PASS")", R"("verdict":"PASS")"}},
+      {"a leaking cuff",
+       {"--speed", "20", "--leak", "20"},
+       {"leak", "--settle", "0", "--hold", "3"},
+       1,
+       {R"("name":"leak","verdict":"FAIL")"}},
+      {"a module without overpressure protection",
+       {"--speed", "20", "--overpressure", "0"},
+       {"overpressure"},
+       1,
+       {R"("verdict":"FAIL","reason":"no release by 330 mmHg")"}},
+      {"a sensor offset against typed-in readings",
+       {"--speed", "20", "--sensor-offset", "5"},
+       {"static", "--points", "0", "--settle", "2", "--reference", "0"},
+       1,
+       {R"("target_mmHg":0,"module_mmHg":5.0,"reference_mmHg":0.0,"error_mmHg":5.0)"}},
+      {"a sensor offset against a gauge",
+       {"--speed", "3", "--sensor-offset", "2", "--gauge", "COM2"},
+       {"static", "--points", "0,100", "--settle", "3", "--reference-port", "COM2"},
+       0,
+       {R"("target_mmHg":0,"module_mmHg":2.0,"reference_mmHg":0.0,"error_mmHg":2.0)",
+        R"("name":"static","verdict":"PASS")"}},
+  };
+  const std::string report = home.Dir() + "/check.html";
+  const std::string simLog = home.Dir() + "/sim.log";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartSim(c.sim, simLog);
+    std::vector<std::string> args = {"--port", "COM1", "check"};
+    args.insert(args.end(), c.cli.begin(), c.cli.end());
+    args.insert(args.end(), {"--report", report, "--operator", "Tester"});
+    CliProcess cli = Cli(args);
+    EXPECT_EQ(cli.Wait(), c.status) << ::testing::PrintToString(cli.Err());
+    const std::string json = ReadAll(home.Dir() + "/check.json");
+    for (const std::string& fragment : c.inReport)
+      EXPECT_NE(json.find(fragment), std::string::npos) << fragment << "\n" << json;
+    EXPECT_NE(ReadAll(report).find("<svg"), std::string::npos);
+    EXPECT_NE(cli.Out().back().find("overall: "), std::string::npos);
+    EXPECT_EQ(sim->Stop(), 0);
+    sim.reset();
+    EXPECT_EQ(LastPneumatics(ReadLines(simLog)), kAllOff);
+  }
+}
+
+// A signal mid-hold stops the check at once (ABORTED, status 3) with the cuff released; a port
+// that is not there is a usage problem (status 2).
+TEST_F(CliEndToEnd, ACheckStoppedBySignalOrRefusedLeavesTheCuffEmpty) {
+  const std::string simLog = home.Dir() + "/sim.log";
+  for (const int sig : {SIGTERM, SIGINT}) {
+    StartSim({"--speed", "20"}, simLog);
+    SCOPED_TRACE(sig);
+    CliProcess cli = Cli({"--port", "COM1", "check", "leak", "--settle", "0", "--hold", "60"});
+    ASSERT_TRUE(cli.WaitForOut("-- Stop Pump --", 1, 20s));
+    cli.Signal(sig);
+    EXPECT_EQ(cli.Wait(), 3);
+    const auto out = cli.Out();
+    EXPECT_NE(out.back().find("overall: ABORTED"), std::string::npos);
+    EXPECT_EQ(sim->Stop(), 0);
+    sim.reset();
+    EXPECT_EQ(LastPneumatics(ReadLines(simLog)), kAllOff);
+  }
+  CliProcess missing = Cli({"--port", "COM200", "check", "leak"});
+  EXPECT_EQ(missing.Wait(), 2);
+  EXPECT_EQ(missing.Err().front(), "nibp-cli: COM200: /dev/ttyS199: No such file or directory");
+}
+
+// Two modules at once from one process, each with its own report; the status is the worst.
+TEST_F(CliEndToEnd, TwoPortsRunAtOnceWithAReportEach) {
+  StartSim({"--speed", "20"});
+  SimProcess leaking(NIBP_SIM_PATH, {"--port", "COM3", "--quiet", "--speed", "20", "--leak", "20"});
+  ASSERT_TRUE(SimProcess::WaitForPath(home.PortLink("COM3"), 10s));
+  const std::string report = home.Dir() + "/two.html";
+  CliProcess cli = Cli({"--port", "COM1", "--port", "COM3", "check", "leak", "--settle", "0",
+                        "--hold", "3", "--report", report, "--module-id", "M-7"});
+  EXPECT_EQ(cli.Wait(), 1) << ::testing::PrintToString(cli.Err());
+  const std::string one = ReadAll(home.Dir() + "/two-COM1.json");
+  const std::string three = ReadAll(home.Dir() + "/two-COM3.json");
+  EXPECT_NE(one.find(R"("port":"COM1")"), std::string::npos);
+  EXPECT_NE(one.find(R"("name":"leak","verdict":"PASS")"), std::string::npos) << one;
+  EXPECT_NE(three.find(R"("port":"COM3")"), std::string::npos);
+  EXPECT_NE(three.find(R"("name":"leak","verdict":"FAIL")"), std::string::npos) << three;
+  EXPECT_NE(three.find(R"("module_id":"M-7")"), std::string::npos);
+  const auto err = cli.Err();
+  EXPECT_TRUE(std::any_of(err.begin(), err.end(),
+                          [](const std::string& l) { return l.starts_with("COM3 leak"); }));
+  EXPECT_EQ(leaking.Stop(), 0);
+}

@@ -37,8 +37,8 @@ TEST(CliOptions, ErrorsAreOneClearMessage) {
     const char* error;
   };
   const std::vector<Case> cases = {
-      {"", "no command given (send, watch, measure, ports, map or unmap)"},
-      {"--json", "no command given (send, watch, measure, ports, map or unmap)"},
+      {"", "no command given (send, watch, measure, check, ports, map or unmap)"},
+      {"--json", "no command given (send, watch, measure, check, ports, map or unmap)"},
       {"sned abort", "unknown command \"sned\""},
       {"send", "send: no command to send"},
       {"send start-child", "send: unknown command to send: \"start-child\""},
@@ -62,7 +62,28 @@ TEST(CliOptions, ErrorsAreOneClearMessage) {
       {"--port COM0 watch", "--port: \"COM0\" is not a port (COM1 to COM255)"},
       {"--port /dev/ttyS0 watch", "--port: \"/dev/ttyS0\" is not a port (COM1 to COM255)"},
       {"--port COM1 --device /dev/ttyS0 watch", "give --port or --device, not both"},
-      {"--port COM1 --port COM2 watch", "--port given twice"},
+      {"--port COM1 --port COM2 watch", "--port given twice (only check takes several ports)"},
+      {"--port COM1 --port com1 check leak", "--port com1 given twice"},
+      {"check", "check: name the checks (leak, static, overpressure, repeat)"},
+      {"check leak leek", "check: unknown check \"leek\" (leak, static, overpressure or repeat)"},
+      {"check leak leak", "check: \"leak\" named twice"},
+      {"check leak --ceiling 331",
+       "--ceiling: \"331\" is not a whole number of mmHg from 1 to 330 (never above 330)"},
+      {"check overpressure --limit 300.5",
+       "--limit: \"300.5\" is not a whole number of mmHg from 1 to 330"},
+      {"check overpressure --window 10:+20",
+       "--window: \"10:+20\" is not a window as -BELOW:+ABOVE in mmHg (-10:+20)"},
+      {"check static --points 0,50, --reference 0,50",
+       "--points: \"0,50,\" is not a list of whole numbers of mmHg from 0 to 330 (0,50,100)"},
+      {"check static --points 0,50 --reference 0,50,100", "--reference: 3 readings for 2 points"},
+      {"check static --reference 0 --reference-port COM2",
+       "give --reference or --reference-port, not both"},
+      {"check static --reference-unit psi", "--reference-unit: \"psi\" is not mmHg, kPa or cmH2O"},
+      {"check leak --reference-due 2026-13-01",
+       "--reference-due: \"2026-13-01\" is not a date as YYYY-MM-DD"},
+      {"--port COM1 --port COM2 check static",
+       "check: with several ports give the reference (--reference-port or --reference)"},
+      {"measure --mode adult --hold 5", "--hold is not an option of measure"},
       {"--baud 9600 watch", "unknown option \"--baud\""},
       {"measure", "measure: --mode adult, neonate or pediatric is needed"},
       {"measure --mode infant", "--mode: \"infant\" is not adult, neonate or pediatric"},
@@ -116,6 +137,29 @@ TEST(CliOptions, ValidLinesAndInfoRequests) {
   EXPECT_EQ(m.csvPath, "run.csv");
   EXPECT_FALSE(m.limits[Quantity::kSystolic]);
   EXPECT_EQ(m.limits[Quantity::kHeartRate]->value, 72);
+
+  const ParseResult check = Parse(
+      "--port COM3 --port COM4 check overpressure leak repeat --limit 290 --window -5:+15 "
+      "--target 200 --hold 20 --settle 2 --ceiling 330 --pump-limit 30 --count 3 --mode neonate "
+      "--report r.html --operator A --reference-due 2027-01-31");
+  ASSERT_TRUE(check.options) << check.error;
+  EXPECT_EQ(check.options->ports, (std::vector<uint8_t>{3, 4}));
+  const auto& c = std::get<CheckOptions>(check.options->command);
+  EXPECT_EQ(c.checks,
+            (std::vector<checks::CheckKind>{checks::CheckKind::kOverpressure,
+                                            checks::CheckKind::kLeak, checks::CheckKind::kRepeat}));
+  EXPECT_EQ(c.params.overpressure.limitMmHg, 290);
+  EXPECT_EQ(c.params.leak.limitMmHgMin, 290);
+  EXPECT_EQ(c.params.overpressure.windowBelowMmHg, 5);
+  EXPECT_EQ(c.params.overpressure.windowAboveMmHg, 15);
+  EXPECT_EQ(c.params.leak.targetMmHg, 200);
+  EXPECT_EQ(c.params.leak.holdS, 20);
+  EXPECT_EQ(c.params.statics.settleS, 2);
+  EXPECT_EQ(c.params.safety.ceilingMmHg, 330);
+  EXPECT_EQ(c.params.safety.pumpLimitS, 30);
+  EXPECT_EQ(c.params.repeat.count, 3);
+  EXPECT_EQ(c.params.repeat.mode, Mode::kNeonate);
+  EXPECT_EQ(c.reportPath + c.operatorName + c.referenceDue, "r.htmlA2027-01-31");
 
   EXPECT_FALSE(std::get<WatchOptions>(Parse("watch").options->command).durationSeconds);
   EXPECT_TRUE(std::holds_alternative<PortsOptions>(Parse("--json ports").options->command));
@@ -354,9 +398,9 @@ TEST_F(TimeZoneUtc, CsvAndSummaryOfAKnownTable) {
   EXPECT_EQ(std::string(kCsvHeader),
             "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc,"
             "mode");
-  EXPECT_EQ(
-      CsvRow(Row(1, 120, 80, 72, 93)),
-      "1,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,\"52 01 b4 00 0e 0b 00 02\",");
+  EXPECT_EQ(CsvRow(Row(1, 120, 80, 72, 93)),
+            "1,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,\"52 01 b4 00 0e 0b 00 "
+            "02\",");
   MeasurementRow neonate = Row(2, 120, 80, 72, 93);
   neonate.mode = CommandMode(Mode::kNeonate);
   EXPECT_EQ(CsvRow(neonate),
