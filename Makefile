@@ -39,6 +39,7 @@ screenshot: build
 # out of these trees.
 SAN_CMAKE := -DNIBP_BUILD_BENCH=OFF
 ASAN_ENV  := ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1:strict_init_order=1 \
+             LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
              UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # Without Qt: its libraries are not instrumented, so its own locking is invisible to the
 # sanitizer, and a suppression by library name would also hide our races on every stack that
