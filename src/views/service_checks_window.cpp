@@ -271,7 +271,7 @@ ServiceChecksWindow::ServiceChecksWindow(console::ChecksHost& host, QWidget* par
   form->addRow(QStringLiteral("&Module ID:"), module_);
   form->addRow(QStringLiteral("&Reference instrument:"), reference_);
   form->addRow(QStringLiteral("Reference &due date:"), due_);
-  form->addRow(QStringLiteral("Reference &source:"), sourceRow);
+  form->addRow(QStringLiteral("Reference source:"), sourceRow);
   form->addRow(QStringLiteral("&Ceiling (mmHg):"), ceiling_);
   connect(source_, &QComboBox::currentIndexChanged, this, [this](int i) {
     gaugePort_->setEnabled(i == 1);
@@ -661,6 +661,23 @@ bool ServiceChecksWindow::SaveReport(const QString& path) {
     return false;
   }
   return true;
+}
+
+QImage ServiceChecksWindow::ReportPage(int page, int width) const {
+  if (!run_) return {};
+  QTextDocument doc;
+  BuildDocument(doc);
+  // A4 at the document's own 96 dpi-like units, less margins.
+  const QSizeF pageSize(794, 1123);
+  doc.setPageSize(pageSize);
+  const double scale = double(width) / pageSize.width();
+  QImage img(QSize(width, int(pageSize.height() * scale)), QImage::Format_RGB32);
+  img.fill(Qt::white);
+  QPainter p(&img);
+  p.scale(scale, scale);
+  p.translate(0, -page * pageSize.height());
+  doc.drawContents(&p, QRectF(QPointF(0, page * pageSize.height()), pageSize));
+  return img;
 }
 
 void ServiceChecksWindow::SaveReportAs() {

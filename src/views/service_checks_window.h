@@ -3,6 +3,7 @@
 // their parameters and limits, the run's progress, and the report to save or print. The run goes
 // through the console (console::ChecksHost), so the console's logs and windows follow it.
 
+#include <QImage>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -41,6 +42,8 @@ class ServiceChecksWindow final : public QWidget, private checks::Observer {
   // The checks and parameters of the table, or why not (the message names the range).
   [[nodiscard]] std::optional<QString> ReadSetup(std::vector<checks::CheckKind>& kinds,
                                                  checks::Params& params) const;
+  // The report's page `page` (from 0) as the PDF shows it, `width` pixels wide.
+  [[nodiscard]] QImage ReportPage(int page, int width) const;
   [[nodiscard]] QTableWidget* Table() const { return table_; }
   [[nodiscard]] QDialog* ReferenceDialog() const { return refDialog_; }
   [[nodiscard]] const console::ChecksRun* Run() const { return run_.get(); }
