@@ -381,8 +381,9 @@ ServiceChecksWindow::~ServiceChecksWindow() {
   if (isVisible()) SaveGeometry();
 }
 
+// Until the window has shown the end: the engine may finish on an event between two ticks.
 bool ServiceChecksWindow::Running() const {
-  return run_ && !run_->Done();
+  return run_ && tick_.isActive();
 }
 
 std::optional<QString> ServiceChecksWindow::ReadSetup(std::vector<checks::CheckKind>& kinds,
