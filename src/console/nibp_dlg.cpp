@@ -396,8 +396,9 @@ void CNibpDlg::OnEvent(const modlink::Event& e) {
       e.kind == modlink::EventKind::kPortLost)
     m_measuring = false;
   modlink::Event stamped = e;
-  stamped.ms = ms != 0 ? ms : m_clock();
+  stamped.ms = ms;
   if (m_checksSink != nullptr) {
+    if (stamped.ms == 0) stamped.ms = m_clock();
     // The boxes show the pump and valves as the check drives them.
     if (e.kind == modlink::EventKind::kSent && e.request.command == Command::kPneumatics) {
       m_bPump = e.request.pump ? 1 : 0;
