@@ -7,6 +7,7 @@
 #include "views/ports_window.h"
 #include "views/pressure_chart_window.h"
 #include "views/results_window.h"
+#include "views/service_checks_window.h"
 
 namespace {
 
@@ -46,6 +47,11 @@ std::unique_ptr<console::View> QtViews::CreatePressureChart(chart::PressureSerie
 std::unique_ptr<console::View> QtViews::CreateResults(results::BpResults& rows,
                                                       fw::Window* parent) {
   return std::make_unique<WidgetView>(new views::ResultsWindow(rows, Widget(parent)));
+}
+
+std::unique_ptr<console::View> QtViews::CreateServiceChecks(console::ChecksHost& host,
+                                                            fw::Window* parent) {
+  return std::make_unique<WidgetView>(new views::ServiceChecksWindow(host, Widget(parent)));
 }
 
 void QtViews::RunPorts(std::unique_ptr<ports::DeviceSource> source,

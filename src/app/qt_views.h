@@ -10,6 +10,8 @@ class QtViews final : public console::Views {
                                                                    fw::Window* parent) override;
   [[nodiscard]] std::unique_ptr<console::View> CreateResults(results::BpResults& rows,
                                                              fw::Window* parent) override;
+  [[nodiscard]] std::unique_ptr<console::View> CreateServiceChecks(console::ChecksHost& host,
+                                                                   fw::Window* parent) override;
   void RunPorts(std::unique_ptr<ports::DeviceSource> source, const std::filesystem::path& dir,
                 fw::Window* parent) override;
 };

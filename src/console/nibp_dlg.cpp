@@ -44,6 +44,7 @@ CNibpDlg::CNibpDlg(fw::Backend& ui, std::shared_ptr<serial::Platform> platform, 
 
 // The reader must not post to a window that is going: close as "CLOSE" does.
 CNibpDlg::~CNibpDlg() {
+  m_checksView.reset();  // a running check stops through the link, which goes first
   m_comm.ClosePort();
 }
 
@@ -106,6 +107,7 @@ BOOL CNibpDlg::OnInitDialog() {
     sysMenu->AppendMenu(MF_STRING, IDM_PRESSURE_CHART, "Pressure Chart");
     sysMenu->AppendMenu(MF_STRING, IDM_RESULTS, "Results");
     sysMenu->AppendMenu(MF_STRING, IDM_PORTS, "Ports...");
+    sysMenu->AppendMenu(MF_STRING, IDM_SERVICE_CHECKS, "Service Checks...");
     m_bRecordSession = records::LoadRecordSession(m_configFolder) ? 1 : 0;
     sysMenu->AppendMenu(MF_SEPARATOR);
     sysMenu->AppendMenu(MF_STRING, IDM_RECORD_SESSION, "Record Session");
@@ -153,6 +155,8 @@ void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
     if (!m_chartView && m_views)
       m_chartView = m_views->CreatePressureChart(m_feed.Series(), GetWindow());
     if (m_chartView) m_chartView->Show();
+  } else if ((id & 0xFFF0) == IDM_SERVICE_CHECKS) {
+    OnServiceChecks();
   } else if ((id & 0xFFF0) == IDM_RESULTS) {
     if (!m_resultsView && m_views)
       m_resultsView = m_views->CreateResults(m_feed.Results(), GetWindow());
@@ -214,21 +218,25 @@ void CNibpDlg::OnSetPressure() {
 
 void CNibpDlg::OnStartAdult() {
   UpdateData(TRUE);
+  m_measuring = true;
   Send(commands::Simple(Command::kStartAdult));
 }
 
 void CNibpDlg::OnStartNeonate() {
   UpdateData(TRUE);
+  m_measuring = true;
   Send(commands::Simple(Command::kStartNeonate));
 }
 
 void CNibpDlg::OnStartPediatric() {
   UpdateData(TRUE);
+  m_measuring = true;
   Send(commands::Simple(Command::kStartPediatric));
 }
 
 void CNibpDlg::OnAbortBp() {
   UpdateData(TRUE);
+  m_measuring = false;
   Send(commands::Simple(Command::kAbortBp));
 }
 
@@ -389,10 +397,62 @@ void CNibpDlg::ShowRxTexts() {
 
 void CNibpDlg::OnEvent(const modlink::Event& e) {
   const int64_t ms = ShowEvent(e);
-  if (ms == 0) return;
+  if (e.kind == modlink::EventKind::kBpData || e.kind == modlink::EventKind::kPortClosed ||
+      e.kind == modlink::EventKind::kPortLost)
+    m_measuring = false;
   modlink::Event stamped = e;
   stamped.ms = ms;
-  m_feed.OnEvent(stamped);
+  if (m_checksSink != nullptr) {
+    if (stamped.ms == 0) stamped.ms = m_clock();
+    // The boxes show the pump and valves as the check drives them.
+    if (e.kind == modlink::EventKind::kSent && e.request.command == Command::kPneumatics) {
+      m_bPump = e.request.pump ? 1 : 0;
+      m_bControlValve = e.request.controlClosed ? 1 : 0;
+      m_bDumpValve = e.request.dumpClosed ? 1 : 0;
+      UpdateData(FALSE);
+    }
+    m_checksSink->OnEvent(stamped);
+  }
+  if (ms != 0) m_feed.OnEvent(stamped);
+}
+
+// ---- service checks ----
+
+void CNibpDlg::OnServiceChecks() {
+  if (!m_checksView && m_views) m_checksView = m_views->CreateServiceChecks(*this, GetWindow());
+  if (m_checksView) m_checksView->Show();
+}
+
+bool CNibpDlg::ChecksPortOpen() const {
+  return m_link.Connected();
+}
+
+std::string CNibpDlg::ChecksPort() const {
+  return "COM" + std::to_string(m_link.Port());
+}
+
+std::string CNibpDlg::ChecksDevice() const {
+  return m_link.DevicePath();
+}
+
+SendResult CNibpDlg::ChecksSend(const commands::Request& request) {
+  return m_link.Send(request);
+}
+
+void CNibpDlg::SetChecksSink(modlink::EventSink* sink) {
+  m_checksSink = sink;
+  EnableCommands(sink == nullptr);
+}
+
+void CNibpDlg::ChecksMarker(int64_t ms, const std::string& label) {
+  m_feed.Series().AddMarker(ms, label);
+}
+
+void CNibpDlg::EnableCommands(bool enable) {
+  for (const int id :
+       {IDC_SET_PRESSURE, IDC_START_ADULT, IDC_START_NEONATE, IDC_START_PEDIATRIC, IDC_ABORT_BP,
+        IDC_GET_PRESSURE, IDC_GET_BP_DATA, IDC_PUMP, IDC_CONTROL_VALVE, IDC_DUMP_VALVE})
+    if (CWnd* item = GetDlgItem(id)) item->EnableWindow(enable ? TRUE : FALSE);
 }
 
 int64_t CNibpDlg::ShowEvent(const modlink::Event& e) {
@@ -463,6 +523,7 @@ void CNibpDlg::OnOK() {
 void CNibpDlg::OnCancel() {}
 
 void CNibpDlg::OnClose() {
+  m_checksView.reset();
   EndDialog(IDCANCEL);
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "commands/commands.h"
+#include "console/checks_run.h"
 #include "console/views.h"
 #include "feed/event_feed.h"
 #include "framework/dialog.h"
@@ -31,7 +32,10 @@ inline constexpr UINT kReopenMs = modlink::kReopenMs;
 inline constexpr UINT WM_RECORDING_STOPPED = WM_USER + 3;
 
 // The window runs the module link on its members and its timers, and shows the link's events.
-class CNibpDlg : public CDialog, private modlink::TimerHost, private modlink::EventSink {
+class CNibpDlg : public CDialog,
+                 private modlink::TimerHost,
+                 private modlink::EventSink,
+                 private console::ChecksHost {
  public:
   explicit CNibpDlg(fw::Backend& ui, CDialog* parent = nullptr);
   // Tests hand in a CComm on a replaced OS layer.
@@ -76,6 +80,7 @@ class CNibpDlg : public CDialog, private modlink::TimerHost, private modlink::Ev
   console::Views* m_views = nullptr;
   std::unique_ptr<console::View> m_chartView;  // made when first asked for, closed with the window
   std::unique_ptr<console::View> m_resultsView;
+  std::unique_ptr<console::View> m_checksView;
   // Where the Ports window finds this machine's serial devices; tests feed their own.
   std::function<std::unique_ptr<ports::DeviceSource>()> m_makeDeviceSource = ports::MakeUdevSource;
 
@@ -108,6 +113,7 @@ class CNibpDlg : public CDialog, private modlink::TimerHost, private modlink::Ev
   void OnSaveEventLog();
   void OnRecordSession();
   void OnOpenSessionsFolder();
+  void OnServiceChecks();
   LRESULT OnRecordingStopped(WPARAM wParam, LPARAM lParam);
   // The session being recorded; null while recording is off.
   [[nodiscard]] records::SessionRecorder* Session() const { return m_session.get(); }
@@ -135,6 +141,17 @@ class CNibpDlg : public CDialog, private modlink::TimerHost, private modlink::Ev
   bool WatchFd(modlink::Timer timer, int fd) override;
   // modlink::EventSink: the logs, the status line and the session file.
   void OnEvent(const modlink::Event& event) override;
+  // console::ChecksHost: a run of service checks drives the module through the link.
+  [[nodiscard]] bool ChecksPortOpen() const override;
+  [[nodiscard]] bool ChecksMeasuring() const override { return m_measuring; }
+  [[nodiscard]] std::string ChecksPort() const override;
+  [[nodiscard]] std::string ChecksDevice() const override;
+  [[nodiscard]] int64_t ChecksNowMs() const override { return m_clock(); }
+  SendResult ChecksSend(const commands::Request& request) override;
+  void SetChecksSink(modlink::EventSink* sink) override;
+  void ChecksMarker(int64_t ms, const std::string& label) override;
+  // The command buttons and pneumatics boxes are the user's unless checks run.
+  void EnableCommands(bool enable);
   // Copies the receive core's diagnostic texts for the next UpdateData(FALSE).
   void ShowRxTexts();
   // Every log line passes here: stamped with m_clock, added, made current and recorded under
@@ -154,6 +171,9 @@ class CNibpDlg : public CDialog, private modlink::TimerHost, private modlink::Ev
   std::unique_ptr<records::SessionRecorder> m_session;
   bool m_sessionFailureShown = false;
   bool m_pressureShown = false;  // a dispatch tick showed a cuff pressure
+  // Set by a start command, cleared by its result or an abort: checks do not start over it.
+  bool m_measuring = false;
+  modlink::EventSink* m_checksSink = nullptr;
   // Works on m_comm, m_rx, m_txBuf and m_strTxLine; last, so that it goes first.
   modlink::Link m_link{{m_comm, m_rx, m_txBuf, m_strTxLine}, *this, nullptr};
 };

@@ -20,6 +20,8 @@ class Window;
 
 namespace console {
 
+class ChecksHost;
+
 // A non-modal window of its own over a store that the console fills; it reads the store on the
 // user-interface thread and follows its changes itself. Destroying the view closes its window.
 class View {
@@ -37,6 +39,11 @@ class Views {
                                                                   fw::Window* parent) = 0;
   [[nodiscard]] virtual std::unique_ptr<View> CreateResults(results::BpResults& rows,
                                                             fw::Window* parent) = 0;
+  // "Service Checks": runs the checks on the console's link through `host`; none by default.
+  [[nodiscard]] virtual std::unique_ptr<View> CreateServiceChecks(ChecksHost& /*host*/,
+                                                                  fw::Window* /*parent*/) {
+    return nullptr;
+  }
   // The Ports window over the ports folder `dir`, modal to `parent`; returns when it is closed.
   virtual void RunPorts(std::unique_ptr<ports::DeviceSource> source,
                         const std::filesystem::path& dir, fw::Window* parent) = 0;

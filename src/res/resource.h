@@ -41,6 +41,7 @@ inline constexpr unsigned IDM_OPEN_SESSIONS = 0x0030;
 inline constexpr unsigned IDM_PRESSURE_CHART = 0x0040;
 inline constexpr unsigned IDM_RESULTS = 0x0050;
 inline constexpr unsigned IDM_PORTS = 0x0060;
+inline constexpr unsigned IDM_SERVICE_CHECKS = 0x0070;
 
 // Items the console adds to its logs' context menus, reported as commands.
 inline constexpr int ID_RAW_SAVE_AS = 32771;

@@ -46,7 +46,7 @@ TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
 
 TEST_F(Console, SystemMenuOffersTheAboutBoxTheViewsAndTheSessionItemsAndIconsAreSet) {
   const auto& menu = w->SystemMenu();
-  ASSERT_EQ(menu.size(), 8u);
+  ASSERT_EQ(menu.size(), 9u);
   EXPECT_EQ(menu[0].flags, MF_SEPARATOR);
   EXPECT_EQ(menu[1].id, IDM_ABOUTBOX);
   EXPECT_EQ(menu[1].text, "QUIRAB_NIBP 정보(&A)...");
@@ -56,12 +56,14 @@ TEST_F(Console, SystemMenuOffersTheAboutBoxTheViewsAndTheSessionItemsAndIconsAre
   EXPECT_EQ(menu[3].text, "Results");
   EXPECT_EQ(menu[4].id, IDM_PORTS);
   EXPECT_EQ(menu[4].text, "Ports...");
-  EXPECT_EQ(menu[5].flags, MF_SEPARATOR);
-  EXPECT_EQ(menu[6].id, IDM_RECORD_SESSION);
-  EXPECT_EQ(menu[6].text, "Record Session");
-  EXPECT_TRUE(menu[6].checkable && menu[6].checked);
-  EXPECT_EQ(menu[7].id, IDM_OPEN_SESSIONS);
-  EXPECT_EQ(menu[7].text, "Open Sessions Folder");
+  EXPECT_EQ(menu[5].id, IDM_SERVICE_CHECKS);
+  EXPECT_EQ(menu[5].text, "Service Checks...");
+  EXPECT_EQ(menu[6].flags, MF_SEPARATOR);
+  EXPECT_EQ(menu[7].id, IDM_RECORD_SESSION);
+  EXPECT_EQ(menu[7].text, "Record Session");
+  EXPECT_TRUE(menu[7].checkable && menu[7].checked);
+  EXPECT_EQ(menu[8].id, IDM_OPEN_SESSIONS);
+  EXPECT_EQ(menu[8].text, "Open Sessions Folder");
   EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));
@@ -79,6 +81,31 @@ TEST_F(Console, ChartAndResultsOpenOnceOverTheConsolesStoresAndShowAgain) {
   // Windows of the console's window, so that its modality does not block them.
   EXPECT_EQ(views.Parents(), (std::vector<fw::Window*>{w, w}));
   EXPECT_TRUE(ui.ModalRuns().empty());
+}
+
+TEST_F(Console, ServiceChecksDriveTheLinkWithTheCommandsOffAndTheBoxesFollowing) {
+  dlg.OnSysCommand(IDM_SERVICE_CHECKS, 0);
+  ASSERT_NE(views.ChecksHost(), nullptr);
+  EXPECT_EQ(views.Parents(), (std::vector<fw::Window*>{w}));
+  console::ChecksHost& host = *views.ChecksHost();
+  EXPECT_FALSE(host.ChecksPortOpen());
+  OpenPort();
+  EXPECT_TRUE(host.ChecksPortOpen());
+  EXPECT_EQ(host.ChecksPort(), "COM1");
+  checks::Params params;
+  {
+    console::ChecksRun run(host, {checks::CheckKind::kLeak}, params, nullptr, nullptr);
+    run.Start();
+    for (const int id : {IDC_START_ADULT, IDC_GET_PRESSURE, IDC_PUMP, IDC_DUMP_VALVE})
+      EXPECT_FALSE(w->IsEnabled(id)) << id;
+    EXPECT_EQ(w->GetCheck(IDC_PUMP), 1);  // pumping as the check drives it
+    EXPECT_FALSE(Sent().empty());
+  }  // going away mid-check aborts it: pump off, valves open, commands back
+  EXPECT_EQ(w->GetCheck(IDC_PUMP), 0);
+  EXPECT_EQ(w->GetCheck(IDC_CONTROL_VALVE), 0);
+  EXPECT_EQ(w->GetCheck(IDC_DUMP_VALVE), 0);
+  EXPECT_TRUE(w->IsEnabled(IDC_START_ADULT));
+  EXPECT_TRUE(w->IsEnabled(IDC_PUMP));
 }
 
 TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {

@@ -699,7 +699,7 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   QMenu* menu = c.w->SystemMenu();
   ASSERT_NE(menu, nullptr);
   const auto actions = menu->actions();
-  ASSERT_EQ(actions.size(), 8);
+  ASSERT_EQ(actions.size(), 9);
   EXPECT_TRUE(actions[0]->isSeparator());
   EXPECT_EQ(actions[1]->text(), "QUIRAB_NIBP 정보(&A)...");
   EXPECT_EQ(actions[1]->data().toUInt(), IDM_ABOUTBOX);
@@ -709,9 +709,11 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   EXPECT_EQ(actions[3]->data().toUInt(), IDM_RESULTS);
   EXPECT_EQ(actions[4]->text(), "Ports...");
   EXPECT_EQ(actions[4]->data().toUInt(), IDM_PORTS);
-  EXPECT_EQ(actions[6]->text(), "Record Session");
-  EXPECT_TRUE(actions[6]->isCheckable() && actions[6]->isChecked());
-  EXPECT_EQ(actions[7]->text(), "Open Sessions Folder");
+  EXPECT_EQ(actions[5]->text(), "Service Checks...");
+  EXPECT_EQ(actions[5]->data().toUInt(), IDM_SERVICE_CHECKS);
+  EXPECT_EQ(actions[7]->text(), "Record Session");
+  EXPECT_TRUE(actions[7]->isCheckable() && actions[7]->isChecked());
+  EXPECT_EQ(actions[8]->text(), "Open Sessions Folder");
 
   // Right button on the background: choose the item, then close the box with Enter.
   QString aboutTitle;

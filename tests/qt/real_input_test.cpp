@@ -11,8 +11,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -25,6 +27,7 @@
 #include "support/fake_device_source.h"
 #include "support/sim_process.h"
 #include "views/pressure_chart_window.h"
+#include "views/service_checks_window.h"
 
 namespace {
 
@@ -175,6 +178,43 @@ TEST_F(RealInput, ChartAndResultsAreWindowsOfTheConsoleThatTakeClicksWhileItRuns
     EXPECT_TRUE(QTest::qWaitFor([&] { return results->isActiveWindow(); }, kWaitMs));
     EXPECT_TRUE(A(results)->state().active);
     EXPECT_FALSE(A(chart)->state().active);
+  });
+}
+
+TEST_F(RealInput, ALeakCheckRunsFromClicksAndAbortTurnsThePumpOff) {
+  testsupport::SimProcess sim(NIBP_SIM_PATH, {"--port", "COM1", "--speed", "5", "--leak", "60"});
+  ASSERT_TRUE(sim.Running());
+  ASSERT_TRUE(
+      testsupport::SimProcess::WaitForPath(home.PortLink("COM1"), std::chrono::seconds(20)));
+  WhileTheConsoleRuns([&](QWidget*) {
+    dlg.OnPortOpen();
+    ASSERT_EQ(dlg.m_strStatus, "COM1 OPEN");
+    dlg.OnSysCommand(IDM_SERVICE_CHECKS, 0);
+    auto* w = dynamic_cast<views::ServiceChecksWindow*>(TopLevel(QStringLiteral("Service Checks")));
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w, kWaitMs));
+    for (int r = 1; r < 4; ++r) w->Table()->item(r, 0)->setCheckState(Qt::Unchecked);
+    w->Table()->item(0, 1)->setText("target=150 settle=1 hold=5");
+    const auto phase = [w] { return w->Run()->Engine().CurrentProgress().phase; };
+
+    // Abort mid-hold: pump off and valves open at once.
+    ASSERT_TRUE(RealClick(Named(w, QStringLiteral("Start"))));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->Run() != nullptr && w->Running(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return phase().rfind("Holding", 0) == 0; }, 60'000));
+    EXPECT_EQ(dlg.m_bControlValve, 1);  // the boxes follow the check
+    ASSERT_TRUE(RealClick(Named(w, QStringLiteral("Abort"))));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->Running(); }, kWaitMs));
+    EXPECT_EQ(dlg.m_bPump, 0);
+    EXPECT_EQ(dlg.m_bControlValve, 0);
+    EXPECT_EQ(dlg.m_bDumpValve, 0);
+    EXPECT_EQ(w->Table()->item(0, 3)->text().left(7), "ABORTED");
+
+    // Run to the end: the leak fails its limit.
+    ASSERT_TRUE(RealClick(Named(w, QStringLiteral("Start"))));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->Running(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->Running(); }, 90'000));
+    EXPECT_EQ(w->Table()->item(0, 3)->text().left(4), "FAIL");
+    EXPECT_EQ(Named<QLabel>(w, QStringLiteral("Overall verdict"))->text(), "FAIL");
   });
 }
 

@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include "framework/qt/qt_window.h"
 #include "res/resource.h"
 #include "support/sim_process.h"
+#include "views/service_checks_window.h"
 
 namespace {
 
@@ -39,6 +42,77 @@ QWidget* TopLevel(const char* title) {
 }
 
 // A measurement on the simulator, driven through the console's buttons; false when it fails.
+// A module in the console's place for the service checks: pumped up, it leaks 4 mmHg a second.
+struct LeakyModule final : console::ChecksHost {
+  int64_t now = 1'796'000'000'000;
+  modlink::EventSink* sink = nullptr;
+  bool ChecksPortOpen() const override { return true; }
+  bool ChecksMeasuring() const override { return false; }
+  std::string ChecksPort() const override { return "COM1"; }
+  std::string ChecksDevice() const override { return "/dev/pts/3"; }
+  int64_t ChecksNowMs() const override { return now; }
+  SendResult ChecksSend(const commands::Request& r) override {
+    Event(modlink::EventKind::kSent, 0, r);
+    return SendResult::kSent;
+  }
+  void SetChecksSink(modlink::EventSink* s) override { sink = s; }
+  void ChecksMarker(int64_t, const std::string&) override {}
+  void Event(modlink::EventKind kind, int mmHg, const commands::Request& r = {}) {
+    modlink::Event e;
+    e.ms = now;
+    e.kind = kind;
+    e.mmHg = mmHg;
+    e.request = r;
+    if (sink != nullptr) sink->OnEvent(e);
+  }
+};
+
+// The window during a leak check's hold, and the report's first page once it is done.
+bool ServiceChecksShots(const QString& dir) {
+  LeakyModule module;
+  views::ServiceChecksWindow w(module);
+  w.hooks.warn = [](QWidget*, const QString&, const QString& text) {
+    std::fprintf(stderr, "nibp_screenshot: %s\n", qPrintable(text));
+  };
+  for (int r = 1; r < 4; ++r) w.Table()->item(r, 0)->setCheckState(Qt::Unchecked);
+  w.Table()->item(0, 1)->setText("target=250 settle=5 hold=20");
+  for (QLineEdit* e : w.findChildren<QLineEdit*>()) {
+    if (e->accessibleName() == "Operator") e->setText("J. Bench");
+    if (e->accessibleName() == "Module ID") e->setText("NIBP-0042");
+    if (e->accessibleName() == "Reference instrument") e->setText("Gauge DG-7");
+    if (e->accessibleName() == "Reference due date") e->setText("2027-06-30");
+  }
+  w.resize(760, 560);
+  w.show();
+  if (!QTest::qWaitForWindowExposed(&w)) return false;
+  w.Start();
+  double p = 0;
+  bool shot = false;
+  bool ok = true;
+  for (int step = 0; step < 400 && w.Running(); ++step) {
+    module.now += 250;
+    const auto& phase = w.Run()->Engine().CurrentProgress().phase;
+    if (phase.rfind("Pumping", 0) == 0)
+      p = std::min(p + 25, 252.0);
+    else if (phase.rfind("Releasing", 0) == 0)
+      p = std::max(p - 40, 0.0);
+    else
+      p = std::max(p - 1, 0.0);
+    module.Event(modlink::EventKind::kCuffPressure, int(p));
+    QTest::qWait(55);
+    if (!shot && phase.rfind("Holding", 0) == 0 && p < 225) {
+      ok = Save(&w, dir + "/service-checks.png") && ok;
+      shot = true;
+    }
+  }
+  if (!shot || w.Running()) {
+    std::fprintf(stderr, "nibp_screenshot: the leak check did not run its course\n");
+    return false;
+  }
+  QTest::qWait(100);
+  return w.ReportPage(0, 794).save(dir + "/service-checks-report.png") && ok;
+}
+
 bool Measure(CNibpDlg& dlg, fw::qt::QtWindow& window) {
   const auto click = [&window](int id) {
     if (auto* b = dynamic_cast<QAbstractButton*>(window.Control(id))) b->click();
@@ -155,6 +229,7 @@ int main(int argc, char** argv) {
   QTest::qWait(500);
   ok = Save(chart, dir + "/pressure-chart.png") && ok;
   ok = Save(results, dir + "/results.png") && ok;
+  ok = ServiceChecksShots(dir) && ok;
   dlg.EndDialog(IDCANCEL);
   return ok ? 0 : 1;
 }

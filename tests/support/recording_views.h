@@ -26,6 +26,12 @@ class RecordingViews final : public console::Views {
     parents_.push_back(parent);
     return std::make_unique<Recording>(events_, "Results");
   }
+  std::unique_ptr<console::View> CreateServiceChecks(console::ChecksHost& host,
+                                                     fw::Window* parent) override {
+    checksHost_ = &host;
+    parents_.push_back(parent);
+    return std::make_unique<Recording>(events_, "Service Checks");
+  }
   void RunPorts(std::unique_ptr<ports::DeviceSource> source, const std::filesystem::path& dir,
                 fw::Window* parent) override {
     events_.push_back("Ports run");
@@ -41,6 +47,8 @@ class RecordingViews final : public console::Views {
   [[nodiscard]] const chart::PressureSeries* ChartSeries() const { return chartSeries_; }
   [[nodiscard]] const results::BpResults* ResultRows() const { return resultRows_; }
   [[nodiscard]] const std::vector<fw::Window*>& Parents() const { return parents_; }
+  // What the console hands the service checks: a run drives the module through it.
+  [[nodiscard]] console::ChecksHost* ChecksHost() const { return checksHost_; }
 
  private:
   class Recording final : public console::View {
@@ -61,6 +69,7 @@ class RecordingViews final : public console::Views {
 
   std::vector<std::string> events_;
   std::vector<fw::Window*> parents_;
+  console::ChecksHost* checksHost_ = nullptr;
   const chart::PressureSeries* chartSeries_ = nullptr;
   const results::BpResults* resultRows_ = nullptr;
 };

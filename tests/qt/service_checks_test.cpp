@@ -1,0 +1,162 @@
+// The "Service Checks" window's wiring, offscreen, on a console stand-in that keeps what is sent.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "console/checks_run.h"
+#include "views/service_checks_window.h"
+
+namespace {
+
+struct FakeConsole final : console::ChecksHost {
+  bool open = true;
+  bool measuring = false;
+  int64_t now = 1'796'000'000'000;
+  modlink::EventSink* sink = nullptr;
+  std::vector<commands::Request> sent;
+  std::vector<std::string> markers;
+  bool ChecksPortOpen() const override { return open; }
+  bool ChecksMeasuring() const override { return measuring; }
+  std::string ChecksPort() const override { return "COM1"; }
+  std::string ChecksDevice() const override { return "/dev/pts/9"; }
+  int64_t ChecksNowMs() const override { return now; }
+  SendResult ChecksSend(const commands::Request& r) override {
+    sent.push_back(r);
+    if (sink != nullptr) {
+      modlink::Event e;
+      e.ms = now;
+      e.kind = modlink::EventKind::kSent;
+      e.request = r;
+      sink->OnEvent(e);
+    }
+    return SendResult::kSent;
+  }
+  void SetChecksSink(modlink::EventSink* s) override { sink = s; }
+  void ChecksMarker(int64_t, const std::string& label) override { markers.push_back(label); }
+  void Cuff(int mmHg) {
+    modlink::Event e;
+    e.ms = now;
+    e.kind = modlink::EventKind::kCuffPressure;
+    e.mmHg = mmHg;
+    if (sink != nullptr) sink->OnEvent(e);
+  }
+};
+
+struct Scratch {
+  std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "nibp_checks_window";
+  Scratch() {
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  }
+  ~Scratch() { std::filesystem::remove_all(dir); }
+  [[nodiscard]] QString Path(const char* name) const {
+    return QString::fromStdString((dir / name).string());
+  }
+};
+
+std::string ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string("(unreadable)");
+}
+
+struct Window {
+  FakeConsole console;
+  views::ServiceChecksWindow w{console};
+  QStringList warnings;
+  Window() {
+    w.hooks.warn = [this](QWidget*, const QString&, const QString& text) { warnings << text; };
+    w.hooks.askPath = [](QWidget*, const QString&, const QString&, const QString&) {
+      return QString();
+    };
+    // Only the leak check.
+    for (int r = 1; r < 4; ++r) w.Table()->item(r, 0)->setCheckState(Qt::Unchecked);
+  }
+};
+
+TEST(ServiceChecksWindow, RefusesToStartWithReasonAndSendsNothing) {
+  Scratch scratch;
+  struct Row {
+    bool open;
+    bool measuring;
+    int row;
+    const char* cell;  // text put in column 1 (params) or 2 (limit) of `row`, or none
+    int column;
+    const char* warning;
+  };
+  const Row rows[] = {
+      {false, false, 0, nullptr, 0, "Cannot start: The port is not open."},
+      {true, true, 0, nullptr, 0, "Cannot start: A measurement is running."},
+      {true, false, 0, "target=400", 1, "leak target must be 20 to 320."},
+      {true, false, 0, "120", 2, "The leak limit must be 0 to 100 mmHg/min."},
+      {true, false, 1, "points=0,400", 1, "static points must be 0 to 330 mmHg."},
+      {true, false, 0, "colour=3", 1, "leak: unknown parameter \"colour\"."},
+  };
+  for (const Row& r : rows) {
+    Window t;
+    t.console.open = r.open;
+    t.console.measuring = r.measuring;
+    if (r.cell != nullptr) t.w.Table()->item(r.row, r.column)->setText(r.cell);
+    t.w.Table()->item(r.row, 0)->setCheckState(Qt::Checked);
+    t.w.Start();
+    EXPECT_EQ(t.warnings, QStringList{r.warning}) << r.warning;
+    EXPECT_TRUE(t.console.sent.empty());
+    EXPECT_FALSE(t.w.Running());
+  }
+  // The ceiling: never above 330 mmHg.
+  Window t;
+  QLineEdit* ceiling = nullptr;
+  for (QLineEdit* e : t.w.findChildren<QLineEdit*>())
+    if (e->accessibleName() == "Ceiling") ceiling = e;
+  ASSERT_NE(ceiling, nullptr);
+  ceiling->setText("331");
+  t.w.Start();
+  EXPECT_EQ(t.warnings, QStringList{"The ceiling must be 50 to 330 mmHg."});
+}
+
+TEST(ServiceChecksWindow, AbortStopsThroughTheSafetyPathAndTheReportIsSaved) {
+  Scratch scratch;
+  Window t;
+  for (QLineEdit* e : t.w.findChildren<QLineEdit*>())
+    if (e->accessibleName() == "Module ID") e->setText("NIBP-0042");
+  t.w.Start();
+  ASSERT_TRUE(t.w.Running());
+  ASSERT_FALSE(t.console.sent.empty());
+  EXPECT_NE(t.console.sink, nullptr);  // the console's commands are off while it runs
+  for (int mmHg = 0; mmHg <= 120; mmHg += 20) {
+    t.console.now += 250;
+    t.console.Cuff(mmHg);
+    QTest::qWait(60);
+  }
+  const size_t before = t.console.sent.size();
+  t.w.Abort();
+  ASSERT_GT(t.console.sent.size(), before);
+  const commands::Request last = t.console.sent.back();
+  EXPECT_EQ(last.command, commands::Command::kPneumatics);
+  EXPECT_FALSE(last.pump);
+  EXPECT_FALSE(last.controlClosed);
+  EXPECT_FALSE(last.dumpClosed);
+  EXPECT_EQ(t.console.sink, nullptr);
+  EXPECT_FALSE(t.w.Running());
+  EXPECT_EQ(t.w.Table()->item(0, 3)->text().left(7), "ABORTED");
+  EXPECT_FALSE(t.console.markers.empty());
+
+  const QString json = scratch.Path("r.json");
+  const QString pdf = scratch.Path("r.pdf");
+  ASSERT_TRUE(t.w.SaveReport(json));
+  ASSERT_TRUE(t.w.SaveReport(pdf));
+  EXPECT_NE(ReadAll(json).find("NIBP-0042"), std::string::npos);
+  EXPECT_EQ(ReadAll(pdf).substr(0, 5), "%PDF-");
+  EXPECT_TRUE(t.warnings.isEmpty());
+}
+
+}  // namespace
