@@ -31,6 +31,7 @@
 
 #include "framework/qt/window_role.h"
 #include "results/expect.h"
+#include "serial/port_name.h"
 #include "settings/key_value.h"
 #include "settings/window_place.h"
 
@@ -478,22 +479,40 @@ void ServiceChecksWindow::Start() {
     hooks.warn(this, title, *why);
     return;
   }
+  run_.reset();
+  gauge_.reset();
+  checks::ReferenceSource* reference = nullptr;
   if (source_->currentIndex() == 1) {
-    hooks.warn(this, title,
-               QStringLiteral("Reading a gauge on a port is not available yet; choose \"Type "
-                              "each reading\"."));
-    return;
+    const auto port = serial::ParsePortName(gaugePort_->text().toStdString());
+    const auto unit = checks::ParseUnit(gaugeUnit_->currentText().toStdString());
+    if (!port || !unit) {
+      hooks.warn(this, title, QStringLiteral("Give the gauge's port, COM1 to COM255."));
+      return;
+    }
+    if (host_.ChecksPort() == "COM" + std::to_string(*port)) {
+      hooks.warn(this, title, QStringLiteral("The gauge needs a port of its own."));
+      return;
+    }
+    gauge_ = std::make_unique<checks::GaugePort>(*unit, *port, 9600);
+    if (!gauge_->Open()) {
+      hooks.warn(this, title,
+                 QStringLiteral("Cannot open the gauge: %1")
+                     .arg(QString::fromStdString(gauge_->OpenFailure())));
+      gauge_.reset();
+      return;
+    }
+    reference = &gauge_->Reference();
   }
   SaveSetup();
-  run_.reset();
   typed_ = std::make_unique<TypedReference>(*this);
+  if (reference == nullptr) reference = typed_.get();
   port_ = host_.ChecksPort();
   device_ = host_.ChecksDevice();
   for (int r = 0; r < 4; ++r) table_->item(r, kVerdict)->setText({});
   verdict_->clear();
   progress_->setValue(0);
   checks::Observer* observer = this;
-  run_ = std::make_unique<console::ChecksRun>(host_, kinds_, params, typed_.get(), observer);
+  run_ = std::make_unique<console::ChecksRun>(host_, kinds_, params, reference, observer);
   SetRunning(true);
   run_->Start();
   tick_.start();
@@ -508,6 +527,7 @@ void ServiceChecksWindow::Abort() {
 
 void ServiceChecksWindow::Tick() {
   if (!run_) return;
+  if (gauge_) gauge_->Poll(host_.ChecksNowMs());
   run_->Tick();
   if (run_->Done()) Finished();
 }

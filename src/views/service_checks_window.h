@@ -11,6 +11,7 @@
 #include <string>
 
 #include "checks/engine.h"
+#include "checks/link_run.h"
 #include "checks/report.h"
 #include "console/checks_run.h"
 #include "views/save_hooks.h"
@@ -91,6 +92,8 @@ class ServiceChecksWindow final : public QWidget, private checks::Observer {
   QTimer tick_;
   std::vector<checks::CheckKind> kinds_;
   std::unique_ptr<TypedReference> typed_;
+  // Before the run, which reads it until it ends.
+  std::unique_ptr<checks::GaugePort> gauge_;
   std::unique_ptr<console::ChecksRun> run_;
   std::string device_;
   std::string port_;
