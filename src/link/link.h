@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,9 @@ class Link {
   // Builds the frame into the owner's buffer, sends it whole or not at all, and reports kSent or
   // kNotSent with the reason.
   SendResult Send(const commands::Request& request);
+  // Sends the user's own bytes as they are, as Send does a command: kSent or kNotSent with `raw`
+  // set and the event line "-- Sent N bytes --".
+  SendResult SendBytes(std::span<const uint8_t> bytes);
 
   // The reader's notice that bytes wait: takes all of them at once.
   void OnReceive();
@@ -112,6 +116,7 @@ class Link {
   bool dispatching_ = false;
   protocol::TickOutput tick_;
   std::vector<std::string> commandLines_;  // the event lines of the command being sent
+  std::vector<uint8_t> rawBytes_;          // the user's own bytes being sent
 };
 
 }  // namespace modlink
