@@ -107,16 +107,15 @@ BOOL CNibpDlg::OnInitDialog() {
     sysMenu->AppendMenu(MF_STRING, IDM_PRESSURE_CHART, "Pressure Chart");
     sysMenu->AppendMenu(MF_STRING, IDM_RESULTS, "Results");
     sysMenu->AppendMenu(MF_STRING, IDM_PORTS, "Ports...");
-    m_bRecordSession = records::LoadRecordSession(m_configFolder) ? 1 : 0;
-    sysMenu->AppendMenu(MF_SEPARATOR);
-    sysMenu->AppendMenu(MF_STRING, IDM_RECORD_SESSION, "Record Session");
-    sysMenu->CheckMenuItem(IDM_RECORD_SESSION, m_bRecordSession == 1 ? MF_CHECKED : MF_UNCHECKED);
-    sysMenu->AppendMenu(MF_STRING, IDM_OPEN_SESSIONS, "Open Sessions Folder");
+    sysMenu->AppendMenu(MF_STRING, IDM_SEND_BYTES, "Send Bytes...");
     m_bFetchResult = records::LoadChoice(m_configFolder, "fetch_result", false) ? 1 : 0;
+    m_bRecordSession = records::LoadRecordSession(m_configFolder) ? 1 : 0;
     sysMenu->AppendMenu(MF_SEPARATOR);
     sysMenu->AppendMenu(MF_STRING, IDM_FETCH_RESULT, "Fetch Result When Done");
     sysMenu->CheckMenuItem(IDM_FETCH_RESULT, m_bFetchResult == 1 ? MF_CHECKED : MF_UNCHECKED);
-    sysMenu->AppendMenu(MF_STRING, IDM_SEND_BYTES, "Send Bytes...");
+    sysMenu->AppendMenu(MF_STRING, IDM_RECORD_SESSION, "Record Session");
+    sysMenu->CheckMenuItem(IDM_RECORD_SESSION, m_bRecordSession == 1 ? MF_CHECKED : MF_UNCHECKED);
+    sysMenu->AppendMenu(MF_STRING, IDM_OPEN_SESSIONS, "Open Sessions Folder");
   }
   m_listRaw.AppendMenu(MF_SEPARATOR, 0, {});
   m_listRaw.AppendMenu(MF_STRING, ID_RAW_SAVE_AS, "Save As...");
@@ -391,7 +390,7 @@ void CNibpDlg::OnTimer(UINT_PTR id) {
   } else if (id == TIMER_REOPEN) {
     m_link.OnTimer(modlink::Timer::kReopen);
   } else if (id == TIMER_SILENCE) {
-    Watch(nullptr);
+    Watch(nullptr, m_clock());
   }
 }
 
@@ -425,12 +424,12 @@ void CNibpDlg::OnEvent(const modlink::Event& e) {
     stamped.ms = ms;
     m_feed.OnEvent(stamped);
   }
-  Watch(&e);
+  // The watch needs a time only for what the logs stamped (sent commands, replies).
+  Watch(&e, ms);
 }
 
-void CNibpDlg::Watch(const modlink::Event* e) {
+void CNibpDlg::Watch(const modlink::Event* e, int64_t now) {
   console::BenchWatch::Notes notes;
-  const int64_t now = m_clock();
   if (e != nullptr) {
     m_bench.OnEvent(*e, now, m_bPump == 1, notes);
   } else {

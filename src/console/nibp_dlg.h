@@ -170,8 +170,8 @@ class CNibpDlg : public CDialog, private modlink::TimerHost, private modlink::Ev
   bool m_fetchDue = false;   // a measurement ended: Get BP Data goes after the tick
   bool m_polling = false;    // the poll's own send is on its way
   bool m_pollQuiet = false;  // the poll said once that the port is closed
-  // Tells what the bench watch noticed about `event` (or a tick, for null).
-  void Watch(const modlink::Event* event);
+  // Tells what the bench watch noticed about `event` (or a tick, for null) at `nowMs`.
+  void Watch(const modlink::Event* event, int64_t nowMs);
   // The pressure line greyed while the module is silent.
   void ShowSilence();
   // Works on m_comm, m_rx, m_txBuf and m_strTxLine; last, so that it goes first.
