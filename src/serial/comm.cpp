@@ -90,9 +90,9 @@ BOOL CComm::CreateIoEvents() {
 BOOL CComm::FailOpen(serial::Status why) {
   // A link whose target is missing is named with that target: the link itself is fine.
   const serial::PortRoute& route = impl_->route;
-  const std::string where = route.via == serial::PortRoute::Via::kLink && !route.target.empty()
-                                ? DeviceName(route.port) + " -> " + route.target
-                                : route.path;
+  const bool dangling = why == serial::Status::kNotFound &&
+                        route.via == serial::PortRoute::Via::kLink && !route.target.empty();
+  const std::string where = dangling ? DeviceName(route.port) + " -> " + route.target : route.path;
   m_strOpenFailure = where + ": " + FailureReason(why, impl_->platform->LastError());
   m_bConnected = 0;
   if (m_hComm != serial::kInvalidHandle) (void)impl_->platform->Close(m_hComm);
