@@ -7,6 +7,7 @@
 #include "views/ports_window.h"
 #include "views/pressure_chart_window.h"
 #include "views/results_window.h"
+#include "views/send_bytes_dialog.h"
 #include "views/service_checks_window.h"
 
 namespace {
@@ -58,4 +59,10 @@ void QtViews::RunPorts(std::unique_ptr<ports::DeviceSource> source,
                        const std::filesystem::path& dir, fw::Window* parent) {
   views::PortsWindow window(std::move(source), dir, Widget(parent));
   window.exec();
+}
+
+std::optional<std::vector<uint8_t>> QtViews::RunSendBytes(fw::Window* parent) {
+  views::SendBytesDialog dialog(Widget(parent));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Bytes();
 }

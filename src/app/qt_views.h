@@ -14,4 +14,5 @@ class QtViews final : public console::Views {
                                                                    fw::Window* parent) override;
   void RunPorts(std::unique_ptr<ports::DeviceSource> source, const std::filesystem::path& dir,
                 fw::Window* parent) override;
+  [[nodiscard]] std::optional<std::vector<uint8_t>> RunSendBytes(fw::Window* parent) override;
 };

@@ -17,6 +17,7 @@
 #include "cli/numbers.h"
 #include "cli/report.h"
 #include "commands/command_text.h"
+#include "link/silence.h"
 #include "ports/ports.h"
 #include "records/file_io.h"
 #include "serial/ports_dir.h"
@@ -30,6 +31,9 @@ constexpr auto kPollPeriod = std::chrono::milliseconds(250);
 // A Get BP Data that got no answer is asked again after this long.
 constexpr auto kResultRetry = std::chrono::seconds(1);
 constexpr auto kAbortDrain = std::chrono::milliseconds(100);
+constexpr auto kReplyWithin = std::chrono::milliseconds(modlink::kReplyWithinMs);
+constexpr char kNoReplyLine[] =
+    "no reply from the module within 1 s: check the cable, the port and the module's power";
 
 SteadyClock::duration Seconds(double s) {
   return std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(s));
@@ -82,6 +86,8 @@ void AbortMeasurement(Link& link) {
 int RunSend(const Options& o, const SendOptions& s, Output& out, std::FILE* err,
             const StopFlag& stop) {
   Link link(TargetOf(o), out);
+  modlink::SilenceWatch silence;
+  link.OnFrame([&](const modlink::Event& e) { (void)silence.OnEvent(e, SteadyMs()); });
   if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
   size_t bytes = 0;
   bool measuring = false;  // a start went out and no abort after it
@@ -92,22 +98,26 @@ int RunSend(const Options& o, const SendOptions& s, Output& out, std::FILE* err,
     if (SendTo(link, c, Echo::kAll) == SendResult::kSent) {
       if (commands::StartMode(c.command)) measuring = true;
       if (c.command == commands::Command::kAbortBp) measuring = false;
+      modlink::Event sent;
+      sent.request = c;
+      (void)silence.OnEvent(sent, SteadyMs());
     }
   }
   // Closing purges the line, so the listening lasts at least until the bytes are out (a byte
-  // takes about 1 ms at 9600 baud).
-  const auto drain = std::chrono::milliseconds(20 + 2 * static_cast<int64_t>(bytes));
-  if (!stop && !out.Failed()) {
-    link.RunUntil(
-        SteadyClock::now() + std::max(Seconds(s.listenSeconds), SteadyClock::duration(drain)),
-        stop);
-  }
+  // takes about 1 ms at 9600 baud); a command that expects a reply is given its second.
+  auto wait = std::max(Seconds(s.listenSeconds),
+                       SteadyClock::duration(std::chrono::milliseconds(20 + 2 * bytes)));
+  if (silence.Waiting()) wait = std::max(wait, SteadyClock::duration(kReplyWithin));
+  if (!stop && !out.Failed()) link.RunUntil(SteadyClock::now() + wait, stop);
   if (out.Failed()) return kExitOutput;
   if (const int sig = stop) {
     if (measuring && !link.Lost()) AbortMeasurement(link);
     return Fail(err, StoppedBy(sig), kExitTimeout);
   }
   if (link.Lost()) return Fail(err, link.FailureLine(), kExitUsage);
+  if (silence.OnTick(SteadyMs()) == modlink::SilenceWatch::Change::kSilent) {
+    return Fail(err, kNoReplyLine, kExitTimeout);
+  }
   return kExitOk;
 }
 
@@ -142,12 +152,15 @@ class Measurement {
   }
 
   enum class End { kResult, kTimeout, kStopped };
+  // Any frame came from the module during the last run.
+  [[nodiscard]] bool Answered() const { return answered_; }
 
   // One measurement; `row` is filled when it ends with a result.
   End Run(long index, const StopFlag& stop, MeasurementRow& row) {
     detector_ = EndDetector{};
     result_.reset();
     askedForResult_ = false;
+    answered_ = false;
     const int64_t startMs = records::NowMs();
     const auto start = SteadyClock::now();
     const auto deadline = start + Seconds(m_.timeoutSeconds);
@@ -188,6 +201,7 @@ class Measurement {
   void OnFrame(const modlink::Event& e) {
     using modlink::EventKind;
     // The result is asked for, and taken, at once rather than at the next poll.
+    answered_ = true;
     if (e.kind == EventKind::kCuffPressure && !detector_.Ended() &&
         detector_.Feed(SteadyMs(), e.mmHg)) {
       link_.ReturnEarly();
@@ -206,6 +220,7 @@ class Measurement {
   EndDetector detector_;
   std::optional<protocol::BpData> result_;
   bool askedForResult_ = false;
+  bool answered_ = false;
 };
 
 int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE* err,
@@ -246,9 +261,10 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
       } else {
         AbortMeasurement(link);
         status = Fail(err,
-                      end == Measurement::End::kStopped
-                          ? which + " " + StoppedBy(stop)
-                          : which + " did not end within " + FormatNumber(m.timeoutSeconds) + " s",
+                      end == Measurement::End::kStopped ? which + " " + StoppedBy(stop)
+                      : measurement.Answered()
+                          ? which + " did not end within " + FormatNumber(m.timeoutSeconds) + " s"
+                          : which + ": the module did not answer",
                       kExitTimeout);
       }
       break;

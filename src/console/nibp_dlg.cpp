@@ -74,6 +74,7 @@ void CNibpDlg::MapHandlers() {
   MapCommand(ID_RAW_SAVE_AS, BN_CLICKED, [this] { OnSaveRawLog(); });
   MapCommand(ID_EVENT_SAVE_AS, BN_CLICKED, [this] { OnSaveEventLog(); });
   MapCommand(ID_RAW_SHOW_BAD_FRAMES, BN_CLICKED, [this] { OnShowBadFrames(); });
+  MapCommand(ID_EVENT_HIDE_POLL, BN_CLICKED, [this] { OnHidePollLines(); });
   MapMessage(WM_RECORDING_STOPPED, [this](WPARAM w, LPARAM l) { return OnRecordingStopped(w, l); });
   MapMessage(WM_COMM_LOST, [this](WPARAM w, LPARAM l) { return OnCommLost(w, l); });
 }
@@ -107,9 +108,13 @@ BOOL CNibpDlg::OnInitDialog() {
     sysMenu->AppendMenu(MF_STRING, IDM_PRESSURE_CHART, "Pressure Chart");
     sysMenu->AppendMenu(MF_STRING, IDM_RESULTS, "Results");
     sysMenu->AppendMenu(MF_STRING, IDM_PORTS, "Ports...");
+    sysMenu->AppendMenu(MF_STRING, IDM_SEND_BYTES, "Send Bytes...");
     sysMenu->AppendMenu(MF_STRING, IDM_SERVICE_CHECKS, "Service Checks...");
+    m_bFetchResult = records::LoadChoice(m_configFolder, "fetch_result", false) ? 1 : 0;
     m_bRecordSession = records::LoadRecordSession(m_configFolder) ? 1 : 0;
     sysMenu->AppendMenu(MF_SEPARATOR);
+    sysMenu->AppendMenu(MF_STRING, IDM_FETCH_RESULT, "Fetch Result When Done");
+    sysMenu->CheckMenuItem(IDM_FETCH_RESULT, m_bFetchResult == 1 ? MF_CHECKED : MF_UNCHECKED);
     sysMenu->AppendMenu(MF_STRING, IDM_RECORD_SESSION, "Record Session");
     sysMenu->CheckMenuItem(IDM_RECORD_SESSION, m_bRecordSession == 1 ? MF_CHECKED : MF_UNCHECKED);
     sysMenu->AppendMenu(MF_STRING, IDM_OPEN_SESSIONS, "Open Sessions Folder");
@@ -120,6 +125,12 @@ BOOL CNibpDlg::OnInitDialog() {
   CheckMenuItem(ID_RAW_SHOW_BAD_FRAMES, m_bShowBadFrames == 1 ? MF_CHECKED : MF_UNCHECKED);
   m_listEvent.AppendMenu(MF_SEPARATOR, 0, {});
   m_listEvent.AppendMenu(MF_STRING, ID_EVENT_SAVE_AS, "Save As...");
+  m_listEvent.AppendMenu(MF_STRING, ID_EVENT_HIDE_POLL, "Hide Poll Lines");
+  CheckMenuItem(ID_EVENT_HIDE_POLL, m_bHidePollLines == 1 ? MF_CHECKED : MF_UNCHECKED);
+  // An unchecked valve is an open one: the pump alone only blows through.
+  GetDlgItem(IDC_PUMP)->SetTip("Checked: pump running");
+  GetDlgItem(IDC_CONTROL_VALVE)->SetTip("Checked: valve closed, unchecked: open");
+  GetDlgItem(IDC_DUMP_VALVE)->SetTip("Checked: valve closed, unchecked: open");
 
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
@@ -151,6 +162,10 @@ void CNibpDlg::OnSysCommand(UINT id, LPARAM param) {
     OnRecordSession();
   } else if ((id & 0xFFF0) == IDM_OPEN_SESSIONS) {
     OnOpenSessionsFolder();
+  } else if ((id & 0xFFF0) == IDM_FETCH_RESULT) {
+    OnFetchResult();
+  } else if ((id & 0xFFF0) == IDM_SEND_BYTES) {
+    OnSendBytes();
   } else if ((id & 0xFFF0) == IDM_PRESSURE_CHART) {
     if (!m_chartView && m_views)
       m_chartView = m_views->CreatePressureChart(m_feed.Series(), GetWindow());
@@ -218,25 +233,21 @@ void CNibpDlg::OnSetPressure() {
 
 void CNibpDlg::OnStartAdult() {
   UpdateData(TRUE);
-  m_measuring = true;
   Send(commands::Simple(Command::kStartAdult));
 }
 
 void CNibpDlg::OnStartNeonate() {
   UpdateData(TRUE);
-  m_measuring = true;
   Send(commands::Simple(Command::kStartNeonate));
 }
 
 void CNibpDlg::OnStartPediatric() {
   UpdateData(TRUE);
-  m_measuring = true;
   Send(commands::Simple(Command::kStartPediatric));
 }
 
 void CNibpDlg::OnAbortBp() {
   UpdateData(TRUE);
-  m_measuring = false;
   Send(commands::Simple(Command::kAbortBp));
 }
 
@@ -302,7 +313,10 @@ void CNibpDlg::OnPortOpen() {
     return;
   }
   if (!m_link.Open(m_nSelPort, this)) {
-    AfxMessageBox(Format("Com_Port %d Open Fail", m_nSelPort) + "\n" + m_link.OpenFailure());
+    const std::string fail = Format("Com_Port %d Open Fail", m_nSelPort);
+    // The event log and the session keep the reason after the box is gone.
+    Log(m_listEvent, records::Tag::kEvent, fail + ": " + m_link.OpenFailure());
+    AfxMessageBox(fail + "\n" + m_link.OpenFailure());
   }
 }
 
@@ -344,7 +358,7 @@ void CNibpDlg::OnAutoPressureDisplay() {
   UpdateData(TRUE);
   if (m_bAutoPressure == 1) {
     SetTimer(TIMER_PRESSURE_POLL, kPressurePollMs, nullptr);
-    GetDlgItem(IDC_PRESSURE)->EnableWindow(TRUE);
+    GetDlgItem(IDC_PRESSURE)->EnableWindow(m_bench.Silent() ? FALSE : TRUE);
   } else {
     KillTimer(TIMER_PRESSURE_POLL);
     m_strPressure = protocol::FormatPressure(0);
@@ -356,14 +370,31 @@ void CNibpDlg::OnAutoPressureDisplay() {
 void CNibpDlg::OnTimer(UINT_PTR id) {
   CDialog::OnTimer(id);
   if (id == TIMER_PRESSURE_POLL) {
+    // A closed or lost port is said once, not four times a second.
+    if (m_link.Connected() && !m_link.Lost()) {
+      m_pollQuiet = false;
+    } else if (m_pollQuiet) {
+      return;
+    } else {
+      m_pollQuiet = true;
+    }
+    m_polling = true;
     OnGetPressure();
+    m_polling = false;
   } else if (id == TIMER_REPLY_DISPATCH) {
     m_pressureShown = false;
     m_link.OnTimer(modlink::Timer::kDispatch);
     ShowRxTexts();
     if (m_pressureShown) UpdateData(FALSE);
+    // Sent after the tick: the link is still showing frames during it.
+    if (m_fetchDue) {
+      m_fetchDue = false;
+      OnGetBpData();
+    }
   } else if (id == TIMER_REOPEN) {
     m_link.OnTimer(modlink::Timer::kReopen);
+  } else if (id == TIMER_SILENCE) {
+    Watch(nullptr, m_clock());
   }
 }
 
@@ -397,12 +428,9 @@ void CNibpDlg::ShowRxTexts() {
 
 void CNibpDlg::OnEvent(const modlink::Event& e) {
   const int64_t ms = ShowEvent(e);
-  if (e.kind == modlink::EventKind::kBpData || e.kind == modlink::EventKind::kPortClosed ||
-      e.kind == modlink::EventKind::kPortLost)
-    m_measuring = false;
   modlink::Event stamped = e;
   stamped.ms = ms;
-  if (m_checksSink != nullptr) {
+  if (m_checksSink != nullptr && !e.raw) {
     if (stamped.ms == 0) stamped.ms = m_clock();
     // The boxes show the pump and valves as the check drives them.
     if (e.kind == modlink::EventKind::kSent && e.request.command == Command::kPneumatics) {
@@ -414,6 +442,8 @@ void CNibpDlg::OnEvent(const modlink::Event& e) {
     m_checksSink->OnEvent(stamped);
   }
   if (ms != 0) m_feed.OnEvent(stamped);
+  // The watch needs a time only for what the logs stamped (sent commands, replies).
+  Watch(&e, ms);
 }
 
 // ---- service checks ----
@@ -453,15 +483,58 @@ void CNibpDlg::EnableCommands(bool enable) {
        {IDC_SET_PRESSURE, IDC_START_ADULT, IDC_START_NEONATE, IDC_START_PEDIATRIC, IDC_ABORT_BP,
         IDC_GET_PRESSURE, IDC_GET_BP_DATA, IDC_PUMP, IDC_CONTROL_VALVE, IDC_DUMP_VALVE})
     if (CWnd* item = GetDlgItem(id)) item->EnableWindow(enable ? TRUE : FALSE);
+
+void CNibpDlg::Watch(const modlink::Event* e, int64_t now) {
+  console::BenchWatch::Notes notes;
+  if (e != nullptr) {
+    m_bench.OnEvent(*e, now, m_bPump == 1, notes);
+  } else {
+    m_bench.OnTick(now, notes);
+  }
+  for (const std::string& line : notes.lines) Log(m_listEvent, records::Tag::kEvent, line);
+  if (notes.measurementDone && m_bFetchResult == 1) m_fetchDue = true;
+  if (notes.silenceChanged) ShowSilence();
+  if (m_bench.Waiting() != m_silenceTicking) {
+    m_silenceTicking = m_bench.Waiting();
+    if (m_silenceTicking) {
+      SetTimer(TIMER_SILENCE, kSilenceTickMs, nullptr);
+    } else {
+      KillTimer(TIMER_SILENCE);
+    }
+  }
+}
+
+void CNibpDlg::ShowSilence() {
+  CWnd* pressure = GetDlgItem(IDC_PRESSURE);
+  if (m_bench.Silent()) {
+    pressure->EnableWindow(FALSE);
+    // "HH:MM:SS" of "HH:MM:SS.mmm"
+    pressure->SetTip("no reply since " +
+                     records::TimeOfDayLocal(m_bench.SilentSinceMs()).substr(0, 8));
+  } else {
+    pressure->EnableWindow(m_bAutoPressure == 1 ? TRUE : FALSE);
+    pressure->SetTip("");
+  }
 }
 
 int64_t CNibpDlg::ShowEvent(const modlink::Event& e) {
   using modlink::EventKind;
   using records::Tag;
+  // The poll's lines and their cuff pressures may be kept out of the view, never the records.
+  const bool hidden =
+      m_bHidePollLines == 1 &&
+      (((e.kind == EventKind::kSent || e.kind == EventKind::kNotSent) && m_polling) ||
+       (e.kind == EventKind::kCuffPressure && m_bAutoPressure == 1));
+  const auto logEvent = [&](std::string_view line) {
+    if (!hidden) return Log(m_listEvent, Tag::kEvent, line);
+    const int64_t now = m_clock();
+    Record(now, Tag::kEvent, std::string(line));
+    return now;
+  };
   const auto logLines = [&] {
     int64_t first = 0;
     for (const std::string& line : e.lines) {
-      const int64_t now = Log(m_listEvent, Tag::kEvent, line);
+      const int64_t now = logEvent(line);
       if (first == 0) first = now;
     }
     return first;
@@ -472,7 +545,7 @@ int64_t CNibpDlg::ShowEvent(const modlink::Event& e) {
       return logLines();
     case EventKind::kNotSent:
       (void)logLines();
-      if (const auto why = commands::NotSentText(e.reason)) Log(m_listEvent, Tag::kEvent, *why);
+      if (const auto why = commands::NotSentText(e.reason)) (void)logEvent(*why);
       return 0;
     case EventKind::kCuffPressure:
       if (m_bAutoPressure == 1) m_strPressure = protocol::FormatPressure(e.mmHg);
@@ -602,4 +675,22 @@ void CNibpDlg::OnOpenSessionsFolder() {
   if (!Ui().OpenFolder(m_sessionsFolder)) {
     AfxMessageBox("Cannot open " + m_sessionsFolder, MB_OK | MB_TEXTSELECTABLE);
   }
+}
+
+void CNibpDlg::OnFetchResult() {
+  m_bFetchResult = m_bFetchResult == 1 ? 0 : 1;
+  CheckMenuItem(IDM_FETCH_RESULT, m_bFetchResult == 1 ? MF_CHECKED : MF_UNCHECKED);
+  // A choice that cannot be kept still holds for this run.
+  (void)records::SaveChoice(m_configFolder, "fetch_result", m_bFetchResult == 1);
+}
+
+void CNibpDlg::OnHidePollLines() {
+  m_bHidePollLines = m_bHidePollLines == 1 ? 0 : 1;
+  CheckMenuItem(ID_EVENT_HIDE_POLL, m_bHidePollLines == 1 ? MF_CHECKED : MF_UNCHECKED);
+}
+
+// Through the link like any command: the raw log shows the frame, the event log its length.
+void CNibpDlg::OnSendBytes() {
+  if (m_views == nullptr) return;
+  if (const auto bytes = m_views->RunSendBytes(GetWindow())) (void)m_link.SendBytes(*bytes);
 }

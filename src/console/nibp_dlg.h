@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "commands/commands.h"
+#include "console/bench_watch.h"
 #include "console/checks_run.h"
 #include "console/views.h"
 #include "feed/event_feed.h"
@@ -25,7 +26,10 @@ inline constexpr UINT_PTR TIMER_PRESSURE_POLL = 0;
 inline constexpr UINT_PTR TIMER_REPLY_DISPATCH = 1;
 // Runs while the port is lost: each tick tries to open the same device again.
 inline constexpr UINT_PTR TIMER_REOPEN = 2;
+// Runs while a command waits for its reply: each tick asks whether the module went silent.
+inline constexpr UINT_PTR TIMER_SILENCE = 3;
 inline constexpr UINT kPressurePollMs = 250;
+inline constexpr UINT kSilenceTickMs = 250;
 inline constexpr UINT kReplyDispatchMs = modlink::kDispatchMs;
 inline constexpr UINT kReopenMs = modlink::kReopenMs;
 // Sent by the session writer thread once when recording stopped on an error.
@@ -70,6 +74,10 @@ class CNibpDlg : public CDialog,
   std::function<int64_t()> m_clock = records::NowMs;
   // The session file, on unless the user turned it off at an earlier start.
   BOOL m_bRecordSession = 1;
+  // Get BP Data goes out by itself when a measurement has ended; off unless the user turned it on.
+  BOOL m_bFetchResult = 0;
+  // The event log leaves out the poll's lines and their cuff pressures (the records keep them).
+  BOOL m_bHidePollLines = 0;
   // Where sessions and settings go; tests point them elsewhere before Create.
   std::string m_sessionsFolder = records::SessionsFolder();
   std::string m_configFolder = records::ConfigFolder();
@@ -114,6 +122,9 @@ class CNibpDlg : public CDialog,
   void OnRecordSession();
   void OnOpenSessionsFolder();
   void OnServiceChecks();
+  void OnFetchResult();
+  void OnHidePollLines();
+  void OnSendBytes();
   LRESULT OnRecordingStopped(WPARAM wParam, LPARAM lParam);
   // The session being recorded; null while recording is off.
   [[nodiscard]] records::SessionRecorder* Session() const { return m_session.get(); }
@@ -143,7 +154,7 @@ class CNibpDlg : public CDialog,
   void OnEvent(const modlink::Event& event) override;
   // console::ChecksHost: a run of service checks drives the module through the link.
   [[nodiscard]] bool ChecksPortOpen() const override;
-  [[nodiscard]] bool ChecksMeasuring() const override { return m_measuring; }
+  [[nodiscard]] bool ChecksMeasuring() const override { return m_bench.Measuring(); }
   [[nodiscard]] std::string ChecksPort() const override;
   [[nodiscard]] std::string ChecksDevice() const override;
   [[nodiscard]] int64_t ChecksNowMs() const override { return m_clock(); }
@@ -171,9 +182,17 @@ class CNibpDlg : public CDialog,
   std::unique_ptr<records::SessionRecorder> m_session;
   bool m_sessionFailureShown = false;
   bool m_pressureShown = false;  // a dispatch tick showed a cuff pressure
-  // Set by a start command, cleared by its result or an abort: checks do not start over it.
-  bool m_measuring = false;
   modlink::EventSink* m_checksSink = nullptr;
+  // Silence, a measurement's end, an overpressure: told once in the event log.
+  console::BenchWatch m_bench;
+  bool m_silenceTicking = false;
+  bool m_fetchDue = false;   // a measurement ended: Get BP Data goes after the tick
+  bool m_polling = false;    // the poll's own send is on its way
+  bool m_pollQuiet = false;  // the poll said once that the port is closed
+  // Tells what the bench watch noticed about `event` (or a tick, for null) at `nowMs`.
+  void Watch(const modlink::Event* event, int64_t nowMs);
+  // The pressure line greyed while the module is silent.
+  void ShowSilence();
   // Works on m_comm, m_rx, m_txBuf and m_strTxLine; last, so that it goes first.
   modlink::Link m_link{{m_comm, m_rx, m_txBuf, m_strTxLine}, *this, nullptr};
 };

@@ -3,8 +3,11 @@
 // ("Ports"). The program that runs the console makes them (src/app, with the Qt views of
 // src/views); tests hand in their own. The framework knows nothing of them.
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "ports/ports.h"
 
@@ -47,6 +50,11 @@ class Views {
   // The Ports window over the ports folder `dir`, modal to `parent`; returns when it is closed.
   virtual void RunPorts(std::unique_ptr<ports::DeviceSource> source,
                         const std::filesystem::path& dir, fw::Window* parent) = 0;
+  // "Send Bytes", modal to `parent`: the bytes to send (checksum added when asked), none when
+  // cancelled.
+  [[nodiscard]] virtual std::optional<std::vector<uint8_t>> RunSendBytes(fw::Window* /*parent*/) {
+    return std::nullopt;
+  }
 };
 
 }  // namespace console

@@ -7,6 +7,9 @@ namespace feed {
 void EventFeed::OnEvent(const modlink::Event& e) {
   switch (e.kind) {
     case modlink::EventKind::kSent:
+      if (e.raw) return;  // bytes of the user's own are no command
+      // A result belongs to the start that went out before it.
+      if (const auto mode = commands::StartMode(e.request.command)) mode_ = mode;
       // A command that never went out is no moment of the session.
       if (auto label = commands::MarkerLabel(e.request)) series_.AddMarker(e.ms, std::move(*label));
       return;
@@ -23,7 +26,8 @@ void EventFeed::OnEvent(const modlink::Event& e) {
                                   .sq = bp.sq,
                                   .err = bp.err,
                                   .status = bp.status,
-                                  .tc = bp.tc});
+                                  .tc = bp.tc,
+                                  .mode = mode_});
       series_.AddMarker(e.ms, std::to_string(bp.systolic) + "/" + std::to_string(bp.diastolic));
       return;
     }

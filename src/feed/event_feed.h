@@ -2,6 +2,8 @@
 // Takes the link's events into the pressure series and the results table: typed values, never
 // the log texts. The stores outlive "Clear Display".
 
+#include <optional>
+
 #include "chart/pressure_series.h"
 #include "link/event.h"
 #include "results/bp_results.h"
@@ -20,6 +22,7 @@ class EventFeed final : public modlink::EventSink {
  private:
   chart::PressureSeries series_;
   results::BpResults results_;
+  std::optional<commands::Mode> mode_;  // of the last start sent
 };
 
 }  // namespace feed

@@ -32,7 +32,8 @@ enum class EventKind : uint8_t {
 struct Event {
   int64_t ms = 0;  // wall-clock milliseconds since the epoch
   EventKind kind = EventKind::kSent;
-  commands::Request request{};            // kSent, kNotSent
+  commands::Request request{};  // kSent, kNotSent
+  bool raw = false;  // kSent, kNotSent: the user's own bytes, no command (request means nothing)
   SendResult reason = SendResult::kSent;  // kNotSent
   uint16_t mmHg = 0;                      // kCuffPressure
   protocol::BpData bp{};                  // kBpData

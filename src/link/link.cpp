@@ -87,6 +87,24 @@ SendResult Link::Send(const commands::Request& request) {
   return sent;
 }
 
+SendResult Link::SendBytes(std::span<const uint8_t> bytes) {
+  rawBytes_.assign(bytes.begin(), bytes.end());
+  txLine_ = protocol::RenderRaw(protocol::kPrefixSent, rawBytes_);
+  const SendResult sent =
+      lost_ ? SendResult::kLost
+            : comm_.Send(rawBytes_.data(), static_cast<uint32_t>(rawBytes_.size()));
+  commandLines_ = {"-- Sent " + std::to_string(rawBytes_.size()) + " bytes --"};
+  Event e;
+  e.kind = sent == SendResult::kSent ? EventKind::kSent : EventKind::kNotSent;
+  e.raw = true;
+  e.reason = sent;
+  e.bytes = rawBytes_;
+  if (sent == SendResult::kSent) e.rawLine = txLine_;
+  e.lines = commandLines_;
+  Emit(e);
+  return sent;
+}
+
 void Link::Take(bool rearm) {
   std::array<uint8_t, sizeof(CComm::m_rxRing)> block;
   const uint32_t n = comm_.TakeRx(block, rearm);

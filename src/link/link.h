@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,9 @@ class Link {
   // Builds the frame into the owner's buffer, sends it whole or not at all, and reports kSent or
   // kNotSent with the reason.
   SendResult Send(const commands::Request& request);
+  // Sends the user's own bytes as they are, as Send does a command: kSent or kNotSent with `raw`
+  // set and the event line "-- Sent N bytes --".
+  SendResult SendBytes(std::span<const uint8_t> bytes);
 
   // The reader's notice that bytes wait: takes all of them at once.
   void OnReceive();
@@ -123,6 +127,7 @@ class Link {
   std::unique_ptr<serial::ChangeWatch> watch_;  // while lost: the folders the port appears in
   protocol::TickOutput tick_;
   std::vector<std::string> commandLines_;  // the event lines of the command being sent
+  std::vector<uint8_t> rawBytes_;          // the user's own bytes being sent
 };
 
 }  // namespace modlink

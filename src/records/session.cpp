@@ -64,15 +64,25 @@ int RemoveOldSessions(const std::string& folder, int64_t nowMs, int64_t keepMs) 
 }
 
 bool LoadRecordSession(const std::string& configFolder) {
-  if (configFolder.empty()) return true;
-  return settings::Load(configFolder + "/settings")["record_session"] != "0";
+  return LoadChoice(configFolder, "record_session", true);
 }
 
 std::string SaveRecordSession(const std::string& configFolder, bool on) {
+  return SaveChoice(configFolder, "record_session", on);
+}
+
+bool LoadChoice(const std::string& configFolder, const std::string& key, bool otherwise) {
+  if (configFolder.empty()) return otherwise;
+  const settings::Values values = settings::Load(configFolder + "/settings");
+  const auto it = values.find(key);
+  return it == values.end() ? otherwise : it->second != "0";
+}
+
+std::string SaveChoice(const std::string& configFolder, const std::string& key, bool on) {
   if (configFolder.empty()) return "no folder for the settings";
   const std::string path = configFolder + "/settings";
   settings::Values values = settings::Load(path);  // other settings may share the file
-  values["record_session"] = on ? "1" : "0";
+  values[key] = on ? "1" : "0";
   return settings::Store(path, values);
 }
 

@@ -39,6 +39,11 @@ int RemoveOldSessions(const std::string& folder, int64_t nowMs, int64_t keepMs =
 // On when nothing was saved yet.
 [[nodiscard]] bool LoadRecordSession(const std::string& configFolder);
 [[nodiscard]] std::string SaveRecordSession(const std::string& configFolder, bool on);
+// Another on/off choice kept in the same file, "KEY=0" or "=1"; `otherwise` when not saved yet.
+[[nodiscard]] bool LoadChoice(const std::string& configFolder, const std::string& key,
+                              bool otherwise);
+[[nodiscard]] std::string SaveChoice(const std::string& configFolder, const std::string& key,
+                                     bool on);
 
 class SessionRecorder {
  public:

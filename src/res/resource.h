@@ -42,8 +42,11 @@ inline constexpr unsigned IDM_PRESSURE_CHART = 0x0040;
 inline constexpr unsigned IDM_RESULTS = 0x0050;
 inline constexpr unsigned IDM_PORTS = 0x0060;
 inline constexpr unsigned IDM_SERVICE_CHECKS = 0x0070;
+inline constexpr unsigned IDM_FETCH_RESULT = 0x00A0;
+inline constexpr unsigned IDM_SEND_BYTES = 0x00B0;
 
 // Items the console adds to its logs' context menus, reported as commands.
 inline constexpr int ID_RAW_SAVE_AS = 32771;
 inline constexpr int ID_EVENT_SAVE_AS = 32772;
 inline constexpr int ID_RAW_SHOW_BAD_FRAMES = 32773;
+inline constexpr int ID_EVENT_HIDE_POLL = 32780;

@@ -88,7 +88,12 @@ BOOL CComm::CreateIoEvents() {
 
 // Records why the open failed, from the error the failing call left.
 BOOL CComm::FailOpen(serial::Status why) {
-  m_strOpenFailure = impl_->route.path + ": " + FailureReason(why, impl_->platform->LastError());
+  // A link whose target is missing is named with that target: the link itself is fine.
+  const serial::PortRoute& route = impl_->route;
+  const bool dangling = why == serial::Status::kNotFound &&
+                        route.via == serial::PortRoute::Via::kLink && !route.target.empty();
+  const std::string where = dangling ? DeviceName(route.port) + " -> " + route.target : route.path;
+  m_strOpenFailure = where + ": " + FailureReason(why, impl_->platform->LastError());
   m_bConnected = 0;
   if (m_hComm != serial::kInvalidHandle) (void)impl_->platform->Close(m_hComm);
   m_hComm = serial::kInvalidHandle;

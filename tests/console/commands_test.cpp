@@ -206,12 +206,23 @@ TEST_F(Commands, AutoPressureDisplayPollsEvery250msUntilUnchecked) {
   EXPECT_EQ(LastEvent(), "Not sent: port closed");
   w->Click(IDC_PORT_CLOSE);  // CLOSE while closed does nothing
   EXPECT_EQ(w->Lines(IDC_LIST_EVENT).size(), 5u);
+  // Said once while closed, then quiet until the port is open again.
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(w->FireTimer(TIMER_PRESSURE_POLL));
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT).size(), 5u);
+  OpenPort();
+  ASSERT_TRUE(w->FireTimer(TIMER_PRESSURE_POLL));
+  EXPECT_EQ(LastEvent(), "-- Get Pressure --");
+  EXPECT_EQ(w->Lines(IDC_LIST_RAW).size(), 4u);
+  w->Click(IDC_PORT_CLOSE);
+  ASSERT_TRUE(w->FireTimer(TIMER_PRESSURE_POLL));
+  EXPECT_EQ(LastEvent(), "Not sent: port closed");
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT).size(), 8u);
 
   w->Click(IDC_AUTO_PRESSURE);
   EXPECT_FALSE(w->TimerRunning(TIMER_PRESSURE_POLL));
   EXPECT_FALSE(w->IsEnabled(IDC_PRESSURE));
   EXPECT_EQ(w->GetText(IDC_PRESSURE), "  0 mmHg");  // one blank after the first switch-off
-  EXPECT_EQ(w->Lines(IDC_LIST_EVENT).size(), 5u);
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT).size(), 8u);
 }
 
 TEST_F(Commands, ClearDisplayEmptiesOnlyTheLogs) {
@@ -272,6 +283,18 @@ TEST(PortBox, TheTextShownIsThePortOpened) {
   }
 }
 
+TEST_F(Commands, SendBytesGoesThroughTheLinkAsItIs) {
+  views.sendBytes = std::vector<uint8_t>{0x3A, 0x79, 0x05, 0x00, 0x47};
+  w->SysCommand(IDM_SEND_BYTES);
+  EXPECT_EQ(LastRaw(), "PC --> MODULE <3A><79><05><00><47>");
+  EXPECT_EQ(LastEvent(), "-- Sent 5 bytes --");
+  EXPECT_EQ(Sent(), (std::vector<uint8_t>{0x3A, 0x79, 0x05, 0x00, 0x47}));
+  EXPECT_TRUE(dlg.m_feed.Series().Markers().empty());  // no command
+  views.sendBytes.reset();                             // cancelled
+  w->SysCommand(IDM_SEND_BYTES);
+  EXPECT_EQ(w->Lines(IDC_LIST_EVENT).size(), 1u);
+}
+
 TEST_F(Commands, OpenFailureSaysWhy) {
   w->Click(IDC_PORT_CLOSE);
   os->openResult = serial::Status::kNotFound;
@@ -281,6 +304,9 @@ TEST_F(Commands, OpenFailureSaysWhy) {
   ASSERT_EQ(ui.MessageBoxes().size(), 1u);
   EXPECT_EQ(ui.MessageBoxes()[0].text,
             "Com_Port 4 Open Fail\n" + CComm::DevicePath(4) + ": No such file or directory");
+  // The event log (and so the session) keeps it.
+  EXPECT_EQ(LastEvent(),
+            "Com_Port 4 Open Fail: " + CComm::DevicePath(4) + ": No such file or directory");
   EXPECT_EQ(w->GetText(IDC_PORT_STATUS), "CLOSE");
 }
 

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "console/nibp_dlg.h"
+#include "protocol/frames.h"
+#include "records/record_format.h"
+#include "records/session.h"
 #include "res/resource.h"
 #include "support/console_fixture.h"
 #include "support/fake_platform.h"
@@ -93,6 +97,125 @@ TEST_F(Receive, PressureLineFollowsTheCuffPressureOnlyWhileAutoDisplayIsChecked)
   EXPECT_EQ(Events(), (Lines{"Cuff pressure: 160", "Cuff pressure: 5", "Cuff pressure: 65535",
                              "Cuff pressure: 5"}));
   EXPECT_EQ(Raw().back(), "PC <-- MODULE <3E><05><05><00><B8>");
+}
+
+// What the console says beyond the replies, each once: silence and its return, a measurement's
+// end, a cuff too high with the pump running. Each step adds exactly these event lines.
+TEST_F(Receive, BenchNoticesAreToldOnce) {
+  int64_t now = 1'796'000'000'000;
+  dlg.m_clock = [&] { return now; };
+  OpenPort();
+  const auto cuff = [&](uint16_t mmHg) {
+    Bytes f = {0x3E, 0x05, static_cast<uint8_t>(mmHg & 0xFF), static_cast<uint8_t>(mmHg >> 8)};
+    f.push_back(protocol::Checksum(f));
+    Deliver(f);
+    ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+  };
+  const auto later = [&](int64_t ms) {
+    now += ms;
+    if (w->TimerRunning(TIMER_SILENCE)) {
+      ASSERT_TRUE(w->FireTimer(TIMER_SILENCE));
+    }
+  };
+  const int64_t asked = now;
+  const struct {
+    const char* what;
+    std::function<void()> act;
+    Lines added;
+  } steps[] = {
+      {"asked", [&] { w->Click(IDC_GET_PRESSURE); }, {"-- Get Pressure --"}},
+      {"within the second", [&] { later(999); }, {}},
+      {"a second", [&] { later(1); }, {"No reply from the module"}},
+      {"asked again",
+       [&] {
+         w->Click(IDC_GET_BP_DATA);
+         later(5000);
+       },
+       {"-- Get BP Data --"}},
+      {"a reply", [&] { cuff(160); }, {"Cuff pressure: 160", "Replies again"}},
+      {"start", [&] { w->Click(IDC_START_ADULT); }, {"-- Start Adult BP --"}},
+      {"inflated",
+       [&] {
+         now += 10'000;
+         cuff(150);
+       },
+       {"Cuff pressure: 150"}},
+      {"deflated",
+       [&] {
+         now += 20'000;
+         cuff(3);
+       },
+       {"Cuff pressure: 3"}},
+      {"a second down",
+       [&] {
+         now += 1'000;
+         cuff(3);
+       },
+       {"Cuff pressure: 3", "Measurement done (31 s)"}},
+      {"after the end",
+       [&] {
+         now += 1'000;
+         cuff(2);
+       },
+       {"Cuff pressure: 2"}},
+      {"pump", [&] { w->Click(IDC_PUMP); }, {"-- Start Pump --"}},
+      {"at 300",
+       [&] { cuff(300); },
+       {"Cuff pressure: 300", "Safety: cuff at 300 mmHg with the pump running"}},
+      {"higher", [&] { cuff(310); }, {"Cuff pressure: 310"}},
+      {"not below 280", [&] { cuff(280); }, {"Cuff pressure: 280"}},
+      {"up again", [&] { cuff(305); }, {"Cuff pressure: 305"}},
+      {"below 280", [&] { cuff(279); }, {"Cuff pressure: 279"}},
+      {"over again",
+       [&] { cuff(301); },
+       {"Cuff pressure: 301", "Safety: cuff at 301 mmHg with the pump running"}},
+      {"pump off",
+       [&] {
+         w->Click(IDC_PUMP);
+         cuff(279);
+         cuff(320);
+       },
+       {"-- Stop Pump --", "Cuff pressure: 279", "Cuff pressure: 320"}},
+  };
+  for (const auto& step : steps) {
+    const size_t before = Events().size();
+    step.act();
+    EXPECT_EQ(Lines(Events().begin() + static_cast<long>(before), Events().end()), step.added)
+        << step.what;
+    if (std::string(step.what) == "a second") {
+      EXPECT_FALSE(w->IsEnabled(IDC_PRESSURE));
+      EXPECT_EQ(w->Tip(IDC_PRESSURE),
+                "no reply since " + records::TimeOfDayLocal(asked).substr(0, 8));
+    }
+  }
+  EXPECT_EQ(w->Tip(IDC_PRESSURE), "");
+  EXPECT_EQ(w->Tip(IDC_PUMP), "Checked: pump running");
+  EXPECT_EQ(w->Tip(IDC_DUMP_VALVE), "Checked: valve closed, unchecked: open");
+}
+
+// With "Fetch Result When Done" (kept for the next start) the result is asked for at the end;
+// "Hide Poll Lines" keeps the poll out of the event log, not out of the raw log.
+TEST_F(Receive, FetchResultWhenDoneAndHidePollLines) {
+  int64_t now = 1'796'000'000'000;
+  dlg.m_clock = [&] { return now; };
+  OpenPort();
+  w->SysCommand(IDM_FETCH_RESULT);
+  EXPECT_TRUE(records::LoadChoice(dlg.m_configFolder, "fetch_result", false));
+  w->ChooseListMenuItem(IDC_LIST_EVENT, ID_EVENT_HIDE_POLL);
+  w->Click(IDC_AUTO_PRESSURE);
+  w->Click(IDC_START_ADULT);
+  ASSERT_TRUE(w->FireTimer(TIMER_PRESSURE_POLL));
+  EXPECT_EQ(Raw().back(), "PC --> MODULE <3A><79><05><00><48>");
+  for (const uint8_t mmHg : {150, 3, 3}) {
+    Bytes f = {0x3E, 0x05, mmHg, 0x00};
+    f.push_back(protocol::Checksum(f));
+    Deliver(f);
+    ASSERT_TRUE(w->FireTimer(TIMER_REPLY_DISPATCH));
+    now += 1'000;
+  }
+  EXPECT_EQ(Events(),
+            (Lines{"-- Start Adult BP --", "Measurement done (2 s)", "-- Get BP Data --"}));
+  EXPECT_EQ(Raw().back(), "PC --> MODULE <3A><79><03><00><4A>");
 }
 
 TEST_F(Receive, FramesOfEachLengthDecodeIntoTheEventLog) {

@@ -46,24 +46,34 @@ TEST_F(Console, ComboHoldsSelectPortAndTenPorts) {
 
 TEST_F(Console, SystemMenuOffersTheAboutBoxTheViewsAndTheSessionItemsAndIconsAreSet) {
   const auto& menu = w->SystemMenu();
-  ASSERT_EQ(menu.size(), 9u);
-  EXPECT_EQ(menu[0].flags, MF_SEPARATOR);
-  EXPECT_EQ(menu[1].id, IDM_ABOUTBOX);
-  EXPECT_EQ(menu[1].text, "QUIRAB_NIBP 정보(&A)...");
-  EXPECT_EQ(menu[2].id, IDM_PRESSURE_CHART);
-  EXPECT_EQ(menu[2].text, "Pressure Chart");
-  EXPECT_EQ(menu[3].id, IDM_RESULTS);
-  EXPECT_EQ(menu[3].text, "Results");
-  EXPECT_EQ(menu[4].id, IDM_PORTS);
-  EXPECT_EQ(menu[4].text, "Ports...");
-  EXPECT_EQ(menu[5].id, IDM_SERVICE_CHECKS);
-  EXPECT_EQ(menu[5].text, "Service Checks...");
-  EXPECT_EQ(menu[6].flags, MF_SEPARATOR);
-  EXPECT_EQ(menu[7].id, IDM_RECORD_SESSION);
-  EXPECT_EQ(menu[7].text, "Record Session");
-  EXPECT_TRUE(menu[7].checkable && menu[7].checked);
-  EXPECT_EQ(menu[8].id, IDM_OPEN_SESSIONS);
-  EXPECT_EQ(menu[8].text, "Open Sessions Folder");
+  const struct {
+    UINT id;
+    const char* text;
+    bool checked;
+  } items[] = {
+      {0, "", false},
+      {IDM_ABOUTBOX, "QUIRAB_NIBP 정보(&A)...", false},
+      {IDM_PRESSURE_CHART, "Pressure Chart", false},
+      {IDM_RESULTS, "Results", false},
+      {IDM_PORTS, "Ports...", false},
+      {IDM_SEND_BYTES, "Send Bytes...", false},
+      {IDM_SERVICE_CHECKS, "Service Checks...", false},
+      {0, "", false},
+      {IDM_FETCH_RESULT, "Fetch Result When Done", false},  // off until turned on
+      {IDM_RECORD_SESSION, "Record Session", true},
+      {IDM_OPEN_SESSIONS, "Open Sessions Folder", false},
+  };
+  ASSERT_EQ(menu.size(), std::size(items));
+  for (size_t i = 0; i < menu.size(); ++i) {
+    if (items[i].id == 0) {
+      EXPECT_EQ(menu[i].flags, MF_SEPARATOR) << i;
+      continue;
+    }
+    EXPECT_EQ(menu[i].id, items[i].id) << i;
+    EXPECT_EQ(menu[i].text, items[i].text) << i;
+    EXPECT_EQ(menu[i].checked, items[i].checked) << i;
+  }
+  EXPECT_TRUE(menu[9].checkable && menu[8].checkable);
   EXPECT_EQ(w->BigIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(w->SmallIcon(), fw::LoadIcon(IDR_MAINFRAME));
   EXPECT_EQ(dlg.OnQueryDragIcon(), fw::LoadIcon(IDR_MAINFRAME));

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "protocol/hex_bytes.h"
+
 namespace {
 
 using protocol::TxBuf;
@@ -25,15 +27,27 @@ Bytes Built(const FrameCase& c) {
 
 TEST(CommandFrames, EveryFrameHasItsBytesAndSumsToZero) {
   const std::vector<FrameCase> cases = {
-      {"set pressure 160", [](TxBuf& t) { return protocol::BuildSetPressure(t, 160); }, {0x3A, 0x17, 0xA0, 0x00, 0x0F}},
-      {"set pressure 300", [](TxBuf& t) { return protocol::BuildSetPressure(t, 300); }, {0x3A, 0x17, 0x2C, 0x01, 0x82}},
-      {"set pressure 30", [](TxBuf& t) { return protocol::BuildSetPressure(t, 30); }, {0x3A, 0x17, 0x1E, 0x00, 0x91}},
-      {"set pressure 1000", [](TxBuf& t) { return protocol::BuildSetPressure(t, 1000); }, {0x3A, 0x17, 0xE8, 0x03, 0xC4}},
-      {"set pressure 0", [](TxBuf& t) { return protocol::BuildSetPressure(t, 0); }, {0x3A, 0x17, 0x00, 0x00, 0xAF}},
+      {"set pressure 160",
+       [](TxBuf& t) { return protocol::BuildSetPressure(t, 160); },
+       {0x3A, 0x17, 0xA0, 0x00, 0x0F}},
+      {"set pressure 300",
+       [](TxBuf& t) { return protocol::BuildSetPressure(t, 300); },
+       {0x3A, 0x17, 0x2C, 0x01, 0x82}},
+      {"set pressure 30",
+       [](TxBuf& t) { return protocol::BuildSetPressure(t, 30); },
+       {0x3A, 0x17, 0x1E, 0x00, 0x91}},
+      {"set pressure 1000",
+       [](TxBuf& t) { return protocol::BuildSetPressure(t, 1000); },
+       {0x3A, 0x17, 0xE8, 0x03, 0xC4}},
+      {"set pressure 0",
+       [](TxBuf& t) { return protocol::BuildSetPressure(t, 0); },
+       {0x3A, 0x17, 0x00, 0x00, 0xAF}},
       // Only the low 16 bits travel: -5 as unsigned is FFFFFFFB.
-      {"set pressure -5", [](TxBuf& t) { return protocol::BuildSetPressure(t, static_cast<uint32_t>(-5)); },
+      {"set pressure -5",
+       [](TxBuf& t) { return protocol::BuildSetPressure(t, static_cast<uint32_t>(-5)); },
        {0x3A, 0x17, 0xFB, 0xFF, 0xB5}},
-      {"set pressure 0x12345", [](TxBuf& t) { return protocol::BuildSetPressure(t, 0x12345); },
+      {"set pressure 0x12345",
+       [](TxBuf& t) { return protocol::BuildSetPressure(t, 0x12345); },
        {0x3A, 0x17, 0x45, 0x23, 0x47}},
       {"start adult", protocol::BuildStartAdult, {0x3A, 0x20, 0xA6}},
       {"start neonate", protocol::BuildStartNeonate, {0x3A, 0x28, 0x9E}},
@@ -41,15 +55,20 @@ TEST(CommandFrames, EveryFrameHasItsBytesAndSumsToZero) {
       {"abort", protocol::BuildAbortBp, {0x3A, 0x79, 0x01, 0x00, 0x4C}},
       {"get pressure", protocol::BuildGetPressure, {0x3A, 0x79, 0x05, 0x00, 0x48}},
       {"get bp data", protocol::BuildGetBpData, {0x3A, 0x79, 0x03, 0x00, 0x4A}},
-      {"pneumatics none", [](TxBuf& t) { return protocol::BuildPneumatics(t, false, false, false); },
+      {"pneumatics none",
+       [](TxBuf& t) { return protocol::BuildPneumatics(t, false, false, false); },
        {0x3A, 0x0C, 0x00, 0x00, 0x00, 0xBA}},
-      {"pneumatics pump", [](TxBuf& t) { return protocol::BuildPneumatics(t, true, false, false); },
+      {"pneumatics pump",
+       [](TxBuf& t) { return protocol::BuildPneumatics(t, true, false, false); },
        {0x3A, 0x0C, 0x01, 0x00, 0x00, 0xB9}},
-      {"pneumatics pump+cv", [](TxBuf& t) { return protocol::BuildPneumatics(t, true, true, false); },
+      {"pneumatics pump+cv",
+       [](TxBuf& t) { return protocol::BuildPneumatics(t, true, true, false); },
        {0x3A, 0x0C, 0x01, 0x01, 0x00, 0xB8}},
-      {"pneumatics dump", [](TxBuf& t) { return protocol::BuildPneumatics(t, false, false, true); },
+      {"pneumatics dump",
+       [](TxBuf& t) { return protocol::BuildPneumatics(t, false, false, true); },
        {0x3A, 0x0C, 0x00, 0x00, 0x01, 0xB9}},
-      {"pneumatics all", [](TxBuf& t) { return protocol::BuildPneumatics(t, true, true, true); },
+      {"pneumatics all",
+       [](TxBuf& t) { return protocol::BuildPneumatics(t, true, true, true); },
        {0x3A, 0x0C, 0x01, 0x01, 0x01, 0xB7}},
   };
   for (const auto& c : cases) {
@@ -77,6 +96,29 @@ TEST(Checksum, IsTheNegatedEightBitSum) {
   EXPECT_FALSE(protocol::SumsToZero(Bytes{0x3E, 0x05, 0xA0, 0x00, 0x1E}));
 }
 
+TEST(HexBytes, TypedBytesWithOrWithoutChecksumAndTheFirstBadCharacter) {
+  const struct {
+    const char* text;
+    bool checksum;
+    Bytes bytes;
+    const char* error;
+  } cases[] = {
+      {"3A 79 05 00", true, {0x3A, 0x79, 0x05, 0x00, 0x48}, ""},
+      {"3a790500", true, {0x3A, 0x79, 0x05, 0x00, 0x48}, ""},
+      {" 3A 79 05 00 47 ", false, {0x3A, 0x79, 0x05, 0x00, 0x47}, ""},
+      {"3 A", false, {0x3A}, ""},  // spaces anywhere
+      {"3A 7G 05", true, {}, "Not a hex digit: 'G' at position 5"},
+      {"3A,79", true, {}, "Not a hex digit: ',' at position 3"},
+      {"3A 7", true, {}, "The last byte has only one hex digit"},
+      {"   ", true, {}, "No bytes to send"},
+  };
+  for (const auto& c : cases) {
+    const protocol::HexBytes got = protocol::ParseHexBytes(c.text, c.checksum);
+    EXPECT_EQ(got.bytes, c.bytes) << c.text;
+    EXPECT_EQ(got.error, c.error) << c.text;
+  }
+}
+
 TEST(RawLog, RendersBothDirectionsUpperCased) {
   struct Case {
     std::string_view prefix;
@@ -86,7 +128,9 @@ TEST(RawLog, RendersBothDirectionsUpperCased) {
   const std::vector<Case> cases = {
       {protocol::kPrefixSent, {0x3A, 0x20, 0xA6}, "PC --> MODULE <3A><20><A6>"},
       {protocol::kPrefixSent, {0x3A, 0x79, 0x05, 0x00, 0x48}, "PC --> MODULE <3A><79><05><00><48>"},
-      {protocol::kPrefixReceived, {0x3E, 0x05, 0xA0, 0x00, 0x1D}, "PC <-- MODULE <3E><05><A0><00><1D>"},
+      {protocol::kPrefixReceived,
+       {0x3E, 0x05, 0xA0, 0x00, 0x1D},
+       "PC <-- MODULE <3E><05><A0><00><1D>"},
       {protocol::kPrefixReceived, {0xab, 0xcd, 0xef}, "PC <-- MODULE <AB><CD><EF>"},
       {protocol::kPrefixSent, {}, "PC --> MODULE "},
   };

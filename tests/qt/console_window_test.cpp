@@ -516,7 +516,8 @@ TEST_F(ConsoleWindow, EachLogHasItsOwnMenuWithTimesSelectionCopyAndSave) {
     std::vector<QString> items;
   } logs[] = {
       {IDC_LIST_RAW, {"Show Times", "", "Select All", "Copy", "", "Save As...", "Show Bad Frames"}},
-      {IDC_LIST_EVENT, {"Show Times", "", "Select All", "Copy", "", "Save As..."}},
+      {IDC_LIST_EVENT,
+       {"Show Times", "", "Select All", "Copy", "", "Save As...", "Hide Poll Lines"}},
   };
   for (const auto& log : logs) {
     QMenu* menu = c.w->ListMenu(log.id);
@@ -699,7 +700,7 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   QMenu* menu = c.w->SystemMenu();
   ASSERT_NE(menu, nullptr);
   const auto actions = menu->actions();
-  ASSERT_EQ(actions.size(), 9);
+  ASSERT_EQ(actions.size(), 11);
   EXPECT_TRUE(actions[0]->isSeparator());
   EXPECT_EQ(actions[1]->text(), "QUIRAB_NIBP 정보(&A)...");
   EXPECT_EQ(actions[1]->data().toUInt(), IDM_ABOUTBOX);
@@ -709,11 +710,14 @@ TEST_F(ConsoleWindow, TheBackgroundMenuCarriesTheAboutItemWhichOpensTheAboutBox)
   EXPECT_EQ(actions[3]->data().toUInt(), IDM_RESULTS);
   EXPECT_EQ(actions[4]->text(), "Ports...");
   EXPECT_EQ(actions[4]->data().toUInt(), IDM_PORTS);
-  EXPECT_EQ(actions[5]->text(), "Service Checks...");
-  EXPECT_EQ(actions[5]->data().toUInt(), IDM_SERVICE_CHECKS);
-  EXPECT_EQ(actions[7]->text(), "Record Session");
-  EXPECT_TRUE(actions[7]->isCheckable() && actions[7]->isChecked());
-  EXPECT_EQ(actions[8]->text(), "Open Sessions Folder");
+  EXPECT_EQ(actions[5]->text(), "Send Bytes...");
+  EXPECT_EQ(actions[6]->text(), "Service Checks...");
+  EXPECT_EQ(actions[6]->data().toUInt(), IDM_SERVICE_CHECKS);
+  EXPECT_EQ(actions[8]->text(), "Fetch Result When Done");
+  EXPECT_TRUE(actions[8]->isCheckable() && !actions[8]->isChecked());
+  EXPECT_EQ(actions[9]->text(), "Record Session");
+  EXPECT_TRUE(actions[9]->isCheckable() && actions[9]->isChecked());
+  EXPECT_EQ(actions[10]->text(), "Open Sessions Folder");
 
   // Right button on the background: choose the item, then close the box with Enter.
   QString aboutTitle;

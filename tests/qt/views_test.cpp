@@ -6,12 +6,14 @@
 #include <QApplication>
 #include <QBrush>
 #include <QChartView>
+#include <QCheckBox>
 #include <QColor>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
@@ -27,6 +29,7 @@
 #include "settings/key_value.h"
 #include "views/pressure_chart_window.h"
 #include "views/results_window.h"
+#include "views/send_bytes_dialog.h"
 
 namespace {
 
@@ -271,6 +274,42 @@ TEST(ResultsWindow, RowsSortSummariseSaveAndClear) {
   EXPECT_TRUE(rows.Rows().empty());
   EXPECT_EQ(w.SummaryLabel()->text(), "n=0");
   EXPECT_TRUE(hooks.warnings.isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+// Typed hex with the checksum box as the user leaves it; a good text closes the box with the
+// bytes (a typo's message is the parser's, tested with it).
+TEST(SendBytesDialog, SendGivesTheTypedBytesWithOrWithoutTheChecksum) {
+  const struct {
+    const char* text;
+    bool checksum;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"3A 79 05 00", true, {0x3A, 0x79, 0x05, 0x00, 0x48}},
+      {"3a7905 0047", false, {0x3A, 0x79, 0x05, 0x00, 0x47}},
+  };
+  for (const auto& c : cases) {
+    views::SendBytesDialog dialog(nullptr);
+    dialog.show();
+    auto* hex = dialog.findChild<QLineEdit*>();
+    auto* checksum = dialog.findChild<QCheckBox*>();
+    ASSERT_NE(hex, nullptr);
+    ASSERT_NE(checksum, nullptr);
+    EXPECT_TRUE(checksum->isChecked());  // checked by default
+    QTest::keyClicks(hex, c.text);
+    if (!c.checksum) QTest::keyClick(checksum, Qt::Key_Space);
+    QPushButton* send = nullptr;
+    for (auto* b : dialog.findChildren<QPushButton*>()) {
+      if (b->text() == "Send") send = b;
+    }
+    ASSERT_NE(send, nullptr);
+    QTest::mouseClick(send, Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted) << c.text;
+    EXPECT_EQ(dialog.Bytes(), c.bytes) << c.text;
+  }
 }
 
 }  // namespace

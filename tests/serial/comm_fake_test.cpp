@@ -206,7 +206,9 @@ TEST_F(FakeCommTest, ReopenGoesTheWayTheOpenWent) {
     os->ClearCalls();
     os->openResult = Status::kNotFound;  // the fake opens anything; the device is away
     EXPECT_FALSE(comm.ReopenPort());
-    EXPECT_EQ(comm.OpenFailure(), c.reopened + ": failed");
+    // A link whose target is missing is named with it.
+    EXPECT_EQ(comm.OpenFailure(),
+              (c.target.empty() ? c.reopened : "COM3 -> " + c.target) + ": failed");
     os->openResult = Status::kOk;
     ASSERT_TRUE(comm.ReopenPort());
     EXPECT_THAT(os->Calls(), ElementsAre("Open " + c.reopened, "Open " + c.reopened,

@@ -409,7 +409,8 @@ TEST_F(PtyCommTest, LostLinkIsTriedOnlyThroughTheLinkWhereverItPoints) {
     std::string failure;
   };
   const Step steps[] = {
-      {"link still on the old node", dangling, link + ": No such file or directory"},
+      {"link still on the old node", dangling,
+       "COM5 -> " + dangling + ": No such file or directory"},
       {"link removed", "", link + ": No such file or directory"},
       {"link on a shell's terminal", next->Path(), link + ": a terminal in use"},
   };

@@ -140,10 +140,21 @@ TEST(EventFeed, ResultRowKeepsEveryField) {
   EXPECT_EQ((std::vector<int>{r.systolic, r.diastolic, r.heartRate, r.map, r.sq, r.err, r.status}),
             (std::vector<int>{121, 79, 65, 92, 3, 0, 255}));
   EXPECT_EQ(results::CellText(r, results::Column::kTc), "0a ff 00 10 20 30 40 5b ");
-  // The feed does not know the mode: its column stays empty.
+  // No start went out before it: the mode is unknown and its column empty.
   EXPECT_EQ(f.Results().Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode\n" +
                                    records::IsoLocal(kT0) +
                                    ",121,79,65,92,3,0,255,\"0a ff 00 10 20 30 40 5b\",\n");
+  // A result takes the mode of the start sent before it; raw bytes are no start.
+  modlink::Event start;
+  start.request = commands::Simple(commands::Command::kStartNeonate);
+  f.OnEvent(start);
+  modlink::Event raw;
+  raw.raw = true;
+  raw.request = commands::Simple(commands::Command::kStartAdult);
+  f.OnEvent(raw);
+  f.OnEvent(Bp({.systolic = 90, .tc = {1}}));
+  ASSERT_EQ(f.Results().Rows().size(), 2u);
+  EXPECT_EQ(f.Results().Rows()[1].mode, commands::Mode::kNeonate);
 }
 
 TEST(PressureSeries, VisibleSpanIsReducedPerColumnWithTheNeighboursOutside) {
@@ -291,7 +302,8 @@ TEST(BpResults, SummaryOfAKnownTableWithOneDecimal) {
   EXPECT_TRUE(r.Add(neonate));
   EXPECT_EQ(results::CellText(neonate, results::Column::kMode), "neonate");
   EXPECT_EQ(r.Csv(), "time,systolic,diastolic,heart_rate,map,sq,err,status,tc,mode\n" +
-                         records::IsoLocal(kT0) + ",0,0,0,0,0,1,32,\"01 02 03 04 05 06 07 08\",neonate\n");
+                         records::IsoLocal(kT0) +
+                         ",0,0,0,0,0,1,32,\"01 02 03 04 05 06 07 08\",neonate\n");
 }
 
 TEST(Settings, KeyValuesSurviveARoundTripAndAMissingFileIsEmpty) {

@@ -39,6 +39,13 @@ class RecordingViews final : public console::Views {
     if (onPorts) onPorts(*source, dir);
   }
 
+  std::optional<std::vector<uint8_t>> RunSendBytes(fw::Window* parent) override {
+    events_.push_back("Send Bytes run");
+    parents_.push_back(parent);
+    return sendBytes;
+  }
+  // What the "Send Bytes" window gives back.
+  std::optional<std::vector<uint8_t>> sendBytes;
   // Called while the Ports window would run, with what it was given.
   std::function<void(ports::DeviceSource&, const std::filesystem::path&)> onPorts;
   // "Pressure Chart created", "Pressure Chart shown", ... in order.
