@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   for (const auto& img : icon->images) {
     QImage q(img.size, img.size, QImage::Format_ARGB32);
     for (int y = 0; y < img.size; ++y) {
-      for (int x = 0; x < img.size; ++x) q.setPixel(x, y, img.argb[static_cast<size_t>(y * img.size + x)]);
+      for (int x = 0; x < img.size; ++x)
+        q.setPixel(x, y, img.argb[static_cast<size_t>(y * img.size + x)]);
     }
     const QString path = QString("%1/quirab_nibp-%2.png").arg(argv[1]).arg(img.size);
     if (!q.save(path, "PNG")) {

@@ -134,7 +134,7 @@ constexpr Row kRows[] = {
     {"sensor-offset", "MMHG", "the module reports the true pressure plus MMHG (0)",
      [](Options& o, std::string_view v) {
        return Real(v, -100, 100, o.checks.cuff.sensorOffset) ? nullptr
-                                                              : "sensor offset (-100..100 mmHg)";
+                                                             : "sensor offset (-100..100 mmHg)";
      }},
     {"sensor-gain", "G", "...times G (1)",
      [](Options& o, std::string_view v) {

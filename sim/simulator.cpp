@@ -233,8 +233,11 @@ int Simulator::Run() {
   }
   OpenLine();
   if (!opts_.checks.gaugePort.empty()) {
-    if (const std::string e = gauge_.emplace(opts_.checks.gaugePort, link_.path().parent_path() / opts_.checks.gaugePort)
-                                  .Open(); !e.empty()) {
+    if (const std::string e = gauge_
+                                  .emplace(opts_.checks.gaugePort,
+                                           link_.path().parent_path() / opts_.checks.gaugePort)
+                                  .Open();
+        !e.empty()) {
       std::fprintf(stderr, "nibp-sim: %s\n", e.c_str());
       return 2;
     }

@@ -483,6 +483,7 @@ void CNibpDlg::EnableCommands(bool enable) {
        {IDC_SET_PRESSURE, IDC_START_ADULT, IDC_START_NEONATE, IDC_START_PEDIATRIC, IDC_ABORT_BP,
         IDC_GET_PRESSURE, IDC_GET_BP_DATA, IDC_PUMP, IDC_CONTROL_VALVE, IDC_DUMP_VALVE})
     if (CWnd* item = GetDlgItem(id)) item->EnableWindow(enable ? TRUE : FALSE);
+}
 
 void CNibpDlg::Watch(const modlink::Event* e, int64_t now) {
   console::BenchWatch::Notes notes;

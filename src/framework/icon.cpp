@@ -29,7 +29,9 @@ std::unique_ptr<Icon> Decode(const res::IconResource& r) {
     for (const auto& row : src.rows) {
       for (int x = 0; x < src.size; ++x) {
         const char c = x < static_cast<int>(row.size()) ? row[x] : '0';
-        const int idx = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : 0;
+        const int idx = (c >= '0' && c <= '9')   ? c - '0'
+                        : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                 : 0;
         img.argb.push_back(r.palette[idx]);
       }
     }

@@ -30,7 +30,8 @@ inline constexpr std::string_view kPrefixReceived = "PC <-- MODULE ";
 [[nodiscard]] size_t BuildAbortBp(TxBuf& tx);
 [[nodiscard]] size_t BuildGetPressure(TxBuf& tx);
 [[nodiscard]] size_t BuildGetBpData(TxBuf& tx);
-[[nodiscard]] size_t BuildPneumatics(TxBuf& tx, bool pump, bool controlValveClosed, bool dumpValveClosed);
+[[nodiscard]] size_t BuildPneumatics(TxBuf& tx, bool pump, bool controlValveClosed,
+                                     bool dumpValveClosed);
 
 // "<%.2x>" per byte after the prefix, the whole line upper-cased.
 [[nodiscard]] std::string RenderRaw(std::string_view prefix, std::span<const uint8_t> frame);

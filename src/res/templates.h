@@ -8,7 +8,18 @@
 
 namespace res {
 
-enum class Kind { ComboBox, PushButton, DefPushButton, Static, GroupBox, Edit, UpDown, CheckBox, ListBox, Icon };
+enum class Kind {
+  ComboBox,
+  PushButton,
+  DefPushButton,
+  Static,
+  GroupBox,
+  Edit,
+  UpDown,
+  CheckBox,
+  ListBox,
+  Icon
+};
 
 // Style bits, named after what they do rather than after any platform's constants.
 enum Style : uint32_t {
@@ -18,20 +29,20 @@ enum Style : uint32_t {
   kGroup = 1u << 3,
   kBorder = 1u << 4,
   kVScroll = 1u << 5,
-  kCenter = 1u << 6,         // text centred horizontally
-  kCenterImage = 1u << 7,    // text centred vertically
+  kCenter = 1u << 6,       // text centred horizontally
+  kCenterImage = 1u << 7,  // text centred vertically
   kAutoHScroll = 1u << 8,
-  kDropDown = 1u << 9,       // combo with an edit field
+  kDropDown = 1u << 9,  // combo with an edit field
   kSort = 1u << 10,
-  kNoSel = 1u << 11,         // list lines are never highlighted
+  kNoSel = 1u << 11,  // list lines are never highlighted
   kNoIntegralHeight = 1u << 12,
   kNotify = 1u << 13,
-  kAutoBuddy = 1u << 14,     // up-down takes the preceding control as its buddy
-  kSetBuddyInt = 1u << 15,   // up-down writes its position into the buddy as a decimal number
+  kAutoBuddy = 1u << 14,    // up-down takes the preceding control as its buddy
+  kSetBuddyInt = 1u << 15,  // up-down writes its position into the buddy as a decimal number
   kArrowKeys = 1u << 16,
   kWrap = 1u << 17,
-  kAutoCheck = 1u << 18,     // check box toggles itself
-  kCaptionCenter = 1u << 19, // group box caption centred
+  kAutoCheck = 1u << 18,      // check box toggles itself
+  kCaptionCenter = 1u << 19,  // group box caption centred
   // In a resizable window: the width takes all the extra width; the height takes the upper half
   // of the extra height, or the control moves down by that half and takes the lower one.
   kSizeX = 1u << 20,
@@ -68,8 +79,8 @@ struct DialogTemplate {
   std::string_view fontName;
   int fontPoints;
   uint32_t style;
-  std::span<const Control> controls;    // template order is tab order
-  std::span<const ComboItem> initItems; // added in this order when the window is created
+  std::span<const Control> controls;     // template order is tab order
+  std::span<const ComboItem> initItems;  // added in this order when the window is created
 };
 
 // 16-colour icon image: one palette index (hex digit) per pixel, rows top to bottom.

@@ -20,7 +20,9 @@ class CObject {
   virtual ~CObject() = default;
   [[nodiscard]] virtual const CRuntimeClass* GetRuntimeClass() const { return &classCObject; }
   virtual void Serialize() {}
-  [[nodiscard]] bool IsKindOf(const CRuntimeClass* rc) const { return GetRuntimeClass()->IsDerivedFrom(rc); }
+  [[nodiscard]] bool IsKindOf(const CRuntimeClass* rc) const {
+    return GetRuntimeClass()->IsDerivedFrom(rc);
+  }
 };
 
 inline const CRuntimeClass CObject::classCObject{"CObject", nullptr};
