@@ -143,7 +143,9 @@ void SessionRecorder::Add(int64_t ms, Tag tag, std::string_view text) {
   {
     std::lock_guard lock(mu_);
     if (stopped_.load(std::memory_order_relaxed)) return;
-    first = pending_.empty();
+    // While records flow the writer comes back on its own every batch period: only an idle
+    // writer is woken, so a stream costs one wake-up per batch, not two.
+    first = pending_.empty() && writerIdle_;
     pending_ += record;
     ++pendingCount_;
     ++added_;
@@ -162,19 +164,24 @@ void SessionRecorder::Run(std::stop_token stop) {
   using Clock = std::chrono::steady_clock;
   std::string batch;
   Clock::time_point nextSync = Clock::now();
+  bool flowing = false;  // the last batch held records: the next is gathered without a notice
   for (;;) {
     int64_t count = 0;
     {
       std::unique_lock lock(mu_);
-      // Sleep until there is something to write, or what was written is due to be synced; then
-      // gather for one batch period.
-      if (unsynced_) {
-        cv_.wait_until(lock, stop, nextSync, [&] { return !pending_.empty(); });
-      } else {
-        cv_.wait(lock, stop, [&] { return !pending_.empty(); });
-      }
-      if (!pending_.empty() && !stop.stop_requested()) {
-        cv_.wait_for(lock, stop, options_.batch, [] { return false; });
+      const auto gather = [&] { cv_.wait_for(lock, stop, options_.batch, [] { return false; }); };
+      if (flowing && !stop.stop_requested()) gather();
+      if (pending_.empty()) {
+        // Sleep until there is something to write, or what was written is due to be synced;
+        // then gather for one batch period.
+        writerIdle_ = true;
+        if (unsynced_) {
+          cv_.wait_until(lock, stop, nextSync, [&] { return !pending_.empty(); });
+        } else {
+          cv_.wait(lock, stop, [&] { return !pending_.empty(); });
+        }
+        writerIdle_ = false;
+        if (!pending_.empty() && !stop.stop_requested()) gather();
       }
       batch.swap(pending_);
       count = std::exchange(pendingCount_, 0);
@@ -203,6 +210,7 @@ void SessionRecorder::Run(std::stop_token stop) {
       if (options_.onStopped) options_.onStopped(stop);
       return;
     }
+    flowing = count > 0;
     if (count > 0) {
       written_.fetch_add(count, std::memory_order_acq_rel);
       {

@@ -94,8 +94,9 @@ class SessionRecorder {
   std::condition_variable_any cv_;
   std::string pending_;  // formatted records not yet handed to the writer, guarded by mu_
   int64_t pendingCount_ = 0;
-  int64_t added_ = 0;    // guarded by mu_
-  std::string failure_;  // guarded by mu_
+  int64_t added_ = 0;        // guarded by mu_
+  bool writerIdle_ = false;  // the writer waits for a first record; guarded by mu_
+  std::string failure_;      // guarded by mu_
   std::atomic<bool> stopped_{false};
   std::atomic<int64_t> written_{0};
   std::jthread writer_;  // last: stopped and joined first

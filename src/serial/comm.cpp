@@ -19,7 +19,7 @@ namespace {
 constexpr uint32_t kRingMask = 0x3FF;
 constexpr uint32_t kBlockSize = 1024;
 constexpr uint8_t kLastComPort = 200;
-constexpr std::chrono::milliseconds kGatherTime{10};
+constexpr std::chrono::milliseconds kGatherTime{20};
 constexpr uint32_t kGatherBelow = 64;  // bytes in one read
 
 std::string FailureReason(serial::Status why, int err) {
@@ -279,8 +279,8 @@ void CComm::HoldReceive() {
 void CComm::Gather(std::stop_token stop) {
   // A flood is read as fast as it comes: only a trickle waits.
   if (!impl_->held.load() || m_dwLastRead >= kGatherBelow) return;
-  // Half the owner's tick: a stream is read a few frames at a time, never later than the tick
-  // after the one it would have made.
+  // One owner's tick: a stream is read a few frames at a time, and each frame is shown at most
+  // one tick after the one it would have made.
   std::unique_lock lock(impl_->roomMu);
   (void)impl_->roomCv.wait_for(lock, stop, kGatherTime, [] { return false; });
 }

@@ -8,7 +8,7 @@
 // posts WM_COMM_RECEIVE only when no earlier notice is still pending, so the owner is woken at
 // most once per batch and takes everything waiting in one go (TakeRx). The ring's free space is
 // the back-pressure: with the ring full the reader stops reading and posts a notice even while
-// the owner holds them off. While held off, the reader waits 10 ms after each small read, so
+// the owner holds them off. While held off, the reader waits 20 ms after each small read, so
 // that a stream is read a few frames at a time; a flood is read as fast as it comes. When the
 // device goes away the reader marks the port lost, drops what was queued for output, posts
 // WM_COMM_LOST once and then waits for ClosePort. The output queue is shared under a lock: Send

@@ -3,6 +3,8 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QEvent>
+#include <QFontInfo>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPaintEvent>
@@ -183,6 +185,7 @@ LogView::LogView(QWidget* parent) : QListView(parent) {
   setWordWrap(false);
   setDragEnabled(false);
   rowHeight_ = std::max(1, fontMetrics().height() + 2);
+  LoadGlyphs();
   // Only the user moves the bar through actions: scrolled to the bottom, the view follows again.
   connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this](int) {
     const QScrollBar* bar = verticalScrollBar();
@@ -366,7 +369,10 @@ void LogView::keyboardSearch(const QString& /*search*/) {
 }
 
 bool LogView::event(QEvent* e) {
-  if (e->type() == QEvent::FontChange) rowHeight_ = std::max(1, fontMetrics().height() + 2);
+  if (e->type() == QEvent::FontChange) {
+    rowHeight_ = std::max(1, fontMetrics().height() + 2);
+    LoadGlyphs();
+  }
   return QAbstractItemView::event(e);
 }
 
@@ -444,7 +450,7 @@ void LogView::paintEvent(QPaintEvent* e) {
       painter.setPen(selectedText);
     }
     model_->ShownText(row, line);
-    painter.drawText(QPoint(margin, rect.top() + baseline), line);
+    DrawLine(painter, QPointF(margin, rect.top() + baseline), line);
     if (selected) painter.setPen(text);
     if (row == focusRow) {
       QStyleOptionFocusRect focus;
@@ -455,6 +461,52 @@ void LogView::paintEvent(QPaintEvent* e) {
       style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     }
   }
+}
+
+void LogView::LoadGlyphs() {
+  glyphs_ = AsciiGlyphs{};
+  glyphs_.raw = QRawFont::fromFont(font());
+  if (!glyphs_.raw.isValid() || !QFontInfo(font()).fixedPitch()) return;
+  QString all;
+  for (char16_t c = AsciiGlyphs::kFirst; c <= AsciiGlyphs::kLast; ++c) all.append(QChar(c));
+  const QList<quint32> indexes = glyphs_.raw.glyphIndexesForString(all);
+  const QList<QPointF> advances = glyphs_.raw.advancesForGlyphIndexes(indexes);
+  if (indexes.size() != static_cast<qsizetype>(glyphs_.index.size()) ||
+      advances.size() != indexes.size()) {
+    return;
+  }
+  for (size_t i = 0; i < glyphs_.index.size(); ++i) {
+    // A character the font lacks would need a fallback font: those lines take the shaper.
+    if (indexes[static_cast<qsizetype>(i)] == 0) return;
+    glyphs_.index[i] = indexes[static_cast<qsizetype>(i)];
+    glyphs_.advance[i] = advances[static_cast<qsizetype>(i)].x();
+  }
+  glyphs_.usable = true;
+}
+
+void LogView::DrawLine(QPainter& painter, QPointF at, const QString& line) {
+  const bool ascii =
+      glyphs_.usable && std::all_of(line.begin(), line.end(), [](QChar c) {
+        return c.unicode() >= AsciiGlyphs::kFirst && c.unicode() <= AsciiGlyphs::kLast;
+      });
+  if (!ascii) {
+    painter.drawText(at, line);
+    return;
+  }
+  runIndexes_.resize(line.size());
+  runPositions_.resize(line.size());
+  qreal x = at.x();
+  for (qsizetype i = 0; i < line.size(); ++i) {
+    const size_t k = line[i].unicode() - AsciiGlyphs::kFirst;
+    runIndexes_[i] = glyphs_.index[k];
+    runPositions_[i] = QPointF(x, at.y());
+    x += glyphs_.advance[k];
+  }
+  QGlyphRun run;
+  run.setRawFont(glyphs_.raw);
+  run.setGlyphIndexes(runIndexes_);
+  run.setPositions(runPositions_);
+  painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
 int LogView::horizontalOffset() const {

@@ -9,6 +9,8 @@
 #include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QListView>
+#include <QRawFont>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -103,6 +105,23 @@ class LogView final : public QListView {
   [[nodiscard]] int FullRowsVisible() const;
   void RequestSync();
   void Sync();
+  // Draws a line of printable ASCII from the glyph table, other lines through the shaper.
+  void DrawLine(QPainter& painter, QPointF at, const QString& line);
+
+  // Log lines are printable ASCII in a fixed-pitch font: glyphs looked up once per font, so that
+  // a new line costs no text shaping.
+  struct AsciiGlyphs {
+    static constexpr char16_t kFirst = 0x20;
+    static constexpr char16_t kLast = 0x7E;
+    bool usable = false;
+    QRawFont raw;
+    std::array<quint32, kLast - kFirst + 1> index{};
+    std::array<qreal, kLast - kFirst + 1> advance{};
+  };
+  void LoadGlyphs();
+  AsciiGlyphs glyphs_;
+  QList<quint32> runIndexes_;
+  QList<QPointF> runPositions_;
 
   LogModel* model_ = nullptr;
   int rowHeight_ = 1;
@@ -111,7 +130,7 @@ class LogView final : public QListView {
   int dirtyFrom_ = -1;     // first row added or moved since the last sync; -1: none
   bool currentChanged_ = false;
   bool syncQueued_ = false;
-  static constexpr qint64 kSyncMs = 35;  // every second dispatch tick, with room for jitter
+  static constexpr qint64 kSyncMs = 55;  // every third dispatch tick, with room for jitter
   static constexpr int kFallbackMs = 100;
   QBasicTimer fallback_;
   QElapsedTimer lastSync_;
