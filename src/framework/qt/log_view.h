@@ -130,7 +130,7 @@ class LogView final : public QListView {
   int dirtyFrom_ = -1;     // first row added or moved since the last sync; -1: none
   bool currentChanged_ = false;
   bool syncQueued_ = false;
-  static constexpr qint64 kSyncMs = 55;  // every third dispatch tick, with room for jitter
+  static constexpr qint64 kSyncMs = 75;  // every fourth dispatch tick, with room for jitter
   static constexpr int kFallbackMs = 100;
   QBasicTimer fallback_;
   QElapsedTimer lastSync_;
