@@ -5,7 +5,7 @@ pkgs=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth imagemagick fonts-nanum xdotool
+  xvfb xauth imagemagick fonts-nanum xdotool poppler-utils
   dpkg-dev fakeroot file lintian
   libudev-dev pkg-config
 )

@@ -3,13 +3,11 @@
 #include <QChart>
 #include <QChartView>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -17,8 +15,7 @@
 #include <cmath>
 
 #include "framework/qt/window_role.h"
-#include "settings/key_value.h"
-#include "settings/window_place.h"
+#include "views/window_geometry.h"
 
 namespace views {
 
@@ -29,7 +26,6 @@ constexpr int kFrameMs = 66;
 constexpr double kMinSpan = 1.0;
 constexpr double kMaxSpan = 3 * 24 * 3600.0;
 constexpr int kFullScale = 300;
-constexpr char kSettingsFile[] = "windows.conf";
 
 }  // namespace
 
@@ -130,27 +126,7 @@ PressureChartWindow::PressureChartWindow(chart::PressureSeries& series, QWidget*
   layout->addWidget(plot_, 1);
   layout->addLayout(buttons);
 
-  const settings::Values v = settings::Load(settings::ConfigPath(kSettingsFile));
-  const auto get = [&v](const char* key, int& out) {
-    auto it = v.find(key);
-    if (it == v.end()) return false;
-    bool ok = false;
-    out = QString::fromStdString(it->second).toInt(&ok);
-    return ok;
-  };
-  settings::Rect place{0, 0, 900, 500};
-  int w = 0, h = 0;
-  if (get("chart.w", w) && get("chart.h", h) && w > 100 && h > 100) place.w = w, place.h = h;
-  const bool placed = get("chart.x", place.x) && get("chart.y", place.y);
-  // Bounded by the screens there are now: a garbage size is neither drawn nor written back.
-  std::vector<settings::Rect> screens;
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    const QRect a = screen->availableGeometry();
-    screens.push_back({a.x(), a.y(), a.width(), a.height()});
-  }
-  place = settings::FitToScreens(place, screens);
-  resize(place.w, place.h);
-  if (placed) move(place.x, place.y);
+  RestoreGeometry(*this, "chart", QSize(900, 500));
   UpdateDescription();
   series_.SetListener([this] { Schedule(); });
 }
@@ -169,14 +145,7 @@ QWidget* PressureChartWindow::Plot() const {
 }
 
 void PressureChartWindow::SaveGeometry() const {
-  const std::string path = settings::ConfigPath(kSettingsFile);
-  settings::Values v = settings::Load(path);
-  // The frame's place and the inside's size: what move() and resize() take back.
-  v["chart.x"] = std::to_string(pos().x());
-  v["chart.y"] = std::to_string(pos().y());
-  v["chart.w"] = std::to_string(width());
-  v["chart.h"] = std::to_string(height());
-  (void)settings::Save(path, v);  // a lost place is no reason to bother the user
+  views::SaveGeometry(*this, "chart");
 }
 
 void PressureChartWindow::showEvent(QShowEvent* e) {

@@ -7,7 +7,6 @@
 #include <QDialogButtonBox>
 #include <QDoubleValidator>
 #include <QFormLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QImage>
@@ -22,7 +21,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QScreen>
 #include <QTableWidget>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -33,13 +31,12 @@
 #include "results/expect.h"
 #include "serial/port_name.h"
 #include "settings/key_value.h"
-#include "settings/window_place.h"
+#include "views/window_geometry.h"
 
 namespace views {
 
 namespace {
 
-constexpr char kWindowsFile[] = "windows.conf";
 constexpr char kSetupFile[] = "service_checks.conf";
 constexpr int kTickMs = 50;
 constexpr checks::CheckKind kAll[] = {checks::CheckKind::kLeak, checks::CheckKind::kStatic,
@@ -355,26 +352,7 @@ ServiceChecksWindow::ServiceChecksWindow(console::ChecksHost& host, QWidget* par
   LoadSetup();
   SetRunning(false);
 
-  const settings::Values v = settings::Load(settings::ConfigPath(kWindowsFile));
-  const auto get = [&v](const char* key, int& out) {
-    auto it = v.find(key);
-    if (it == v.end()) return false;
-    bool ok = false;
-    out = QString::fromStdString(it->second).toInt(&ok);
-    return ok;
-  };
-  settings::Rect place{0, 0, 760, 560};
-  int w = 0, h = 0;
-  if (get("checks.w", w) && get("checks.h", h) && w > 100 && h > 100) place.w = w, place.h = h;
-  const bool placed = get("checks.x", place.x) && get("checks.y", place.y);
-  std::vector<settings::Rect> screens;
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    const QRect a = screen->availableGeometry();
-    screens.push_back({a.x(), a.y(), a.width(), a.height()});
-  }
-  place = settings::FitToScreens(place, screens);
-  resize(place.w, place.h);
-  if (placed) move(place.x, place.y);
+  RestoreGeometry(*this, "checks", QSize(760, 560));
 }
 
 ServiceChecksWindow::~ServiceChecksWindow() {
@@ -763,13 +741,7 @@ void ServiceChecksWindow::SaveSetup() const {
 }
 
 void ServiceChecksWindow::SaveGeometry() const {
-  const std::string path = settings::ConfigPath(kWindowsFile);
-  settings::Values v = settings::Load(path);
-  v["checks.x"] = std::to_string(pos().x());
-  v["checks.y"] = std::to_string(pos().y());
-  v["checks.w"] = std::to_string(width());
-  v["checks.h"] = std::to_string(height());
-  (void)settings::Save(path, v);
+  views::SaveGeometry(*this, "checks");
 }
 
 void ServiceChecksWindow::keyPressEvent(QKeyEvent* e) {

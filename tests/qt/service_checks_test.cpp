@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTableWidget>
 #include <QTest>
 #include <cstdlib>
@@ -91,7 +93,8 @@ TEST(ServiceChecksWindow, RefusesToStartWithReasonAndSendsNothing) {
     int row;
     const char* cell;  // text put in column 1 (params) or 2 (limit) of `row`, or none
     int column;
-    const char* warning;
+    const char* warning;          // the whole text, or its start when it ends in ": "
+    const char* gauge = nullptr;  // the reference read from a gauge on this port
   };
   const Row rows[] = {
       {false, false, 0, nullptr, 0, "Cannot start: The port is not open."},
@@ -100,6 +103,9 @@ TEST(ServiceChecksWindow, RefusesToStartWithReasonAndSendsNothing) {
       {true, false, 0, "120", 2, "The leak limit must be 0 to 100 mmHg/min."},
       {true, false, 1, "points=0,400", 1, "static points must be 0 to 330 mmHg."},
       {true, false, 0, "colour=3", 1, "leak: unknown parameter \"colour\"."},
+      {true, false, 1, nullptr, 0, "Give the gauge's port, COM1 to COM255.", "COM0"},
+      {true, false, 1, nullptr, 0, "The gauge needs a port of its own.", "com1"},
+      {true, false, 1, nullptr, 0, "Cannot open the gauge: ", "COM200"},
   };
   for (const Row& r : rows) {
     Window t;
@@ -107,8 +113,21 @@ TEST(ServiceChecksWindow, RefusesToStartWithReasonAndSendsNothing) {
     t.console.measuring = r.measuring;
     if (r.cell != nullptr) t.w.Table()->item(r.row, r.column)->setText(r.cell);
     t.w.Table()->item(r.row, 0)->setCheckState(Qt::Checked);
+    if (r.gauge != nullptr) {
+      for (QComboBox* c : t.w.findChildren<QComboBox*>())
+        if (c->findText("Gauge on port") >= 0) c->setCurrentText("Gauge on port");
+      for (QLineEdit* e : t.w.findChildren<QLineEdit*>())
+        if (e->accessibleName() == "Gauge port") e->setText(r.gauge);
+    }
     t.w.Start();
-    EXPECT_EQ(t.warnings, QStringList{r.warning}) << r.warning;
+    ASSERT_EQ(t.warnings.size(), 1) << r.warning;
+    const QString want = r.warning;
+    if (want.endsWith(": ")) {
+      EXPECT_TRUE(t.warnings[0].startsWith(want) && t.warnings[0].size() > want.size())
+          << t.warnings[0].toStdString();
+    } else {
+      EXPECT_EQ(t.warnings[0], want);
+    }
     EXPECT_TRUE(t.console.sent.empty());
     EXPECT_FALSE(t.w.Running());
   }
@@ -156,6 +175,12 @@ TEST(ServiceChecksWindow, AbortStopsThroughTheSafetyPathAndTheReportIsSaved) {
   ASSERT_TRUE(t.w.SaveReport(pdf));
   EXPECT_NE(ReadAll(json).find("NIBP-0042"), std::string::npos);
   EXPECT_EQ(ReadAll(pdf).substr(0, 5), "%PDF-");
+  // The page says what the file says, as text a reader can find.
+  QProcess text;
+  text.start("pdftotext", {"-layout", pdf, "-"});
+  ASSERT_TRUE(text.waitForFinished(20000)) << "pdftotext (poppler-utils) did not run";
+  const QString page = QString::fromUtf8(text.readAllStandardOutput());
+  for (const char* seen : {"NIBP-0042", "ABORTED"}) EXPECT_TRUE(page.contains(seen)) << seen;
   EXPECT_TRUE(t.warnings.isEmpty());
 }
 
