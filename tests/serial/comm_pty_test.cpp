@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "link/link.h"
@@ -339,7 +340,9 @@ TEST_F(PtyCommTest, CloseWhileThePeerStreams) {
   });
 
   // Odd rounds close with a notice still untaken, some with the ring full: the next reader
-  // fills what room is left, and that notice takes both.
+  // fills what room is left, and that notice takes both. A close drops what the device still
+  // held, so the count may jump where one open ends.
+  std::set<uint32_t> sessionEnds;
   for (int round = 0; round < 40; ++round) {
     ASSERT_TRUE(Open());
     for (int i = 0; i < round % 4; ++i) ASSERT_TRUE(win.Pump());
@@ -347,6 +350,7 @@ TEST_F(PtyCommTest, CloseWhileThePeerStreams) {
       ASSERT_TRUE(WaitFor([&] { return win.Queued() >= 1; }));
     }
     EXPECT_TRUE(comm.ClosePort());
+    sessionEnds.insert(comm.m_nRxWrite);
   }
   while (win.Pump(0ms)) {
   }
@@ -354,11 +358,12 @@ TEST_F(PtyCommTest, CloseWhileThePeerStreams) {
   EXPECT_EQ(win.received.size(), comm.m_nRxWrite);
   ASSERT_EQ(win.notices.size(), win.blocks.size());
   for (size_t b = 0; b < win.blocks.size(); ++b) {
-    const auto& block = win.blocks[b];
-    EXPECT_EQ(block.size(), win.notices[b].count);
-    for (size_t i = 1; i < block.size(); ++i) {
-      ASSERT_EQ(static_cast<uint8_t>(block[i - 1] + 1), block[i]) << "block " << b << " at " << i;
-    }
+    EXPECT_EQ(win.blocks[b].size(), win.notices[b].count);
+  }
+  const auto& got = win.received;
+  for (size_t i = 1; i < got.size(); ++i) {
+    if (sessionEnds.contains(static_cast<uint32_t>(i))) continue;
+    ASSERT_EQ(static_cast<uint8_t>(got[i - 1] + 1), got[i]) << "byte " << i;
   }
 }
 
