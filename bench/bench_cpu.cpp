@@ -5,6 +5,8 @@
 //   bench_cpu polling SIM SECONDS  the same with "Auto Pressure Display" checked
 //   bench_cpu stream SIM SECONDS   the same with the module sending 190 frames a second unasked
 //   bench_cpu lost SIM SECONDS     the port lost (the simulator gone), the console retrying
+//   bench_cpu flood SIM FRAMES     FRAMES frames as fast as the line takes them: when the last is
+//                                  in view after the simulator sent it, and the CPU they took
 // Prints table rows; the per-thread wake-ups go to the output above them.
 
 #include <dirent.h>
@@ -36,6 +38,7 @@
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/qt_window.h"
 #include "res/resource.h"
+#include "support/sent_log.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -324,8 +327,73 @@ int Measure(Load load, const std::string& sim, int seconds, int argc, char** arg
   return 0;
 }
 
+// ---- flood ----
+
+int Flood(const std::string& sim, long frames, int argc, char** argv) {
+  testsupport::TempConfigHome home;
+  const std::string sentLog = home.Dir() + "/sent-times";
+  testsupport::SimProcess simulator(sim, {"--port", "COM1", "--quiet", "--numbered", "--burst",
+                                          std::to_string(frames), "--log-sent-times", sentLog});
+  if (!simulator.Running() || !testsupport::SimProcess::WaitForPath(
+                                  home.PortLink("COM1"), std::chrono::milliseconds(kWaitMs))) {
+    std::fprintf(stderr, "the simulator did not start: %s\n", sim.c_str());
+    return 1;
+  }
+  fw::qt::QtBackend ui(argc, argv);
+  CNibpDlg dlg(ui);
+  if (!dlg.Create()) return 1;
+  auto& window = dynamic_cast<fw::qt::QtWindow&>(*dlg.GetWindow());
+  window.Dialog()->show();
+  const auto click = [&](int id) { dynamic_cast<QAbstractButton&>(*window.Control(id)).click(); };
+  click(IDC_PORT_OPEN);
+  if (window.GetText(IDC_PORT_STATUS) != "COM1 OPEN") {
+    std::fprintf(stderr, "the port did not open\n");
+    return 1;
+  }
+  RunFor(500);
+  const auto* raw = window.ListModel(IDC_LIST_RAW);
+  const auto* view = dynamic_cast<const fw::qt::LogView*>(window.Control(IDC_LIST_RAW));
+  if (raw == nullptr || view == nullptr) return 1;
+  // The reply to the first command, then the burst.
+  const long want = frames + 1;
+  long received = 0;
+  int seen = 0;
+  const Usage before = Now();
+  click(IDC_GET_PRESSURE);  // the burst follows the reply to the first command
+  const bool all = RunUntil(
+      [&] {
+        for (; seen < raw->Count(); ++seen) {
+          received += raw->Line(seen).starts_with("PC <-- MODULE ") ? 1 : 0;
+        }
+        // In the list and scrolled into view: what the next paint shows.
+        const int height = view->viewport()->height() / std::max(1, view->RowHeight());
+        return received >= want && view->FirstVisibleRow() + height >= raw->Count();
+      },
+      60'000 + static_cast<int>(frames / 10));
+  const Usage after = Now();
+  click(IDC_PORT_CLOSE);
+  const auto sent = testsupport::ReadSentTimes(sentLog);
+  if (!all || static_cast<long>(sent.size()) < want) {
+    std::fprintf(stderr, "shown %ld and sent %zu of %ld frames\n", received, sent.size(), want);
+    return 1;
+  }
+  const double lastMs = static_cast<double>(after.wallNs - sent.back().ns) / 1e6;
+  const double spanS = static_cast<double>(sent.back().ns - sent.front().ns) / 1e9;
+  const double cpu = after.cpuSeconds - before.cpuSeconds;
+  std::printf(
+      "| flood of %ld frames, the window: last frame in view after the flood's end | %.0f ms | "
+      "<= 250 ms | from its logged send time; sent in %.2f s; every raw line counted |\n",
+      frames, lastMs, spanS);
+  std::printf(
+      "| flood: CPU per frame | %.1f us | - | %.2f s of CPU for %ld frames, all threads |\n",
+      cpu / static_cast<double>(want) * 1e6, cpu, want);
+  return 0;
+}
+
 int PrintUsage(const char* argv0) {
-  std::fprintf(stderr, "usage: %s startup | idle|polling|stream|lost SIM SECONDS\n", argv0);
+  std::fprintf(stderr,
+               "usage: %s startup | idle|polling|stream|lost SIM SECONDS | flood SIM FRAMES\n",
+               argv0);
   return 2;
 }
 
@@ -336,6 +404,12 @@ int main(int argc, char** argv) {
   const std::string_view mode = argc > 1 ? argv[1] : "";
   if (mode == "--child-startup") return ChildStartup(argc, argv);
   if (mode == "startup") return Startup();
+  if (mode == "flood" && argc == 4) {
+    const long frames = std::atol(argv[3]);
+    if (frames <= 0) return PrintUsage(argv[0]);
+    int qtArgc = 1;
+    return Flood(argv[2], frames, qtArgc, argv);
+  }
   if ((mode == "idle" || mode == "polling" || mode == "stream" || mode == "lost") && argc == 4) {
     const int seconds = std::atoi(argv[3]);
     if (seconds <= 0) return PrintUsage(argv[0]);

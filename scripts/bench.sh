@@ -53,6 +53,7 @@ run idle "$build/bench/bench_cpu" idle "$build/sim/nibp-sim" 30
 run polling "$build/bench/bench_cpu" polling "$build/sim/nibp-sim" 30
 run stream-cpu "$build/bench/bench_cpu" stream "$build/sim/nibp-sim" 30
 run lost "$build/bench/bench_cpu" lost "$build/sim/nibp-sim" 30
+run flood "$build/bench/bench_cpu" flood "$build/sim/nibp-sim" 50000
 run views "$build/bench/bench_views" 20
 run cli "$build/bench/bench_cli" "$build/src/cli/nibp-cli" "$build/sim/nibp-sim" 20 50
 run checks "$build/bench/bench_checks" 24
