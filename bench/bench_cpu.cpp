@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -224,29 +225,53 @@ std::map<int, ThreadCount> Threads() {
 
 enum class Load { kIdle, kPolling, kStream, kLost };
 
-int Measure(Load load, const std::string& sim, int seconds, int argc, char** argv) {
-  testsupport::TempConfigHome home;
-  std::vector<std::string> simArgs = {"--port", "COM1", "--quiet"};
-  if (load == Load::kStream) simArgs.insert(simArgs.end(), {"--stream", kStreamHz});
-  testsupport::SimProcess simulator(sim, simArgs);
-  if (!simulator.Running() || !testsupport::SimProcess::WaitForPath(
-                                  home.PortLink("COM1"), std::chrono::milliseconds(kWaitMs))) {
-    std::fprintf(stderr, "the simulator did not start: %s\n", sim.c_str());
-    return 1;
+// The console window shown, its port open on a simulator started with `simArgs` (and, when
+// asked, logging its send times to SentLog()).
+class ConsoleOnSim {
+ public:
+  ConsoleOnSim(const std::string& sim, std::vector<std::string> simArgs, bool logSentTimes,
+               int& argc, char** argv) {
+    simArgs.insert(simArgs.begin(), {"--port", "COM1", "--quiet"});
+    if (logSentTimes) simArgs.insert(simArgs.end(), {"--log-sent-times", SentLog()});
+    simulator_ = std::make_unique<testsupport::SimProcess>(sim, simArgs);
+    if (!simulator_->Running() || !testsupport::SimProcess::WaitForPath(
+                                      home_.PortLink("COM1"), std::chrono::milliseconds(kWaitMs))) {
+      std::fprintf(stderr, "the simulator did not start: %s\n", sim.c_str());
+      return;
+    }
+    ui_ = std::make_unique<fw::qt::QtBackend>(argc, argv);
+    dlg_ = std::make_unique<CNibpDlg>(*ui_);
+    if (!dlg_->Create()) return;
+    window_ = &dynamic_cast<fw::qt::QtWindow&>(*dlg_->GetWindow());
+    window_->Dialog()->show();
+    Click(IDC_PORT_OPEN);
+    if (window_->GetText(IDC_PORT_STATUS) != "COM1 OPEN") {
+      std::fprintf(stderr, "the port did not open\n");
+      window_ = nullptr;
+    }
   }
+  // Null when the simulator, the window or the port failed.
+  [[nodiscard]] fw::qt::QtWindow* Window() const { return window_; }
+  void Click(int id) const { dynamic_cast<QAbstractButton&>(*window_->Control(id)).click(); }
+  [[nodiscard]] std::string SentLog() const { return home_.Dir() + "/sent-times"; }
+  testsupport::SimProcess& Simulator() { return *simulator_; }
 
-  fw::qt::QtBackend ui(argc, argv);
-  CNibpDlg dlg(ui);
-  if (!dlg.Create()) return 1;
-  auto& window = dynamic_cast<fw::qt::QtWindow&>(*dlg.GetWindow());
-  QDialog* d = window.Dialog();
-  d->show();
-  const auto click = [&](int id) { dynamic_cast<QAbstractButton&>(*window.Control(id)).click(); };
-  click(IDC_PORT_OPEN);
-  if (window.GetText(IDC_PORT_STATUS) != "COM1 OPEN") {
-    std::fprintf(stderr, "the port did not open\n");
-    return 1;
-  }
+ private:
+  testsupport::TempConfigHome home_;
+  std::unique_ptr<testsupport::SimProcess> simulator_;
+  std::unique_ptr<fw::qt::QtBackend> ui_;
+  std::unique_ptr<CNibpDlg> dlg_;
+  fw::qt::QtWindow* window_ = nullptr;
+};
+
+int Measure(Load load, const std::string& sim, int seconds, int argc, char** argv) {
+  std::vector<std::string> simArgs;
+  if (load == Load::kStream) simArgs = {"--stream", kStreamHz};
+  ConsoleOnSim bench(sim, simArgs, false, argc, argv);
+  if (bench.Window() == nullptr) return 1;
+  auto& window = *bench.Window();
+  testsupport::SimProcess& simulator = bench.Simulator();
+  const auto click = [&](int id) { bench.Click(id); };
   if (load == Load::kPolling) click(IDC_AUTO_PRESSURE);
   if (load == Load::kStream) click(IDC_GET_PRESSURE);  // the stream starts with a command
   if (load == Load::kLost) {
@@ -330,26 +355,11 @@ int Measure(Load load, const std::string& sim, int seconds, int argc, char** arg
 // ---- flood ----
 
 int Flood(const std::string& sim, long frames, int argc, char** argv) {
-  testsupport::TempConfigHome home;
-  const std::string sentLog = home.Dir() + "/sent-times";
-  testsupport::SimProcess simulator(sim, {"--port", "COM1", "--quiet", "--numbered", "--burst",
-                                          std::to_string(frames), "--log-sent-times", sentLog});
-  if (!simulator.Running() || !testsupport::SimProcess::WaitForPath(
-                                  home.PortLink("COM1"), std::chrono::milliseconds(kWaitMs))) {
-    std::fprintf(stderr, "the simulator did not start: %s\n", sim.c_str());
-    return 1;
-  }
-  fw::qt::QtBackend ui(argc, argv);
-  CNibpDlg dlg(ui);
-  if (!dlg.Create()) return 1;
-  auto& window = dynamic_cast<fw::qt::QtWindow&>(*dlg.GetWindow());
-  window.Dialog()->show();
-  const auto click = [&](int id) { dynamic_cast<QAbstractButton&>(*window.Control(id)).click(); };
-  click(IDC_PORT_OPEN);
-  if (window.GetText(IDC_PORT_STATUS) != "COM1 OPEN") {
-    std::fprintf(stderr, "the port did not open\n");
-    return 1;
-  }
+  ConsoleOnSim bench(sim, {"--numbered", "--burst", std::to_string(frames)}, true, argc, argv);
+  if (bench.Window() == nullptr) return 1;
+  const auto& window = *bench.Window();
+  const std::string sentLog = bench.SentLog();
+  const auto click = [&](int id) { bench.Click(id); };
   RunFor(500);
   const auto* raw = window.ListModel(IDC_LIST_RAW);
   const auto* view = dynamic_cast<const fw::qt::LogView*>(window.Control(IDC_LIST_RAW));
