@@ -52,7 +52,8 @@ class SessionRecorder {
     // Names the file: YYYYMMDD-HHMMSS.session, or YYYYMMDD-HHMMSS-N.session (N from 2) when
     // another session started in the same second.
     int64_t startMs = 0;
-    // How long the writer gathers records after the first of a batch.
+    // How long the writer gathers records: after the first of a batch when it was idle, after
+    // each write while records flow.
     std::chrono::milliseconds batch{50};
     // How often at most what was written is synced to the disk.
     std::chrono::milliseconds sync{1000};

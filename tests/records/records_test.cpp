@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -184,16 +185,24 @@ TEST_F(Files, SessionRecordsArriveInOrderAndAFullDiskStopsRecordingOnce) {
     rec.Add(kMs + 2, Tag::kEvent, "Reply: \r");
     rec.Flush();
     EXPECT_EQ(rec.Written(), 3);
-    rec.Add(kMs + 3, Tag::kBad, "PC <-- MODULE <3E><05><A0><00><00>");
+    // Without a flush the writer comes back by itself, from gathering after a write and from
+    // idle alike.
+    for (int64_t n = 4; n <= 5; ++n) {
+      rec.Add(kMs + n - 1, Tag::kEvent, "later");
+      for (int i = 0; i < 1000 && rec.Written() < n; ++i) ::usleep(5000);
+      ASSERT_EQ(rec.Written(), n);
+      if (n == 4) ::usleep(150'000);  // long enough for the writer to go idle
+    }
+    rec.Add(kMs + 5, Tag::kBad, "PC <-- MODULE <3E><05><A0><00><00>");
   }  // the rest is written on the way out
   std::ifstream in(tmp.path / "sessions" / "20261207-093001.session");
   std::vector<records::Record> got;
   for (std::string line; std::getline(in, line);) got.push_back(*records::ParseRecord(line));
-  ASSERT_EQ(got.size(), 4u);
+  ASSERT_EQ(got.size(), 6u);
   EXPECT_EQ(got[0].tag, Tag::kStatus);
   EXPECT_EQ(got[2].text, "Reply: \r");
-  EXPECT_EQ(got[3].tag, Tag::kBad);
-  EXPECT_EQ(got[3].ms, kMs + 3);
+  EXPECT_EQ(got[5].tag, Tag::kBad);
+  EXPECT_EQ(got[5].ms, kMs + 5);
 
   {
     records::SessionRecorder again(In(tmp.path / "sessions", kMs + 800));  // the same second

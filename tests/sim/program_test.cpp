@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "protocol/frames.h"
+#include "support/sent_log.h"
 
 extern char** environ;
 
@@ -444,18 +445,14 @@ TEST(Program, ReplaysASessionFromTheFirstCommand) {
   // Good frames only in the log, at the recorded offsets halved. Gaps are measured from the first
   // frame's own send, which a loaded machine may delay: a later gap may then look a little short.
   // "replay finished" is said when the last frame is queued; its time is logged once it is written.
-  std::vector<long long> sentNs;
-  for (int tries = 0; tries < 400 && sentNs.size() < 3; ++tries) {
+  std::vector<testsupport::SentFrame> sent;
+  for (int tries = 0; tries < 400 && sent.size() < 3; ++tries) {
     if (tries > 0) ::usleep(5000);
-    sentNs.clear();
-    std::stringstream whole;
-    whole << std::ifstream(times).rdbuf();
-    std::string text = whole.str();
-    text.erase(text.find_last_of('\n') + 1);  // a line still being written waits
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) sentNs.push_back(std::stoll(l));
+    sent = testsupport::ReadSentTimes(times);
   }
-  ASSERT_EQ(sentNs.size(), 3u);
+  ASSERT_EQ(sent.size(), 3u);
+  std::vector<long long> sentNs;
+  for (const auto& f : sent) sentNs.push_back(f.ns);
   const long long expectedMs[] = {0, 200, 500};
   for (size_t i = 1; i < sentNs.size(); ++i) {
     const long long gapMs = (sentNs[i] - sentNs[0]) / 1000000;

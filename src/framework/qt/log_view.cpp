@@ -274,10 +274,13 @@ void LogView::contextMenuEvent(QContextMenuEvent* e) {
 void LogView::RequestSync() {
   // A line now and then is shown on the next pass. A stream is shown in batches at most kSyncMs
   // apart, each new row painted once per batch: the dispatch tick that finds the last batch old
-  // enough shows the next, and a slow fallback shows the rows a stream ended with.
-  const bool due = !lastSync_.isValid() || lastSync_.elapsed() >= kSyncMs;
-  if (!due) {
-    if (!fallback_.isActive()) fallback_.start(kFallbackMs, Qt::CoarseTimer, this);
+  // enough shows the next. The fallback, set a little past that tick, shows the rows a stream
+  // ended with, or a line that came soon after the last batch.
+  const qint64 since = lastSync_.isValid() ? lastSync_.elapsed() : kSyncMs;
+  if (since < kSyncMs) {
+    if (!fallback_.isActive()) {
+      fallback_.start(static_cast<int>(kSyncMs + kFallbackSlackMs - since), Qt::CoarseTimer, this);
+    }
     return;
   }
   if (syncQueued_) return;
@@ -485,6 +488,7 @@ void LogView::LoadGlyphs() {
 }
 
 void LogView::DrawLine(QPainter& painter, QPointF at, const QString& line) {
+  if (line.isEmpty()) return;
   const bool ascii =
       glyphs_.usable && std::all_of(line.begin(), line.end(), [](QChar c) {
         return c.unicode() >= AsciiGlyphs::kFirst && c.unicode() <= AsciiGlyphs::kLast;

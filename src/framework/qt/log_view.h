@@ -56,7 +56,7 @@ class LogView final : public QListView {
 
   void SetLogModel(LogModel* model);
   // Makes `row` current (-1: none) and brings it into view on the next pass of the event loop
-  // (within kSyncMs of the last one), while the view follows the newest line.
+  // (within kSyncMs and a little of the last one), while the view follows the newest line.
   void MakeCurrentLater(int row);
   // Follows the newest line again, as End does: the selection goes, the newest line is current.
   void Follow();
@@ -109,7 +109,7 @@ class LogView final : public QListView {
   void DrawLine(QPainter& painter, QPointF at, const QString& line);
 
   // Log lines are printable ASCII in a fixed-pitch font: glyphs looked up once per font, so that
-  // a new line costs no text shaping.
+  // a new line costs no text shaping (nor gets a font's ligatures: each character stays itself).
   struct AsciiGlyphs {
     static constexpr char16_t kFirst = 0x20;
     static constexpr char16_t kLast = 0x7E;
@@ -131,7 +131,7 @@ class LogView final : public QListView {
   bool currentChanged_ = false;
   bool syncQueued_ = false;
   static constexpr qint64 kSyncMs = 75;  // every fourth dispatch tick, with room for jitter
-  static constexpr int kFallbackMs = 100;
+  static constexpr qint64 kFallbackSlackMs = 15;  // the tick that makes a batch due comes first
   QBasicTimer fallback_;
   QElapsedTimer lastSync_;
   bool following_ = true;  // the user has not scrolled away or selected lines
