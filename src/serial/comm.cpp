@@ -258,13 +258,13 @@ uint8_t CComm::GetRxByte() {
 uint32_t CComm::TakeRx(std::span<uint8_t> out, bool rearm) {
   // Rearmed before the ring is read: a block stored after this read is posted again.
   impl_->noticePending.store(!rearm);
-  const bool wasHeld = rearm && impl_->held.exchange(false);
+  if (rearm) impl_->held.store(false);
   const uint32_t r = m_nRxRead.load(std::memory_order_relaxed);
   const uint32_t w = m_nRxWrite.load(std::memory_order_acquire);
   const uint32_t n = std::min<uint32_t>(w - r, static_cast<uint32_t>(out.size()));
   for (uint32_t i = 0; i < n; ++i) out[i] = m_rxRing[(r + i) & kRingMask];
   m_nRxRead.store(r + n);
-  if (wasHeld || (n != 0 && impl_->starved.load())) {
+  if (n != 0 && impl_->starved.load()) {
     std::lock_guard lock(impl_->roomMu);
     impl_->roomCv.notify_all();
   }
@@ -282,8 +282,9 @@ void CComm::Gather(std::stop_token stop) {
   // One owner's tick: a stream is read a few frames at a time, and each frame is shown at most
   // one tick after the one it would have made.
   std::unique_lock lock(impl_->roomMu);
-  // A take that rearms notices ends the wait: the owner no longer comes by itself.
-  (void)impl_->roomCv.wait_for(lock, stop, kGatherTime, [&] { return !impl_->held.load(); });
+  // Not cut short when a take rearms notices: a stream's ticks stop and start again often, and
+  // waking the reader each time would cost more than the tick it may save.
+  (void)impl_->roomCv.wait_for(lock, stop, kGatherTime, [] { return false; });
 }
 
 void CComm::Notify(uint32_t msg) {

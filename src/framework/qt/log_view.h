@@ -131,7 +131,7 @@ class LogView final : public QListView {
   bool currentChanged_ = false;
   bool syncQueued_ = false;
   static constexpr qint64 kSyncMs = 75;  // every fourth dispatch tick, with room for jitter
-  static constexpr qint64 kFallbackSlackMs = 15;  // the tick that makes a batch due comes first
+  static constexpr qint64 kFallbackSlackMs = 35;  // the ticks that make a batch due come first
   QBasicTimer fallback_;
   QElapsedTimer lastSync_;
   bool following_ = true;  // the user has not scrolled away or selected lines
