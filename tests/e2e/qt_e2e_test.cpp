@@ -23,6 +23,7 @@
 #include "framework/qt/qt_backend.h"
 #include "framework/qt/qt_window.h"
 #include "res/resource.h"
+#include "support/qt_main.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -211,8 +212,5 @@ TEST_F(QtEndToEnd, MeasurementDrivenByMouseAndKeys) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  fw::qt::QtBackend ui(argc, argv);
-  g_ui = &ui;
-  return RUN_ALL_TESTS();
+  return testsupport::RunQtTests(argc, argv, g_ui);
 }

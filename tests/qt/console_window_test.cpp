@@ -48,6 +48,7 @@
 #include "res/templates.h"
 #include "support/fake_device_source.h"
 #include "support/fake_platform.h"
+#include "support/qt_main.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -940,8 +941,5 @@ TEST(ModalDialogs, TheConsoleRunsUntilClosedAndTheAboutBoxEndsWithOkFromItsButto
 }  // namespace
 
 int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  fw::qt::QtBackend ui(argc, argv);
-  g_ui = &ui;
-  return RUN_ALL_TESTS();
+  return testsupport::RunQtTests(argc, argv, g_ui);
 }

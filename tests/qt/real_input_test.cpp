@@ -25,6 +25,7 @@
 #include "framework/qt/qt_window.h"
 #include "res/resource.h"
 #include "support/fake_device_source.h"
+#include "support/qt_main.h"
 #include "support/sim_process.h"
 #include "views/pressure_chart_window.h"
 #include "views/service_checks_window.h"
@@ -262,8 +263,5 @@ TEST_F(RealInput, ThePortsTableMapsAndUnmapsTheRowsClicked) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  fw::qt::QtBackend ui(argc, argv);
-  g_ui = &ui;
-  return RUN_ALL_TESTS();
+  return testsupport::RunQtTests(argc, argv, g_ui);
 }
