@@ -3,9 +3,6 @@
 //
 //   bench_cli_checks CLI SIM [MODULES] [HOLD_S]
 
-#include <fcntl.h>
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,6 +14,7 @@
 #include <vector>
 
 #include "support/sim_process.h"
+#include "timed_run.h"
 
 namespace {
 
@@ -70,29 +68,17 @@ int main(int argc, char** argv) {
   }
   args.insert(args.end(), {"check", "leak", "--settle", "1", "--hold", hold, "--report",
                            home.Dir() + "/r.html"});
-  std::vector<char*> cargv;
-  for (auto& a : args) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = -1;
-  if (posix_spawn(&pid, cliPath.c_str(), &fa, nullptr, cargv.data(), environ) != 0) {
+  const bench::TimedRun run = bench::RunTimed(args, true);
+  if (!run.started) {
     std::fprintf(stderr, "bench_cli_checks: cannot start %s\n", cliPath.c_str());
     return 1;
   }
-  posix_spawn_file_actions_destroy(&fa);
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  const double wall =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "bench_cli_checks: nibp-cli ended with status %d\n", status);
+  if (!run.Succeeded()) {
+    std::fprintf(stderr, "bench_cli_checks: nibp-cli ended with status %d\n", run.status);
     return 1;
   }
+  const double wall = run.wallSeconds;
+  const double cpu = run.cpuSeconds;
   sims.clear();  // the logs are whole once the simulators are gone
 
   double worst = 0;
@@ -105,8 +91,6 @@ int main(int argc, char** argv) {
       ++periods;
     }
   }
-  const double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                     static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   std::printf("%d modules, hold %s s: %.2f s wall, %.3f s CPU, %zu poll periods\n", modules,
               hold.c_str(), wall, cpu, periods);
   std::printf(
