@@ -40,8 +40,7 @@ inline TimedRun RunTimed(std::vector<std::string> args, bool quietStderr) {
   if (!run.started) return run;
   rusage ru{};
   wait4(pid, &run.status, 0, &ru);
-  run.wallSeconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.cpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                    static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   return run;

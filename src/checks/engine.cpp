@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <deque>
 
+#include "program/numbers.h"
 #include "results/end_detector.h"
-#include "results/numbers.h"
 
 namespace checks {
 namespace {
@@ -72,7 +72,7 @@ long SecondsLeft(int64_t now, int64_t end) {
 }
 
 std::string MmHg(double v) {
-  return results::FormatNumber(v) + " mmHg";
+  return program::FormatNumber(v) + " mmHg";
 }
 
 std::string Fixed1(double v) {
@@ -211,13 +211,13 @@ class Engine::Impl {
     }
     if (unansweredSince_ && now - *unansweredSince_ > kNoReplyMs) {
       Stop(Verdict::kAborted,
-           "no cuff pressure reply for " + results::FormatNumber(kNoReplyMs / 1000.0) + " s", now);
+           "no cuff pressure reply for " + program::FormatNumber(kNoReplyMs / 1000.0) + " s", now);
       return;
     }
     if (pumpOn_ && now - pumpSince_ > ToMs(params_.safety.pumpLimitS)) {
       if (Kind() == CheckKind::kOverpressure) {
         Stop(Verdict::kAborted,
-             "the pump ran " + results::FormatNumber(params_.safety.pumpLimitS) +
+             "the pump ran " + program::FormatNumber(params_.safety.pumpLimitS) +
                  " s without a release",
              now);
       } else {
@@ -528,7 +528,7 @@ class Engine::Impl {
         if (now - measStartMs_ > ToMs(params_.repeat.timeoutS)) {
           Stop(Verdict::kAborted,
                "measurement " + std::to_string(measurement_) + " did not end within " +
-                   results::FormatNumber(params_.repeat.timeoutS) + " s",
+                   program::FormatNumber(params_.repeat.timeoutS) + " s",
                now);
         } else if (step_ == Step::kResult && now - lastAsk_ >= kResultRetryMs) {
           lastAsk_ = now;

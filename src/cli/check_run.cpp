@@ -12,7 +12,7 @@
 #include "checks/link_run.h"
 #include "checks/report.h"
 #include "cli/link.h"
-#include "cli/numbers.h"
+#include "program/numbers.h"
 #include "records/record_format.h"
 
 namespace cli {
@@ -104,7 +104,7 @@ class PromptReference final : public checks::ReferenceSource {
       typed_.erase(0, end + 1);
       while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
       while (!line.empty() && line.front() == ' ') line.erase(0, 1);
-      if (const auto v = ParseNumber(line, -1000, 1000)) return {State::kValue, *v, {}};
+      if (const auto v = program::ParseNumber(line, -1000, 1000)) return {State::kValue, *v, {}};
       std::fprintf(err_, "nibp-cli: \"%s\" is not a reading in mmHg\n", line.c_str());
       Prompt(targetMmHg);
     }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 
-#include "cli/numbers.h"
 #include "commands/command_text.h"
+#include "program/numbers.h"
 #include "serial/port_name.h"
 
 namespace cli {
@@ -154,8 +154,8 @@ bool IsDate(std::string_view d) {
   for (const size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
     if (d[i] < '0' || d[i] > '9') return false;
   }
-  const auto month = ParseWhole(d.substr(5, 2), 1, 12);
-  const auto day = ParseWhole(d.substr(8, 2), 1, 31);
+  const auto month = program::ParseWhole(d.substr(5, 2), 1, 12);
+  const auto day = program::ParseWhole(d.substr(8, 2), 1, 31);
   return month && day;
 }
 
@@ -166,7 +166,7 @@ std::optional<std::string> ParseCheckOption(std::string_view name, std::string_v
     return Quote(value) + " is not " + std::string(what);
   };
   const auto seconds = [&](double min, double& a, double* b) -> std::optional<std::string> {
-    const auto v = ParseNumber(value, min, kMaxSeconds);
+    const auto v = program::ParseNumber(value, min, kMaxSeconds);
     if (!v)
       return notA(min > 0 ? "a number of seconds above 0, at most 86400"
                           : "a number of seconds from 0 to 86400");
@@ -176,7 +176,7 @@ std::optional<std::string> ParseCheckOption(std::string_view name, std::string_v
   };
   checks::Params& p = c.params;
   if (name == "target") {
-    const auto v = ParseWhole(value, 1, checks::kCeilingMaxMmHg);
+    const auto v = program::ParseWhole(value, 1, checks::kCeilingMaxMmHg);
     if (!v) return notA("a whole number of mmHg from 1 to 330");
     p.leak.targetMmHg = static_cast<int>(*v);
   } else if (name == "settle") {
@@ -186,13 +186,13 @@ std::optional<std::string> ParseCheckOption(std::string_view name, std::string_v
   } else if (name == "pump-limit") {
     return seconds(0.001, p.safety.pumpLimitS, nullptr);
   } else if (name == "ceiling") {
-    const auto v = ParseWhole(value, 1, checks::kCeilingMaxMmHg);
+    const auto v = program::ParseWhole(value, 1, checks::kCeilingMaxMmHg);
     if (!v) return notA("a whole number of mmHg from 1 to 330 (never above 330)");
     p.safety.ceilingMmHg = static_cast<int>(*v);
   } else if (name == "points") {
     p.statics.pointsMmHg.clear();
     for (const std::string_view item : SplitList(value)) {
-      const auto v = ParseWhole(item, 0, checks::kCeilingMaxMmHg);
+      const auto v = program::ParseWhole(item, 0, checks::kCeilingMaxMmHg);
       if (!v) return notA("a list of whole numbers of mmHg from 0 to 330 (0,50,100)");
       p.statics.pointsMmHg.push_back(static_cast<int>(*v));
     }
@@ -202,8 +202,8 @@ std::optional<std::string> ParseCheckOption(std::string_view name, std::string_v
     const size_t colon = value.find(':');
     const std::string_view below = value.substr(0, colon);
     const std::string_view above = colon == std::string_view::npos ? "" : value.substr(colon + 1);
-    const auto lo = ParseWhole(below.starts_with('-') ? below.substr(1) : below, 0, 330);
-    const auto hi = ParseWhole(above.starts_with('+') ? above.substr(1) : above, 0, 330);
+    const auto lo = program::ParseWhole(below.starts_with('-') ? below.substr(1) : below, 0, 330);
+    const auto hi = program::ParseWhole(above.starts_with('+') ? above.substr(1) : above, 0, 330);
     if (colon == std::string_view::npos || !lo || !hi || (*lo != 0 && !below.starts_with('-'))) {
       return notA("a window as -BELOW:+ABOVE in mmHg (-10:+20)");
     }
@@ -218,13 +218,13 @@ std::optional<std::string> ParseCheckOption(std::string_view name, std::string_v
     if (!unit) return notA("mmHg, kPa or cmH2O");
     c.referenceUnit = *unit;
   } else if (name == "reference-baud") {
-    const auto v = ParseWhole(value, 50, 4000000);
+    const auto v = program::ParseWhole(value, 50, 4000000);
     if (!v) return notA("a baud rate (9600)");
     c.referenceBaud = static_cast<uint32_t>(*v);
   } else if (name == "reference") {
     std::vector<double> readings;
     for (const std::string_view item : SplitList(value)) {
-      const auto v = ParseNumber(item, -1000, 1000);
+      const auto v = program::ParseNumber(item, -1000, 1000);
       if (!v) return notA("a list of readings in mmHg (0,50.2,100.4)");
       readings.push_back(*v);
     }
@@ -270,13 +270,13 @@ std::optional<std::string> FinishCheck(const std::vector<std::string_view>& word
     // release pressure.
     const std::string bad = "--limit: " + Quote(*limit) + " is not ";
     if (has(checks::CheckKind::kLeak) || has(checks::CheckKind::kStatic)) {
-      const auto v = ParseNumber(*limit, 0, 1000);
+      const auto v = program::ParseNumber(*limit, 0, 1000);
       if (!v) return bad + "a number from 0 to 1000";
       p.leak.limitMmHgMin = *v;
       p.statics.limitMmHg = *v;
     }
     if (has(checks::CheckKind::kOverpressure)) {
-      const auto v = ParseWhole(*limit, 1, checks::kCeilingMaxMmHg);
+      const auto v = program::ParseWhole(*limit, 1, checks::kCeilingMaxMmHg);
       if (!v) return bad + "a whole number of mmHg from 1 to 330";
       p.overpressure.limitMmHg = static_cast<int>(*v);
     }
@@ -304,7 +304,7 @@ std::variant<commands::Request, std::string> ParseSendCommand(std::string_view w
   constexpr std::string_view kSet = "set-pressure=";
   if (word.starts_with(kSet)) {
     const auto n =
-        ParseWhole(word.substr(kSet.size()), commands::kInflateMin, commands::kInflateMax);
+        program::ParseWhole(word.substr(kSet.size()), commands::kInflateMin, commands::kInflateMax);
     if (!n) return Quote(word) + ": " + std::string(commands::kInflateRefused);
     return commands::SetPressure(static_cast<uint32_t>(*n));
   }
@@ -423,7 +423,9 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
     if ((option->scopes & (kCommon | command->scope)) == 0) {
       return fail(opt + " is not an option of " + std::string(command->name));
     }
-    const auto seconds = [&](double min) { return ParseNumber(g.value, min, kMaxSeconds); };
+    const auto seconds = [&](double min) {
+      return program::ParseNumber(g.value, min, kMaxSeconds);
+    };
     const auto badValue = [&](std::string_view what) {
       return fail(opt + ": " + Quote(g.value) + " is not " + std::string(what));
     };
@@ -456,12 +458,12 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       series.mode = *m;
       modeGiven = true;
     } else if (g.name == "inflate") {
-      const auto v = ParseWhole(g.value, commands::kInflateMin, commands::kInflateMax);
+      const auto v = program::ParseWhole(g.value, commands::kInflateMin, commands::kInflateMax);
       if (!v)
         return fail(opt + ": " + Quote(g.value) + ": " + std::string(commands::kInflateRefused));
       series.inflate = static_cast<uint32_t>(*v);
     } else if (g.name == "count") {
-      const auto v = ParseWhole(g.value, 1, 1000000);
+      const auto v = program::ParseWhole(g.value, 1, 1000000);
       if (!v) return badValue("a whole number from 1 to 1000000");
       series.count = *v;
     } else if (g.name == "rest") {
@@ -476,7 +478,7 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       if (g.value.empty()) return badValue("a file name");
       measure->csvPath = g.value;
     } else if (g.name == "expect") {
-      ExpectParse e = ParseExpect(g.value);
+      results::ExpectParse e = results::ParseExpect(g.value);
       if (!e.limits) return fail(std::move(e.error));
       series.limits = *e.limits;
     } else if (auto error = ParseCheckOption(g.name, g.value, *check)) {

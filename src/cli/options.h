@@ -10,9 +10,9 @@
 
 #include "checks/check_types.h"
 #include "checks/gauge.h"
-#include "cli/expect.h"
 #include "commands/commands.h"
 #include "program/program_info.h"
+#include "results/expect.h"
 
 namespace cli {
 
@@ -35,7 +35,7 @@ struct MeasureOptions {
   double restSeconds = 0;
   double timeoutSeconds = 180;
   std::string csvPath;
-  Limits limits;
+  results::Limits limits;
 };
 
 // The service checks, run on every port given.

@@ -12,14 +12,14 @@
 #include <optional>
 
 #include "cli/check_run.h"
-#include "cli/end_detector.h"
 #include "cli/link.h"
-#include "cli/numbers.h"
-#include "cli/report.h"
 #include "commands/command_text.h"
 #include "link/silence.h"
 #include "ports/ports.h"
+#include "program/numbers.h"
 #include "records/file_io.h"
+#include "results/end_detector.h"
+#include "results/measurements.h"
 #include "serial/ports_dir.h"
 
 namespace cli {
@@ -156,8 +156,8 @@ class Measurement {
   [[nodiscard]] bool Answered() const { return answered_; }
 
   // One measurement; `row` is filled when it ends with a result.
-  End Run(long index, const StopFlag& stop, MeasurementRow& row) {
-    detector_ = EndDetector{};
+  End Run(long index, const StopFlag& stop, results::MeasurementRow& row) {
+    detector_ = results::EndDetector{};
     result_.reset();
     askedForResult_ = false;
     answered_ = false;
@@ -193,7 +193,7 @@ class Measurement {
     row.durationS = std::chrono::duration<double>(SteadyClock::now() - start).count();
     row.peakMmHg = detector_.Peak();
     row.bp = *result_;
-    row.mode = CommandMode(m_.mode);
+    row.mode = m_.mode;
     return End::kResult;
   }
 
@@ -217,7 +217,7 @@ class Measurement {
   const MeasureOptions& m_;
   Link& link_;
   Output& out_;
-  EndDetector detector_;
+  results::EndDetector detector_;
   std::optional<protocol::BpData> result_;
   bool askedForResult_ = false;
   bool answered_ = false;
@@ -238,7 +238,7 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
   if (!link.Open()) return Fail(err, link.FailureLine(), kExitUsage);
 
   Measurement measurement(m, link, out);
-  std::vector<MeasurementRow> rows;
+  std::vector<results::MeasurementRow> rows;
   int status = kExitOk;
   bool complete = false;
   for (long i = 1; i <= m.count; ++i) {
@@ -251,7 +251,7 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
         break;
       }
     }
-    MeasurementRow row;
+    results::MeasurementRow row;
     const Measurement::End end = measurement.Run(i, stop, row);
     if (out.Failed()) return kExitOutput;
     if (end != Measurement::End::kResult) {
@@ -262,16 +262,16 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
         AbortMeasurement(link);
         status = Fail(err,
                       end == Measurement::End::kStopped ? which + " " + StoppedBy(stop)
-                      : measurement.Answered()
-                          ? which + " did not end within " + FormatNumber(m.timeoutSeconds) + " s"
-                          : which + ": the module did not answer",
+                      : measurement.Answered()          ? which + " did not end within " +
+                                                     program::FormatNumber(m.timeoutSeconds) + " s"
+                                               : which + ": the module did not answer",
                       kExitTimeout);
       }
       break;
     }
     rows.push_back(row);
     const std::string which = "measurement " + std::to_string(i) + ": ";
-    if (!IsValidResult(row.bp)) {
+    if (!results::IsValidResult(row.bp)) {
       status = Fail(err, which + "ended with Err " + std::to_string(row.bp.err), kExitLimits);
     }
     for (const std::string& v : Violations(m.limits, row.bp)) {
@@ -280,8 +280,8 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
     complete = i == m.count;
   }
   if (!m.csvPath.empty() && complete) {
-    std::string table = std::string(kCsvHeader) + "\n";
-    for (const MeasurementRow& row : rows) table += CsvRow(row) + "\n";
+    std::string table = std::string(results::kCsvHeader) + "\n";
+    for (const results::MeasurementRow& row : rows) table += results::CsvRow(row) + "\n";
     bool given = false;
     const std::string error = records::ReplaceFile(m.csvPath, [&](std::string& chunk) {
       if (!given) chunk = table;
@@ -290,7 +290,7 @@ int RunMeasure(const Options& o, const MeasureOptions& m, Output& out, std::FILE
     });
     if (!error.empty()) status = Fail(err, m.csvPath + ": " + error, kExitUsage);
   }
-  out.Text(out.Json() ? SummaryJson(rows) : SummaryText(rows));
+  out.Text(out.Json() ? results::SummaryJson(rows) : results::SummaryText(rows));
   return out.Failed() ? kExitOutput : status;
 }
 

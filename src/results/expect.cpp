@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "results/numbers.h"
+#include "program/numbers.h"
 
 namespace results {
 namespace {
@@ -58,8 +58,8 @@ ExpectParse ParseExpect(std::string_view text) {
     if (q == kAll.end()) return fail(item, "unknown value");
     auto& slot = limits.of[static_cast<size_t>(*q)];
     if (slot) return fail(item, "given twice");
-    const auto value = ParseNumber(item.substr(eq + 1, colon - eq - 1), 0, 1000);
-    const auto tolerance = ParseNumber(item.substr(colon + 1), 0, 1000);
+    const auto value = program::ParseNumber(item.substr(eq + 1, colon - eq - 1), 0, 1000);
+    const auto tolerance = program::ParseNumber(item.substr(colon + 1), 0, 1000);
     if (!value || !tolerance) return fail(item, "not a number from 0 to 1000");
     slot = Limit{*value, *tolerance};
     if (comma == std::string_view::npos) break;
@@ -76,8 +76,9 @@ std::vector<std::string> Violations(const Limits& limits, const protocol::BpData
     if (!limit || (v >= limit->value - limit->tolerance && v <= limit->value + limit->tolerance)) {
       continue;
     }
-    out.push_back(std::string(LongName(q)) + ' ' + FormatNumber(v) + " outside " +
-                  FormatNumber(limit->value) + ':' + FormatNumber(limit->tolerance));
+    out.push_back(std::string(LongName(q)) + ' ' + program::FormatNumber(v) + " outside " +
+                  program::FormatNumber(limit->value) + ':' +
+                  program::FormatNumber(limit->tolerance));
   }
   return out;
 }

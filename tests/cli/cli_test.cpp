@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "cli/end_detector.h"
-#include "cli/expect.h"
 #include "cli/options.h"
 #include "cli/output.h"
-#include "cli/report.h"
 #include "cli/run.h"
 #include "commands/commands.h"
 #include "program/numbers.h"
 #include "protocol/frames.h"
+#include "results/end_detector.h"
+#include "results/expect.h"
+#include "results/measurements.h"
 
 namespace {
 
@@ -135,8 +135,8 @@ TEST(CliOptions, ValidLinesAndInfoRequests) {
   EXPECT_EQ(m.restSeconds, 2);
   EXPECT_EQ(m.timeoutSeconds, 60);
   EXPECT_EQ(m.csvPath, "run.csv");
-  EXPECT_FALSE(m.limits[Quantity::kSystolic]);
-  EXPECT_EQ(m.limits[Quantity::kHeartRate]->value, 72);
+  EXPECT_FALSE(m.limits[results::Quantity::kSystolic]);
+  EXPECT_EQ(m.limits[results::Quantity::kHeartRate]->value, 72);
 
   const ParseResult check = Parse(
       "--port COM3 --port COM4 check overpressure leak repeat --limit 290 --window -5:+15 "
@@ -224,15 +224,15 @@ TEST(CliExpect, Grammar) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    const ExpectParse e = ParseExpect(c.text);
+    const results::ExpectParse e = results::ParseExpect(c.text);
     std::string got = e.error;
     if (e.limits) {
-      for (const Quantity q :
-           {Quantity::kSystolic, Quantity::kDiastolic, Quantity::kHeartRate, Quantity::kMap}) {
+      for (const results::Quantity q : {results::Quantity::kSystolic, results::Quantity::kDiastolic,
+                                        results::Quantity::kHeartRate, results::Quantity::kMap}) {
         if (const auto& l = (*e.limits)[q]) {
           if (!got.empty()) got += ' ';
           std::ostringstream s;
-          s << ExpectName(q) << '=' << l->value << ':' << l->tolerance;
+          s << results::ExpectName(q) << '=' << l->value << ':' << l->tolerance;
           got += s.str();
         }
       }
@@ -242,7 +242,7 @@ TEST(CliExpect, Grammar) {
 }
 
 TEST(CliExpect, BoundsAreInside) {
-  const Limits limits = *ParseExpect("sys=120:5,hr=72:0").limits;
+  const results::Limits limits = *results::ParseExpect("sys=120:5,hr=72:0").limits;
   struct Case {
     uint16_t sys, hr;
     std::vector<std::string> violations;
@@ -356,7 +356,7 @@ TEST(CliEndDetector, RecordedSequences) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EndDetector d;
+    results::EndDetector d;
     int endedAt = -1;
     for (size_t i = 0; i < c.mmHg.size(); ++i) {
       if (d.Feed(static_cast<int64_t>(i) * 250 + 1000000, c.mmHg[i]) && endedAt < 0) {
@@ -369,9 +369,9 @@ TEST(CliEndDetector, RecordedSequences) {
   }
 }
 
-MeasurementRow Row(long index, uint16_t sys, uint16_t dia, uint16_t hr, uint16_t map,
-                   uint8_t err = 0) {
-  MeasurementRow r;
+results::MeasurementRow Row(long index, uint16_t sys, uint16_t dia, uint16_t hr, uint16_t map,
+                            uint8_t err = 0) {
+  results::MeasurementRow r;
   r.index = index;
   r.startMs = 1796635801123;  // 2026-12-07 09:30:01.123 UTC
   r.durationS = 31.25;
@@ -395,33 +395,34 @@ struct TimeZoneUtc : ::testing::Test {
 };
 
 TEST_F(TimeZoneUtc, CsvAndSummaryOfAKnownTable) {
-  EXPECT_EQ(std::string(kCsvHeader),
+  EXPECT_EQ(std::string(results::kCsvHeader),
             "index,start,duration_s,peak_mmHg,systolic,diastolic,heart_rate,map,sq,err,status,tc,"
             "mode");
-  EXPECT_EQ(CsvRow(Row(1, 120, 80, 72, 93)),
+  EXPECT_EQ(results::CsvRow(Row(1, 120, 80, 72, 93)),
             "1,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,\"52 01 b4 00 0e 0b 00 "
             "02\",");
-  MeasurementRow neonate = Row(2, 120, 80, 72, 93);
-  neonate.mode = CommandMode(Mode::kNeonate);
-  EXPECT_EQ(CsvRow(neonate),
+  results::MeasurementRow neonate = Row(2, 120, 80, 72, 93);
+  neonate.mode = Mode::kNeonate;
+  EXPECT_EQ(results::CsvRow(neonate),
             "2,2026-12-07T09:30:01.123+00:00,31.2,180,120,80,72,93,74,0,128,\"52 01 b4 00 0e 0b 00 "
             "02\",neonate");
 
   // Sample SD: systolic 118, 120, 125 has mean 121.0 and SD sqrt(13) = 3.6; the aborted row
   // (Err 1) counts for neither.
-  const std::vector<MeasurementRow> rows = {Row(1, 118, 80, 70, 93), Row(2, 120, 78, 72, 92),
-                                            Row(3, 0, 0, 0, 0, 1), Row(4, 125, 83, 77, 97)};
-  EXPECT_EQ(SummaryText(rows),
+  const std::vector<results::MeasurementRow> rows = {Row(1, 118, 80, 70, 93),
+                                                     Row(2, 120, 78, 72, 92), Row(3, 0, 0, 0, 0, 1),
+                                                     Row(4, 125, 83, 77, 97)};
+  EXPECT_EQ(results::SummaryText(rows),
             "n=3   Systolic: mean 121.0, SD 3.6, min 118.0, max 125.0   Diastolic: mean 80.3, SD "
             "2.5, min 78.0, max 83.0   Heart rate: mean 73.0, SD 3.6, min 70.0, max 77.0   MAP: "
             "mean 94.0, SD 2.6, min 92.0, max 97.0");
-  EXPECT_EQ(SummaryJson({Row(1, 120, 80, 72, 93)}),
+  EXPECT_EQ(results::SummaryJson({Row(1, 120, 80, 72, 93)}),
             "{\"n\":1,\"systolic\":{\"mean\":120.0,\"sd\":0.0,\"min\":120.0,\"max\":120.0},"
             "\"diastolic\":{\"mean\":80.0,\"sd\":0.0,\"min\":80.0,\"max\":80.0},"
             "\"heart_rate\":{\"mean\":72.0,\"sd\":0.0,\"min\":72.0,\"max\":72.0},"
             "\"map\":{\"mean\":93.0,\"sd\":0.0,\"min\":93.0,\"max\":93.0}}");
-  EXPECT_EQ(SummaryText({Row(1, 0, 0, 0, 0, 2)}), "n=0");
-  EXPECT_EQ(SummaryJson({}), "{\"n\":0}");
+  EXPECT_EQ(results::SummaryText({Row(1, 0, 0, 0, 0, 2)}), "n=0");
+  EXPECT_EQ(results::SummaryJson({}), "{\"n\":0}");
 }
 
 TEST_F(TimeZoneUtc, JsonRecordsCarryTheSessionFields) {
