@@ -4,9 +4,12 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTest>
@@ -189,6 +192,57 @@ TEST(ServiceChecksWindow, AbortStopsThroughTheSafetyPathAndTheReportIsSaved) {
   ASSERT_TRUE(text.waitForFinished(20000) && text.exitCode() == 0) << "pdftotext failed";
   const QString page = QString::fromUtf8(text.readAllStandardOutput());
   for (const char* seen : {"NIBP-0042", "ABORTED"}) EXPECT_TRUE(page.contains(seen)) << seen;
+}
+
+TEST(ServiceChecksWindow, TheTypedReadingIsAskedForAndAnsweredOrAborted) {
+  Scratch scratch;
+  struct Row {
+    const char* typed;  // the reading typed, or none to press Abort
+    const char* verdict;
+  };
+  for (const Row& r : {Row{"1.5", "PASS"}, Row{"9.0", "FAIL"}, Row{nullptr, "ABORTED"}}) {
+    Window t;
+    t.w.Table()->item(0, 0)->setCheckState(Qt::Unchecked);
+    t.w.Table()->item(1, 0)->setCheckState(Qt::Checked);
+    t.w.Table()->item(1, 1)->setText("points=0 settle=2");
+    t.w.Start();
+    ASSERT_TRUE(t.w.Running()) << t.warnings.join(' ').toStdString();
+    // The cuff stays down while the point settles; then the operator is asked.
+    QDialog* dlg = nullptr;
+    for (int i = 0; i < 400 && dlg == nullptr; ++i) {
+      t.console.now += 50;
+      t.console.Cuff(0);
+      QTest::qWait(10);
+      dlg = t.w.findChild<QDialog*>();
+    }
+    ASSERT_NE(dlg, nullptr) << "no reference dialog";
+    EXPECT_EQ(dlg->windowTitle(), "Reference Reading");
+    EXPECT_EQ(dlg->findChild<QLabel*>()->text(), "Reference reading at 0 mmHg");
+    QPushButton* ok = nullptr;
+    QPushButton* abort = nullptr;
+    for (QPushButton* b : dlg->findChildren<QPushButton*>())
+      (b->accessibleName() == "OK" ? ok : abort) = b;
+    ASSERT_TRUE(ok != nullptr && abort != nullptr);
+    ok->click();  // nothing typed: it stays open
+    EXPECT_TRUE(dlg->isVisible());
+    if (r.typed != nullptr) {
+      dlg->findChild<QLineEdit*>()->setText(r.typed);
+      ok->click();
+    } else {
+      abort->click();
+    }
+    for (int i = 0; i < 400 && t.w.Running(); ++i) {
+      t.console.now += 50;
+      t.console.Cuff(0);
+      QTest::qWait(10);
+    }
+    EXPECT_FALSE(t.w.Running()) << r.verdict;
+    const QString verdict = t.w.Table()->item(1, 3)->text();
+    EXPECT_TRUE(verdict.startsWith(r.verdict)) << verdict.toStdString();
+    const commands::Request last = t.console.sent.back();
+    EXPECT_EQ(last.command, commands::Command::kPneumatics) << r.verdict;
+    EXPECT_FALSE(last.pump || last.controlClosed || last.dumpClosed) << r.verdict;
+  }
 }
 
 }  // namespace
