@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-charts-dev libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick fonts-nanum xdotool poppler-utils
   dpkg-dev fakeroot file lintian

@@ -230,7 +230,8 @@ std::string Legend(const RunRecord& run) {
   return out + "</p>\n";
 }
 
-// The pressure chart: the trace over the phases' shading.
+// The pressure chart: the trace over the phases' shading. Its look is in its own attributes, not
+// in the page's style, so that it draws alike wherever it is taken (the PDF and the printout too).
 std::string Svg(const RunRecord& run) {
   constexpr double kW = 960, kH = 320, kLeft = 50, kRight = 10, kTop = 10, kBottom = 30;
   int64_t endMs = run.startMs + 1000;
@@ -243,10 +244,16 @@ std::string Svg(const RunRecord& run) {
   const double span = SecondsFrom(run.startMs, endMs);
   const auto x = [&](double s) { return kLeft + (kW - kLeft - kRight) * s / span; };
   const auto y = [&](double mmHg) { return kTop + (kH - kTop - kBottom) * (1 - mmHg / top); };
+  const auto text = [](double tx, double ty, const char* anchor, const std::string& content) {
+    return "<text x=\"" + Fixed(tx, 1) + "\" y=\"" + Fixed(ty, 1) + "\" text-anchor=\"" + anchor +
+           "\">" + content + "</text>";
+  };
   const auto& kColours = PhaseColours();
-  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Fixed(kW, 0) +
-                    "\" height=\"" + Fixed(kH, 0) + "\" viewBox=\"0 0 " + Fixed(kW, 0) + ' ' +
-                    Fixed(kH, 0) + "\" role=\"img\" aria-label=\"Cuff pressure\">\n";
+  std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Fixed(kW, 0) + "\" height=\"" +
+      Fixed(kH, 0) + "\" viewBox=\"0 0 " + Fixed(kW, 0) + ' ' + Fixed(kH, 0) +
+      "\" role=\"img\" aria-label=\"Cuff pressure\" font-family=\"sans-serif\" fill=\"#333\" "
+      "font-size=\"11\">\n";
   size_t lastCheck = static_cast<size_t>(-1);
   for (const PhaseSpan& s : run.phases) {
     const double x0 = x(SecondsFrom(run.startMs, s.fromMs));
@@ -259,16 +266,16 @@ std::string Svg(const RunRecord& run) {
     if (s.check != lastCheck && s.check < run.results.size()) {
       lastCheck = s.check;
       svg += "<line x1=\"" + Fixed(x0, 1) + "\" y1=\"" + Fixed(kTop, 0) + "\" x2=\"" +
-             Fixed(x0, 1) + "\" y2=\"" + Fixed(kH - kBottom, 0) + "\" class=\"check\"/>\n";
-      svg += "<text x=\"" + Fixed(x0 + 3, 1) + "\" y=\"" + Fixed(kTop + 12, 0) + "\">" +
-             Html(CheckName(run.results[s.check].kind)) + "</text>\n";
+             Fixed(x0, 1) + "\" y2=\"" + Fixed(kH - kBottom, 0) +
+             "\" stroke=\"#555\" stroke-dasharray=\"3 3\"/>\n";
+      svg += text(x0 + 3, kTop + 12, "start", Html(CheckName(run.results[s.check].kind))) + '\n';
     }
   }
   for (int v = 0; v <= top; v += 50) {
     svg += "<line x1=\"" + Fixed(kLeft, 0) + "\" y1=\"" + Fixed(y(v), 1) + "\" x2=\"" +
-           Fixed(kW - kRight, 0) + "\" y2=\"" + Fixed(y(v), 1) + "\" class=\"grid\"/>";
-    svg += "<text x=\"" + Fixed(kLeft - 4, 0) + "\" y=\"" + Fixed(y(v) + 4, 1) +
-           "\" text-anchor=\"end\">" + Int(v) + "</text>\n";
+           Fixed(kW - kRight, 0) + "\" y2=\"" + Fixed(y(v), 1) +
+           "\" stroke=\"#ccc\" stroke-width=\"0.5\"/>";
+    svg += text(kLeft - 4, y(v) + 4, "end", Int(v)) + '\n';
   }
   double step = 1;
   for (const double s : {1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 60.0, 120.0, 300.0, 600.0, 1800.0, 3600.0,
@@ -276,13 +283,10 @@ std::string Svg(const RunRecord& run) {
     step = s;
     if (span / s <= 12) break;
   }
-  for (double s = 0; s <= span; s += step) {
-    svg += "<text x=\"" + Fixed(x(s), 1) + "\" y=\"" + Fixed(kH - kBottom + 16, 0) +
-           "\" text-anchor=\"middle\">" + Fixed(s, 0) + "</text>";
-  }
-  svg += "<text x=\"" + Fixed(kW - kRight, 0) + "\" y=\"" + Fixed(kH - 2, 0) +
-         "\" text-anchor=\"end\">s</text><text x=\"4\" y=\"" + Fixed(kTop + 10, 0) +
-         "\">mmHg</text>\n<polyline class=\"trace\" points=\"";
+  for (double s = 0; s <= span; s += step)
+    svg += text(x(s), kH - kBottom + 16, "middle", Fixed(s, 0));
+  svg += text(kW - kRight, kH - 2, "end", "s") + text(4, kH - 2, "start", "mmHg") +
+         "\n<polyline fill=\"none\" stroke=\"#1f4fb0\" stroke-width=\"1.2\" points=\"";
   for (const TracePoint& t : run.trace) {
     svg += Fixed(x(SecondsFrom(run.startMs, t.ms)), 1) + ',' + Fixed(y(t.mmHg), 1) + ' ';
   }
@@ -304,9 +308,6 @@ const char* kStyle =
     "th{background:#f2f2f2;font-weight:normal}"
     ".PASS{color:#186a1f}.FAIL{color:#b01515}.ABORTED{color:#b05a00}.INFO{color:#1a4f8a}"
     ".warning{background:#fff3c4;border:1px solid #d9b300;padding:.4em}"
-    "svg text{font-size:11px;fill:#333}svg .grid{stroke:#ccc;stroke-width:.5}"
-    "svg .check{stroke:#555;stroke-dasharray:3 3}"
-    "svg .trace{fill:none;stroke:#1f4fb0;stroke-width:1.2}"
     ".figures{display:flex;gap:2em;flex-wrap:wrap}"
     ".legend span{padding:.1em .5em;margin-right:.3em;font-size:90%}";
 

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSvgRenderer>
 #include <QTableWidget>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -148,54 +149,13 @@ QColor VerdictColor(checks::Verdict v) {
   }
 }
 
-// The run's pressure trace with its phases shaded, for the PDF and the printout.
-QImage TraceImage(const checks::RunRecord& run) {
-  QImage img(1600, 600, QImage::Format_RGB32);
+// A chart of the report drawn at three times its size, for the PDF and the printout.
+QImage SvgImage(const QString& svg) {
+  QSvgRenderer renderer(svg.toUtf8());
+  QImage img(renderer.defaultSize() * 3, QImage::Format_RGB32);
   img.fill(Qt::white);
   QPainter p(&img);
-  p.setRenderHint(QPainter::Antialiasing);
-  const QRectF plot(90, 20, 1480, 520);
-  int64_t from = run.trace.empty() ? 0 : run.trace.front().ms;
-  int64_t to = run.trace.empty() ? 1 : run.trace.back().ms;
-  for (const auto& ph : run.phases) {
-    from = std::min(from, ph.fromMs);
-    to = std::max(to, ph.toMs);
-  }
-  if (to <= from) to = from + 1;
-  int top = 50;
-  for (const auto& t : run.trace) top = std::max(top, t.mmHg);
-  top = (top / 50 + 1) * 50;
-  const auto x = [&](int64_t ms) {
-    return plot.left() + plot.width() * double(ms - from) / double(to - from);
-  };
-  const auto y = [&](double v) { return plot.bottom() - plot.height() * v / top; };
-  QFont font = p.font();
-  font.setPixelSize(18);
-  p.setFont(font);
-  bool shade = false;
-  for (const auto& ph : run.phases) {
-    const QRectF band(QPointF(x(ph.fromMs), plot.top()), QPointF(x(ph.toMs), plot.bottom()));
-    p.fillRect(band, shade ? QColor(235, 240, 250) : QColor(245, 245, 245));
-    p.setPen(Qt::darkGray);
-    p.drawText(band.adjusted(4, 4, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-               QString::fromStdString(ph.name));
-    shade = !shade;
-  }
-  p.setPen(QColor(200, 200, 200));
-  for (int v = 0; v <= top; v += 50) {
-    p.drawLine(QPointF(plot.left(), y(v)), QPointF(plot.right(), y(v)));
-    p.setPen(Qt::black);
-    p.drawText(QRectF(0, y(v) - 12, 80, 24), Qt::AlignRight | Qt::AlignVCenter, QString::number(v));
-    p.setPen(QColor(200, 200, 200));
-  }
-  p.setPen(Qt::black);
-  p.drawRect(plot);
-  p.drawText(QRectF(plot.left(), plot.bottom() + 8, plot.width(), 30), Qt::AlignCenter,
-             QStringLiteral("%1 s, mmHg").arg(double(to - from) / 1000.0, 0, 'f', 0));
-  QPolygonF line;
-  for (const auto& t : run.trace) line << QPointF(x(t.ms), y(t.mmHg));
-  p.setPen(QPen(QColor(0, 64, 192), 3));
-  p.drawPolyline(line);
+  renderer.render(&p);
   return img;
 }
 
@@ -612,12 +572,20 @@ checks::ReportInfo ServiceChecksWindow::Info() const {
 void ServiceChecksWindow::BuildDocument(QTextDocument& doc) const {
   const checks::RunRecord record = checks::RecordOf(run_->Engine());
   QString html = QString::fromStdString(checks::ReportHtml(Info(), record));
-  // The document cannot draw the report's vector trace: an image of it stands in its place.
-  html.replace(QRegularExpression(QStringLiteral("<svg.*</svg>"),
-                                  QRegularExpression::DotMatchesEverythingOption),
-               QStringLiteral("<img src=\"trace.png\" width=\"640\">"));
-  doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("trace.png")),
-                  TraceImage(record));
+  // The document cannot draw vector pictures: each chart's image stands in its place, a block of
+  // its own so that it does not join the heading's line.
+  constexpr int kChartWidth = 720;
+  static const QRegularExpression kSvg(QStringLiteral("<svg .*?</svg>"),
+                                       QRegularExpression::DotMatchesEverythingOption);
+  for (int n = 0;; ++n) {
+    const QRegularExpressionMatch m = kSvg.match(html);
+    if (!m.hasMatch()) break;
+    const QImage img = SvgImage(m.captured());
+    const QString name = QStringLiteral("chart-%1.png").arg(n);
+    doc.addResource(QTextDocument::ImageResource, QUrl(name), img);
+    html.replace(m.capturedStart(), m.capturedLength(),
+                 QStringLiteral("<p><img src=\"%1\" width=\"%2\"></p>").arg(name).arg(kChartWidth));
+  }
   const QString sign = QStringLiteral(
       "<div style=\"page-break-before: always\"><h2>Sign-off</h2>"
       "<p>Operator: %1</p><p>Module ID: %2</p><br><br>"

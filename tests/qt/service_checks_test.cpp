@@ -6,11 +6,14 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QSvgRenderer>
 #include <QTableWidget>
 #include <QTest>
 #include <cstdlib>
@@ -183,6 +186,28 @@ TEST(ServiceChecksWindow, AbortStopsThroughTheSafetyPathAndTheReportIsSaved) {
   ASSERT_TRUE(t.w.SaveReport(pdf));
   EXPECT_NE(ReadAll(json).find("NIBP-0042"), std::string::npos);
   EXPECT_EQ(ReadAll(pdf).substr(0, 5), "%PDF-");
+  // The HTML's chart draws by itself, without the page's style, as the PDF and the printout take
+  // it: the pump's shading and the blue trace are in its picture.
+  const QString html = scratch.Path("r.html");
+  ASSERT_TRUE(t.w.SaveReport(html));
+  const std::string saved = ReadAll(html);
+  const size_t from = saved.find("<svg");
+  ASSERT_NE(from, std::string::npos);
+  QSvgRenderer chart(
+      QByteArray::fromStdString(saved.substr(from, saved.find("</svg>") + 6 - from)));
+  ASSERT_TRUE(chart.isValid());
+  QImage picture(chart.defaultSize(), QImage::Format_RGB32);
+  picture.fill(Qt::white);
+  {
+    QPainter painter(&picture);
+    chart.render(&painter);
+  }
+  for (const QColor want : {QColor("#f6c87e"), QColor("#1f4fb0")}) {
+    bool seen = false;
+    for (int y = 0; y < picture.height() && !seen; ++y)
+      for (int x = 0; x < picture.width() && !seen; ++x) seen = picture.pixelColor(x, y) == want;
+    EXPECT_TRUE(seen) << want.name().toStdString();
+  }
   EXPECT_TRUE(t.warnings.isEmpty());
   // The page says what the file says, as text a reader can find.
   const QString reader = QStandardPaths::findExecutable("pdftotext");
