@@ -275,8 +275,8 @@ void RunPort(PortRun& run, const Options& o, const CheckOptions& c, std::FILE* e
   run.results = engine.Results();
   run.status = StatusOf(engine.OverallVerdict());
   if (!c.reportPath.empty()) {
-    checks::ReportInfo info{c.operatorName,  c.moduleId,    run.name, link.Module().DevicePath(),
-                            c.referenceName, c.referenceDue};
+    checks::ReportInfo info{c.operatorName,         c.moduleId,      run.name,
+                            link.Module().Device(), c.referenceName, c.referenceDue};
     const checks::RunRecord record = checks::RecordOf(engine);
     if (auto due = checks::DueWarning(info, record.startMs)) run.warning = *due;
     const std::string path =

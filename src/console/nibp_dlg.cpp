@@ -462,7 +462,7 @@ std::string CNibpDlg::ChecksPort() const {
 }
 
 std::string CNibpDlg::ChecksDevice() const {
-  return m_link.DevicePath();
+  return m_link.Device();
 }
 
 SendResult CNibpDlg::ChecksSend(const commands::Request& request) {

@@ -54,6 +54,11 @@ bool Link::Open(uint8_t port, serial::NotifyTarget* target) {
   return true;
 }
 
+std::string Link::Device() const {
+  if (!devicePath_.empty() || openedPath_.empty()) return openedPath_;
+  return comm_.Opened().Device();
+}
+
 const std::string& Link::OpenFailure() const {
   return comm_.OpenFailure();
 }

@@ -95,6 +95,9 @@ class Link {
   [[nodiscard]] int Port() const { return port_; }
   // The path the last open went to.
   [[nodiscard]] const std::string& DevicePath() const { return openedPath_; }
+  // The device the last open reached: the port link's target (/dev/ttyUSB0, not the link), the
+  // path given, or the built-in device.
+  [[nodiscard]] std::string Device() const;
 
  private:
   // Moves what the reader stored into the receive core; `rearm` asks for a notice of the next.

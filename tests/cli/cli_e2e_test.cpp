@@ -492,6 +492,7 @@ TEST_F(CliEndToEnd, TwoPortsRunAtOnceWithAReportEach) {
   const std::string one = ReadAll(home.Dir() + "/two-COM1.json");
   const std::string three = ReadAll(home.Dir() + "/two-COM3.json");
   EXPECT_NE(one.find(R"("port":"COM1")"), std::string::npos);
+  EXPECT_NE(one.find(R"("device":"/dev/pts/)"), std::string::npos) << one;  // not the port's link
   EXPECT_NE(one.find(R"("name":"leak","verdict":"PASS")"), std::string::npos) << one;
   EXPECT_NE(three.find(R"("port":"COM3")"), std::string::npos);
   EXPECT_NE(three.find(R"("name":"leak","verdict":"FAIL")"), std::string::npos) << three;
