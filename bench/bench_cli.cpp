@@ -33,6 +33,10 @@ std::vector<double> ModuleSeconds(const std::string& csv) {
   if (lines.empty()) return out;
   const std::vector<std::string> header = Cells(lines[0]);
   const auto column = std::find(header.begin(), header.end(), "tc") - header.begin();
+  if (static_cast<size_t>(column) == header.size()) {
+    std::fprintf(stderr, "bench_cli: no tc column in %s\n", csv.c_str());
+    return out;
+  }
   for (size_t i = 1; i < lines.size(); ++i) {
     const std::vector<std::string> cells = Cells(lines[i]);
     if (static_cast<size_t>(column) >= cells.size()) continue;

@@ -49,14 +49,10 @@ bool Link::Open(uint8_t port, serial::NotifyTarget* target) {
   if (!comm_.OpenPort()) return false;
   port_ = port;
   openedPath_ = path;
+  reached_ = devicePath_.empty() ? comm_.Opened().Device() : path;
   Event e = PortEvent(EventKind::kPortOpen);
   Emit(e);
   return true;
-}
-
-std::string Link::Device() const {
-  if (!devicePath_.empty() || openedPath_.empty()) return openedPath_;
-  return comm_.Opened().Device();
 }
 
 const std::string& Link::OpenFailure() const {
@@ -199,6 +195,7 @@ void Link::OnReopenTick() {
   if (watch_) (void)watch_->TakeChanged();
   if (!Reopen()) return;
   StopReopen();
+  if (devicePath_.empty()) reached_ = comm_.Opened().Device();
   lost_ = false;
   Event e = PortEvent(EventKind::kPortOpen);
   e.reopened = true;

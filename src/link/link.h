@@ -95,9 +95,9 @@ class Link {
   [[nodiscard]] int Port() const { return port_; }
   // The path the last open went to.
   [[nodiscard]] const std::string& DevicePath() const { return openedPath_; }
-  // The device the last open reached: the port link's target (/dev/ttyUSB0, not the link), the
-  // path given, or the built-in device.
-  [[nodiscard]] std::string Device() const;
+  // The device the last open or reopen reached: the port link's target (/dev/ttyUSB0, not the
+  // link), the path given, or the built-in device.
+  [[nodiscard]] const std::string& Device() const { return reached_; }
 
  private:
   // Moves what the reader stored into the receive core; `rearm` asks for a notice of the next.
@@ -124,6 +124,7 @@ class Link {
   std::vector<EventSink*> sinks_;
   std::string devicePath_;
   std::string openedPath_;
+  std::string reached_;
   int port_ = 0;
   bool lost_ = false;
   bool dispatching_ = false;

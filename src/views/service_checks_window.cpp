@@ -152,6 +152,7 @@ QColor VerdictColor(checks::Verdict v) {
 // A chart of the report drawn at three times its size, for the PDF and the printout.
 QImage SvgImage(const QString& svg) {
   QSvgRenderer renderer(svg.toUtf8());
+  if (!renderer.isValid()) return {};
   QImage img(renderer.defaultSize() * 3, QImage::Format_RGB32);
   img.fill(Qt::white);
   QPainter p(&img);
@@ -574,7 +575,7 @@ void ServiceChecksWindow::BuildDocument(QTextDocument& doc) const {
   QString html = QString::fromStdString(checks::ReportHtml(Info(), record));
   // The document cannot draw vector pictures: each chart's image stands in its place, a block of
   // its own so that it does not join the heading's line.
-  constexpr int kChartWidth = 720;
+  constexpr int kChartWidth = 600;  // within an A4 page's printed margins
   static const QRegularExpression kSvg(QStringLiteral("<svg .*?</svg>"),
                                        QRegularExpression::DotMatchesEverythingOption);
   for (int n = 0;; ++n) {
@@ -583,8 +584,11 @@ void ServiceChecksWindow::BuildDocument(QTextDocument& doc) const {
     const QImage img = SvgImage(m.captured());
     const QString name = QStringLiteral("chart-%1.png").arg(n);
     doc.addResource(QTextDocument::ImageResource, QUrl(name), img);
-    html.replace(m.capturedStart(), m.capturedLength(),
-                 QStringLiteral("<p><img src=\"%1\" width=\"%2\"></p>").arg(name).arg(kChartWidth));
+    html.replace(
+        m.capturedStart(), m.capturedLength(),
+        img.isNull()
+            ? QStringLiteral("<p>(The chart could not be drawn.)</p>")
+            : QStringLiteral("<p><img src=\"%1\" width=\"%2\"></p>").arg(name).arg(kChartWidth));
   }
   const QString sign = QStringLiteral(
       "<div style=\"page-break-before: always\"><h2>Sign-off</h2>"

@@ -196,16 +196,23 @@ TEST(ServiceChecksWindow, AbortStopsThroughTheSafetyPathAndTheReportIsSaved) {
   QSvgRenderer chart(
       QByteArray::fromStdString(saved.substr(from, saved.find("</svg>") + 6 - from)));
   ASSERT_TRUE(chart.isValid());
-  QImage picture(chart.defaultSize(), QImage::Format_RGB32);
+  // At three times its size, as the PDF takes it: the thin trace has whole pixels of its colour.
+  QImage picture(chart.defaultSize() * 3, QImage::Format_RGB32);
   picture.fill(Qt::white);
   {
     QPainter painter(&picture);
     chart.render(&painter);
   }
+  const auto near = [](QColor a, QColor b) {
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+               std::abs(a.blue() - b.blue()) <=
+           12;
+  };
   for (const QColor want : {QColor("#f6c87e"), QColor("#1f4fb0")}) {
     bool seen = false;
     for (int y = 0; y < picture.height() && !seen; ++y)
-      for (int x = 0; x < picture.width() && !seen; ++x) seen = picture.pixelColor(x, y) == want;
+      for (int x = 0; x < picture.width() && !seen; ++x)
+        seen = near(picture.pixelColor(x, y), want);
     EXPECT_TRUE(seen) << want.name().toStdString();
   }
   EXPECT_TRUE(t.warnings.isEmpty());
@@ -242,6 +249,7 @@ TEST(ServiceChecksWindow, TheTypedReadingIsAskedForAndAnsweredOrAborted) {
     }
     ASSERT_NE(dlg, nullptr) << "no reference dialog";
     EXPECT_EQ(dlg->windowTitle(), "Reference Reading");
+    ASSERT_NE(dlg->findChild<QLabel*>(), nullptr);
     EXPECT_EQ(dlg->findChild<QLabel*>()->text(), "Reference reading at 0 mmHg");
     QPushButton* ok = nullptr;
     QPushButton* abort = nullptr;
@@ -251,6 +259,7 @@ TEST(ServiceChecksWindow, TheTypedReadingIsAskedForAndAnsweredOrAborted) {
     ok->click();  // nothing typed: it stays open
     EXPECT_TRUE(dlg->isVisible());
     if (r.typed != nullptr) {
+      ASSERT_NE(dlg->findChild<QLineEdit*>(), nullptr);
       dlg->findChild<QLineEdit*>()->setText(r.typed);
       ok->click();
     } else {
@@ -264,6 +273,7 @@ TEST(ServiceChecksWindow, TheTypedReadingIsAskedForAndAnsweredOrAborted) {
     EXPECT_FALSE(t.w.Running()) << r.verdict;
     const QString verdict = t.w.Table()->item(1, 3)->text();
     EXPECT_TRUE(verdict.startsWith(r.verdict)) << verdict.toStdString();
+    ASSERT_FALSE(t.console.sent.empty());
     const commands::Request last = t.console.sent.back();
     EXPECT_EQ(last.command, commands::Command::kPneumatics) << r.verdict;
     EXPECT_FALSE(last.pump || last.controlClosed || last.dumpClosed) << r.verdict;
