@@ -235,10 +235,11 @@ class Engine::Impl {
     if (Kind() == CheckKind::kRepeat && (step_ == Step::kMeasure || step_ == Step::kResult)) {
       (void)out_.Send(commands::Simple(commands::Command::kAbortBp));
     }
-    (void)out_.Send(commands::kAllOff);
+    ventUnsent_ = out_.Send(commands::kAllOff) != SendResult::kSent;
     allOff_ = true;
     pumpOn_ = false;
     Log("Safety: " + reason);
+    if (ventUnsent_) Log("Safety: the cuff could not be vented; vent it once the port is back");
     cur_.verdict = verdict;
     cur_.reason = reason;
     stopping_ = false;
@@ -246,6 +247,7 @@ class Engine::Impl {
   }
 
   [[nodiscard]] bool Done() const { return done_; }
+  [[nodiscard]] bool VentUnsent() const { return ventUnsent_; }
   [[nodiscard]] int64_t NextTickMs() const {
     int64_t next = nextPoll_;
     if (step_ == Step::kSettle || step_ == Step::kHold || step_ == Step::kRest) {
@@ -737,7 +739,8 @@ class Engine::Impl {
   std::optional<int64_t> unansweredSince_;
   std::deque<TracePoint> recent_;
 
-  bool allOff_ = false;  // the last pneumatics command sent was pump off, valves open
+  bool allOff_ = false;      // the last pneumatics command sent was pump off, valves open
+  bool ventUnsent_ = false;  // the safety stop's pump off, valves open did not go out
   bool pumpOn_ = false;
   int64_t pumpSince_ = 0;
   int target_ = 0;
@@ -773,6 +776,9 @@ void Engine::Abort(std::string_view reason, int64_t nowMs) {
 }
 bool Engine::Done() const {
   return impl_->Done();
+}
+bool Engine::VentUnsent() const {
+  return impl_->VentUnsent();
 }
 int64_t Engine::NextTickMs() const {
   return impl_->NextTickMs();

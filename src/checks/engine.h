@@ -129,6 +129,9 @@ class Engine {
   void Abort(std::string_view reason, int64_t nowMs);
 
   [[nodiscard]] bool Done() const;
+  // The run stopped for safety but its pump off, valves open could not be sent (the port was
+  // lost or closed): the cuff may still hold pressure.
+  [[nodiscard]] bool VentUnsent() const;
   // The latest time the next OnTick is due.
   [[nodiscard]] int64_t NextTickMs() const;
   [[nodiscard]] const std::vector<CheckKind>& Checks() const;

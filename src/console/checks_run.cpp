@@ -15,6 +15,10 @@ ChecksRun::~ChecksRun() {
 void ChecksRun::Start() {
   host_.SetChecksSink(this);
   attached_ = true;
+  std::string names;
+  for (const checks::CheckKind kind : engine_.Checks())
+    names += (names.empty() ? "" : ", ") + std::string(checks::CheckName(kind));
+  host_.ChecksLog("Service checks: " + names);
   engine_.Start(host_.ChecksNowMs());
 }
 
@@ -34,6 +38,7 @@ void ChecksRun::Release() {
   if (!attached_) return;
   attached_ = false;
   host_.SetChecksSink(nullptr);
+  if (engine_.VentUnsent()) host_.ChecksVentWhenBack();
 }
 
 void ChecksRun::OnEvent(const modlink::Event& event) {
@@ -45,6 +50,7 @@ SendResult ChecksRun::Send(const commands::Request& request) {
 }
 
 void ChecksRun::OnLog(std::string_view line) {
+  host_.ChecksLog(std::string(line));
   if (observer_ != nullptr) observer_->OnLog(line);
 }
 
@@ -60,6 +66,11 @@ void ChecksRun::OnProgress(const checks::Progress& progress) {
 }
 
 void ChecksRun::OnCheckDone(const checks::CheckResult& result) {
+  // "leak: FAIL: leak rate 8.2 mmHg/min above the limit of 6.0 mmHg/min"
+  std::string line = std::string(checks::CheckName(result.kind)) + ": " +
+                     std::string(checks::VerdictName(result.verdict));
+  if (!result.reason.empty()) line += ": " + result.reason;
+  host_.ChecksLog(line);
   if (observer_ != nullptr) observer_->OnCheckDone(result);
 }
 

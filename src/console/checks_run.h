@@ -27,6 +27,11 @@ class ChecksHost {
   // While a sink is set the console forwards its events there and keeps its own commands off.
   virtual void SetChecksSink(modlink::EventSink* sink) = 0;
   virtual void ChecksMarker(int64_t ms, const std::string& label) = 0;
+  // A line for the event log and the session file: "Service checks: leak", "Safety: device lost".
+  virtual void ChecksLog(const std::string& line) = 0;
+  // The run stopped for safety without its vent going out: send pump off, valves open as soon as
+  // the port is open again.
+  virtual void ChecksVentWhenBack() = 0;
 };
 
 // One run of checks; destroying it while it runs aborts it through the engine's safety path.

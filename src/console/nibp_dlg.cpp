@@ -317,7 +317,9 @@ void CNibpDlg::OnPortOpen() {
     // The event log and the session keep the reason after the box is gone.
     Log(m_listEvent, records::Tag::kEvent, fail + ": " + m_link.OpenFailure());
     AfxMessageBox(fail + "\n" + m_link.OpenFailure());
+    return;
   }
+  VentIfDue();
 }
 
 void CNibpDlg::OnPortClose() {
@@ -358,7 +360,7 @@ void CNibpDlg::OnAutoPressureDisplay() {
   UpdateData(TRUE);
   if (m_bAutoPressure == 1) {
     SetTimer(TIMER_PRESSURE_POLL, kPressurePollMs, nullptr);
-    GetDlgItem(IDC_PRESSURE)->EnableWindow(m_bench.Silent() ? FALSE : TRUE);
+    ShowSilence();
   } else {
     KillTimer(TIMER_PRESSURE_POLL);
     m_strPressure = protocol::FormatPressure(0);
@@ -393,6 +395,7 @@ void CNibpDlg::OnTimer(UINT_PTR id) {
     }
   } else if (id == TIMER_REOPEN) {
     m_link.OnTimer(modlink::Timer::kReopen);
+    VentIfDue();
   } else if (id == TIMER_SILENCE) {
     Watch(nullptr, m_clock());
   }
@@ -478,6 +481,19 @@ void CNibpDlg::ChecksMarker(int64_t ms, const std::string& label) {
   m_feed.Series().AddMarker(ms, label);
 }
 
+void CNibpDlg::ChecksLog(const std::string& line) {
+  Log(m_listEvent, records::Tag::kEvent, line);
+}
+
+void CNibpDlg::VentIfDue() {
+  if (!m_ventWhenBack || !m_link.Connected() || m_link.Lost()) return;
+  if (m_link.Send(commands::kAllOff) != SendResult::kSent) return;
+  m_ventWhenBack = false;
+  Log(m_listEvent, records::Tag::kEvent, "Safety: cuff vented now that the port is back");
+  m_bPump = m_bControlValve = m_bDumpValve = 0;
+  UpdateData(FALSE);
+}
+
 void CNibpDlg::EnableCommands(bool enable) {
   for (const int id :
        {IDC_SET_PRESSURE, IDC_START_ADULT, IDC_START_NEONATE, IDC_START_PEDIATRIC, IDC_ABORT_BP,
@@ -512,6 +528,10 @@ void CNibpDlg::ShowSilence() {
     // "HH:MM:SS" of "HH:MM:SS.mmm"
     pressure->SetTip("no reply since " +
                      records::TimeOfDayLocal(m_bench.SilentSinceMs()).substr(0, 8));
+  } else if (!m_link.Connected() || m_link.Lost()) {
+    // The last reading stays, greyed: nothing new can come.
+    pressure->EnableWindow(FALSE);
+    pressure->SetTip(m_link.Lost() ? "port lost" : "port closed");
   } else {
     pressure->EnableWindow(m_bAutoPressure == 1 ? TRUE : FALSE);
     pressure->SetTip("");
@@ -571,12 +591,14 @@ int64_t CNibpDlg::ShowEvent(const modlink::Event& e) {
       // The first OPEN is the user's own: only the status line says it.
       if (!open || e.reopened) Log(m_listEvent, Tag::kEvent, text);
       if (e.outputDropped) Log(m_listEvent, Tag::kEvent, *commands::NotSentText(SendResult::kLost));
+      ShowSilence();
       ShowRxTexts();
       UpdateData(FALSE);
       return 0;
     }
     case EventKind::kPortClosed:
       SetStatus("CLOSE");
+      ShowSilence();
       ShowRxTexts();
       UpdateData(FALSE);
       return 0;

@@ -450,6 +450,8 @@ void ServiceChecksWindow::Start() {
   for (int r = 0; r < 4; ++r) table_->item(r, kVerdict)->setText({});
   verdict_->clear();
   progress_->setValue(0);
+  cuff_->setText({});
+  cuff_->setEnabled(true);
   checks::Observer* observer = this;
   run_ = std::make_unique<console::ChecksRun>(host_, kinds_, params, reference, observer);
   SetRunning(true);
@@ -481,8 +483,20 @@ void ServiceChecksWindow::Finished() {
   const auto name = checks::VerdictName(overall);
   verdict_->setText(QString::fromUtf8(name.data(), int(name.size())));
   verdict_->setStyleSheet(QStringLiteral("color: %1").arg(VerdictColor(overall).name()));
-  phase_->setText(QStringLiteral("Done"));
-  progress_->setValue(progress_->maximum());
+  // A stopped run is not a finished one: the bar stays where it stopped, and a vent that could
+  // not go out is said where the engineer looks.
+  if (run_->Engine().VentUnsent()) {
+    phase_->setText(
+        QStringLiteral("Stopped: the cuff may still hold pressure; it is vented when "
+                       "the port is back"));
+  } else if (overall == checks::Verdict::kAborted) {
+    phase_->setText(QStringLiteral("Stopped"));
+  } else {
+    phase_->setText(QStringLiteral("Done"));
+    progress_->setValue(progress_->maximum());
+  }
+  // The last reading, no longer live.
+  cuff_->setEnabled(false);
   SetRunning(false);
 }
 

@@ -197,7 +197,7 @@ TEST(ChecksEngine, VerdictsOverScriptedCuffs) {
        shortHold,
        {Verdict::kAborted},
        "device lost",
-       "Safety: device lost"},
+       "Safety: the cuff could not be vented; vent it once the port is back"},
       {"signal mid-check",
        {CheckKind::kLeak},
        {.abortAtMs = 1'700'000'000'000 + 5'000},
@@ -308,8 +308,9 @@ TEST(ChecksEngine, VerdictsOverScriptedCuffs) {
     if (*row.log) {
       EXPECT_EQ(logs.lines.empty() ? "" : logs.lines.back(), row.log);
     }
-    // However it ended: pump off, both valves open.
+    // However it ended: pump off, both valves open, asked for even where it could not go out.
     EXPECT_EQ(bench.LastPneumatics(), commands::kAllOff);
+    EXPECT_EQ(engine.VentUnsent(), row.cuff.lostAtMs >= 0);
   }
 }
 

@@ -189,6 +189,14 @@ TEST_F(Receive, BenchNoticesAreToldOnce) {
     }
   }
   EXPECT_EQ(w->Tip(IDC_PRESSURE), "");
+  // A closed port: the last reading stays, greyed, until the port is open again.
+  const bool live = w->IsEnabled(IDC_PRESSURE);
+  w->Click(IDC_PORT_CLOSE);
+  EXPECT_FALSE(w->IsEnabled(IDC_PRESSURE));
+  EXPECT_EQ(w->Tip(IDC_PRESSURE), "port closed");
+  OpenPort();
+  EXPECT_EQ(w->IsEnabled(IDC_PRESSURE), live);
+  EXPECT_EQ(w->Tip(IDC_PRESSURE), "");
   EXPECT_EQ(w->Tip(IDC_PUMP), "Checked: pump running");
   EXPECT_EQ(w->Tip(IDC_DUMP_VALVE), "Checked: valve closed, unchecked: open");
 }

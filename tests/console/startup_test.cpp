@@ -116,6 +116,34 @@ TEST_F(Console, ServiceChecksDriveTheLinkWithTheCommandsOffAndTheBoxesFollowing)
   EXPECT_EQ(w->GetCheck(IDC_DUMP_VALVE), 0);
   EXPECT_TRUE(w->IsEnabled(IDC_START_ADULT));
   EXPECT_TRUE(w->IsEnabled(IDC_PUMP));
+  const auto& events = w->Lines(IDC_LIST_EVENT);
+  EXPECT_EQ(events.front(), "Service checks: leak");
+  EXPECT_EQ(events.back(), "leak: ABORTED: closed");
+
+  // Lost mid-check: the vent could not go out, so it goes out once the port is back.
+  {
+    console::ChecksRun run(host, {checks::CheckKind::kLeak}, params, nullptr, nullptr);
+    run.Start();
+    os->HangUp();
+    ASSERT_TRUE(w->RunUntil([&] { return w->GetText(IDC_PORT_STATUS) == "COM1 LOST"; },
+                            std::chrono::seconds(10)));
+    run.Tick();
+    EXPECT_TRUE(run.Engine().VentUnsent());
+  }
+  const size_t before = Sent().size();
+  os->Replug();
+  ASSERT_TRUE(w->RunUntil(
+      [&] {
+        return w->Lines(IDC_LIST_EVENT).back() == "Safety: cuff vented now that the port is back";
+      },
+      std::chrono::seconds(10)));
+  protocol::TxBuf frame{};
+  const size_t n = commands::BuildFrame(commands::kAllOff, frame);
+  const std::vector<uint8_t> sent = Sent();
+  ASSERT_GE(sent.size(), before);
+  EXPECT_EQ(std::vector<uint8_t>(sent.begin() + static_cast<std::ptrdiff_t>(before), sent.end()),
+            std::vector<uint8_t>(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(n)));
+  EXPECT_EQ(w->GetCheck(IDC_PUMP), 0);
 }
 
 TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {

@@ -57,6 +57,8 @@ struct LeakyModule final : console::ChecksHost {
   }
   void SetChecksSink(modlink::EventSink* s) override { sink = s; }
   void ChecksMarker(int64_t, const std::string&) override {}
+  void ChecksLog(const std::string&) override {}
+  void ChecksVentWhenBack() override {}
   void Event(modlink::EventKind kind, int mmHg, const commands::Request& r = {}) {
     modlink::Event e;
     e.ms = now;

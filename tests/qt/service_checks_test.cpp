@@ -51,6 +51,10 @@ struct FakeConsole final : console::ChecksHost {
   }
   void SetChecksSink(modlink::EventSink* s) override { sink = s; }
   void ChecksMarker(int64_t, const std::string& label) override { markers.push_back(label); }
+  std::vector<std::string> logs;
+  bool ventWhenBack = false;
+  void ChecksLog(const std::string& line) override { logs.push_back(line); }
+  void ChecksVentWhenBack() override { ventWhenBack = true; }
   void Cuff(int mmHg) {
     modlink::Event e;
     e.ms = now;
@@ -178,6 +182,16 @@ TEST(ServiceChecksWindow, AbortStopsThroughTheSafetyPathAndTheReportIsSaved) {
   EXPECT_EQ(t.console.sink, nullptr);
   EXPECT_FALSE(t.w.Running());
   EXPECT_EQ(t.w.Table()->item(0, 3)->text().left(7), "ABORTED");
+  for (QLabel* l : t.w.findChildren<QLabel*>()) {
+    if (l->accessibleName() == "Phase") {
+      EXPECT_EQ(l->text(), "Stopped");  // not "Done"
+    } else if (l->accessibleName() == "Cuff pressure") {
+      EXPECT_FALSE(l->isEnabled());  // no longer live
+    }
+  }
+  EXPECT_EQ(t.console.logs.front(), "Service checks: leak");
+  EXPECT_EQ(t.console.logs.back(), "leak: ABORTED: aborted by the operator");
+  EXPECT_FALSE(t.console.ventWhenBack);  // the vent went out
   EXPECT_FALSE(t.console.markers.empty());
 
   const QString json = scratch.Path("r.json");
