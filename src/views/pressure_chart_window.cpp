@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "framework/qt/window_role.h"
+#include "views/close_key.h"
 #include "views/window_geometry.h"
 
 namespace views {
@@ -173,6 +174,10 @@ void PressureChartWindow::timerEvent(QTimerEvent* e) {
 void PressureChartWindow::keyPressEvent(QKeyEvent* e) {
   if (e->key() == Qt::Key_End) {
     Follow();
+    return;
+  }
+  if (IsCloseKey(*e)) {
+    close();
     return;
   }
   QWidget::keyPressEvent(e);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/qt/window_role.h"
+#include "views/close_key.h"
 
 namespace views {
 
@@ -176,6 +177,14 @@ void ResultsWindow::SaveCsv() {
                     QStringLiteral("CSV files (*.csv)"));
   if (path.isEmpty()) return;
   (void)WriteFile(hooks, this, QStringLiteral("Save CSV"), path, rows_.Csv());
+}
+
+void ResultsWindow::keyPressEvent(QKeyEvent* e) {
+  if (IsCloseKey(*e)) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(e);
 }
 
 }  // namespace views

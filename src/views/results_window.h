@@ -52,6 +52,7 @@ class ResultsWindow final : public QWidget {
 
  protected:
   void showEvent(QShowEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
 
  private:
   void UpdateSummary();

@@ -32,6 +32,7 @@
 #include "results/expect.h"
 #include "serial/port_name.h"
 #include "settings/key_value.h"
+#include "views/close_key.h"
 #include "views/window_geometry.h"
 
 namespace views {
@@ -731,7 +732,7 @@ void ServiceChecksWindow::SaveGeometry() const {
 }
 
 void ServiceChecksWindow::keyPressEvent(QKeyEvent* e) {
-  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+  if (IsCloseKey(*e)) {
     Abort();
     close();
     return;

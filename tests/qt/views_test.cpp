@@ -276,6 +276,28 @@ TEST(ResultsWindow, RowsSortSummariseSaveAndClear) {
   EXPECT_TRUE(hooks.warnings.isEmpty());
 }
 
+// Esc and Ctrl+W close the chart and the results, from the window or from its table.
+TEST(ConsoleWindows, EscAndCtrlWClose) {
+  Scratch scratch;
+  chart::PressureSeries series;
+  results::BpResults rows;
+  views::PressureChartWindow chart(series);
+  views::ResultsWindow table(rows);
+  struct Key {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+  };
+  for (const Key k : {Key{Qt::Key_Escape, Qt::NoModifier}, Key{Qt::Key_W, Qt::ControlModifier}}) {
+    for (QWidget* w : {static_cast<QWidget*>(&chart), static_cast<QWidget*>(&table)}) {
+      w->show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(w, kWaitMs));
+      QWidget* target = w == &table ? static_cast<QWidget*>(table.Table()) : w;
+      QTest::keyClick(target, k.key, k.modifiers);
+      EXPECT_FALSE(w->isVisible()) << w->windowTitle().toStdString() << " " << k.key;
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
