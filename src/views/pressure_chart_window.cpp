@@ -12,6 +12,7 @@
 #include <QValueAxis>
 #include <QWheelEvent>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "framework/qt/window_role.h"
@@ -295,7 +296,11 @@ void PressureChartWindow::DrawMarkers(QPainter& painter, const QRectF& area) con
   const QFontMetrics fm(painter.font());
   painter.save();
   painter.setClipRect(area.adjusted(0, -fm.height() * 3, 0, 0));
-  int row = 0;
+  // Labels take the first of three rows where they clear the one before, so that markers close
+  // together stay readable; one that would run past the plot's right edge goes left of its line.
+  constexpr int kRows = 3;
+  std::array<double, kRows> rowEnd;
+  rowEnd.fill(-1e9);
   // Markers are in time order: start at the first one inside the span.
   auto it = std::lower_bound(
       markers.begin(), markers.end(), from_,
@@ -310,10 +315,21 @@ void PressureChartWindow::DrawMarkers(QPainter& painter, const QRectF& area) con
         QPen(result ? QColor(0xc0, 0x20, 0x20) : QColor(0x40, 0x40, 0x40), 1, Qt::DashLine));
     painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
     painter.setPen(result ? QColor(0xc0, 0x20, 0x20) : Qt::black);
-    // Three rows of labels, so that markers close together stay readable.
-    const double y = area.top() + fm.ascent() + 2 + (row % 3) * fm.height();
-    painter.drawText(QPointF(x + 3, y), QString::fromStdString(it->label));
-    ++row;
+    const QString label = QString::fromStdString(it->label);
+    const double width = fm.horizontalAdvance(label);
+    double left = x + 3;
+    if (left + width > area.right() && x - 3 - width >= area.left()) left = x - 3 - width;
+    int row = 0;
+    for (int r = 0; r < kRows; ++r) {
+      if (rowEnd[r] + 4 <= left) {
+        row = r;
+        break;
+      }
+      if (rowEnd[r] < rowEnd[row]) row = r;
+    }
+    rowEnd[row] = left + width;
+    const double y = area.top() + fm.ascent() + 2 + row * fm.height();
+    painter.drawText(QPointF(left, y), label);
   }
   painter.restore();
 }
