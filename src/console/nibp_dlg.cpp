@@ -486,9 +486,10 @@ void CNibpDlg::ChecksLog(const std::string& line) {
 }
 
 void CNibpDlg::VentIfDue() {
-  if (!m_ventWhenBack || !m_link.Connected() || m_link.Lost()) return;
+  if (m_ventPort == 0 || m_link.Port() != m_ventPort || !m_link.Connected() || m_link.Lost())
+    return;
   if (m_link.Send(commands::kAllOff) != SendResult::kSent) return;
-  m_ventWhenBack = false;
+  m_ventPort = 0;
   Log(m_listEvent, records::Tag::kEvent, "Safety: cuff vented now that the port is back");
   m_bPump = m_bControlValve = m_bDumpValve = 0;
   UpdateData(FALSE);

@@ -162,8 +162,8 @@ class CNibpDlg : public CDialog,
   void SetChecksSink(modlink::EventSink* sink) override;
   void ChecksMarker(int64_t ms, const std::string& label) override;
   void ChecksLog(const std::string& line) override;
-  void ChecksVentWhenBack() override { m_ventWhenBack = true; }
-  // Sends the vent a safety stop could not send, once the port is open again.
+  void ChecksVentWhenBack() override { m_ventPort = m_link.Port(); }
+  // Sends the vent a safety stop could not send, once that port is open again.
   void VentIfDue();
   // The command buttons and pneumatics boxes are the user's unless checks run.
   void EnableCommands(bool enable);
@@ -190,10 +190,10 @@ class CNibpDlg : public CDialog,
   // Silence, a measurement's end, an overpressure: told once in the event log.
   console::BenchWatch m_bench;
   bool m_silenceTicking = false;
-  bool m_fetchDue = false;      // a measurement ended: Get BP Data goes after the tick
-  bool m_ventWhenBack = false;  // a check stopped without its vent going out
-  bool m_polling = false;       // the poll's own send is on its way
-  bool m_pollQuiet = false;     // the poll said once that the port is closed
+  bool m_fetchDue = false;   // a measurement ended: Get BP Data goes after the tick
+  int m_ventPort = 0;        // the port a check stopped on without its vent going out; 0: none
+  bool m_polling = false;    // the poll's own send is on its way
+  bool m_pollQuiet = false;  // the poll said once that the port is closed
   // Tells what the bench watch noticed about `event` (or a tick, for null) at `nowMs`.
   void Watch(const modlink::Event* event, int64_t nowMs);
   // The pressure line greyed while the module is silent or the port is closed or lost.
