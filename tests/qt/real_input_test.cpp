@@ -179,6 +179,15 @@ TEST_F(RealInput, ChartAndResultsAreWindowsOfTheConsoleThatTakeClicksWhileItRuns
     EXPECT_TRUE(QTest::qWaitFor([&] { return results->isActiveWindow(); }, kWaitMs));
     EXPECT_TRUE(A(results)->state().active);
     EXPECT_FALSE(A(chart)->state().active);
+
+    // Esc closes the window with the keyboard, Ctrl+W the other; the console stays.
+    ASSERT_TRUE(XDo({QStringLiteral("key"), QStringLiteral("Escape")}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !results->isVisible(); }, kWaitMs));
+    ASSERT_TRUE(XDo({QStringLiteral("windowfocus"), Wid(chart)}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chart->isActiveWindow(); }, kWaitMs));
+    ASSERT_TRUE(XDo({QStringLiteral("key"), QStringLiteral("ctrl+w")}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !chart->isVisible(); }, kWaitMs));
+    EXPECT_TRUE(console->isVisible());
   });
 }
 
