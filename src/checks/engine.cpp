@@ -194,6 +194,11 @@ class Engine::Impl {
       case modlink::EventKind::kNotSent:
         Stop(Verdict::kAborted, NotSentReason(e.reason), e.ms);
         break;
+      case modlink::EventKind::kSent:
+        // Whoever sent it: the cuff is vented once pump off, valves open has gone out.
+        if (e.request.command == commands::Command::kPneumatics)
+          ventedOut_ = e.request == commands::kAllOff;
+        break;
       default:
         break;
     }
@@ -235,11 +240,16 @@ class Engine::Impl {
     if (Kind() == CheckKind::kRepeat && (step_ == Step::kMeasure || step_ == Step::kResult)) {
       (void)out_.Send(commands::Simple(commands::Command::kAbortBp));
     }
-    ventUnsent_ = out_.Send(commands::kAllOff) != SendResult::kSent;
+    const SendResult vent = out_.Send(commands::kAllOff);
+    if (vent == SendResult::kSent) ventedOut_ = true;
+    ventUnsent_ = !ventedOut_;
     allOff_ = true;
     pumpOn_ = false;
     Log("Safety: " + reason);
-    if (ventUnsent_) Log("Safety: the cuff could not be vented; vent it once the port is back");
+    if (ventUnsent_) {
+      Log("Safety: the cuff could not be vented (" + NotSentReason(vent) +
+          "); vent it once the port takes commands again");
+    }
     cur_.verdict = verdict;
     cur_.reason = reason;
     stopping_ = false;
@@ -275,7 +285,10 @@ class Engine::Impl {
   bool Send(const commands::Request& r, int64_t now) {
     if (r.command == commands::Command::kPneumatics) allOff_ = r == commands::kAllOff;
     const SendResult sent = out_.Send(r);
-    if (sent == SendResult::kSent) return true;
+    if (sent == SendResult::kSent) {
+      if (r.command == commands::Command::kPneumatics) ventedOut_ = r == commands::kAllOff;
+      return true;
+    }
     Stop(Verdict::kAborted, NotSentReason(sent), now);
     return false;
   }
@@ -623,7 +636,8 @@ class Engine::Impl {
     if (!running_) return;
     // Every check ends with the pump off and both valves open.
     if (!allOff_) {
-      (void)out_.Send(commands::kAllOff);
+      if (out_.Send(commands::kAllOff) == SendResult::kSent) ventedOut_ = true;
+      ventUnsent_ = !ventedOut_;
       allOff_ = true;
     }
     pumpOn_ = false;
@@ -740,7 +754,8 @@ class Engine::Impl {
   std::deque<TracePoint> recent_;
 
   bool allOff_ = false;      // the last pneumatics command sent was pump off, valves open
-  bool ventUnsent_ = false;  // the safety stop's pump off, valves open did not go out
+  bool ventUnsent_ = false;  // the run ended without pump off, valves open having gone out
+  bool ventedOut_ = true;    // the last pneumatics command that went out was pump off, valves open
   bool pumpOn_ = false;
   int64_t pumpSince_ = 0;
   int target_ = 0;

@@ -22,6 +22,7 @@ class DevicePlatform final : public serial::Platform {
     return os_->Configure(h, line);
   }
   serial::Status Purge(serial::Handle h) override { return os_->Purge(h); }
+  serial::Status Drain(serial::Handle h) override { return os_->Drain(h); }
   serial::Status ClearDtr(serial::Handle h) override { return os_->ClearDtr(h); }
   serial::Status BytesWaiting(serial::Handle h, uint32_t& count) override {
     return os_->BytesWaiting(h, count);

@@ -323,6 +323,10 @@ void CNibpDlg::OnPortOpen() {
 }
 
 void CNibpDlg::OnPortClose() {
+  // A check stops on the close; its cuff is vented while the port can still take it, and on the
+  // line before the close purges what waits.
+  if (m_checksSink != nullptr && m_link.Send(commands::kAllOff) == SendResult::kSent)
+    (void)m_comm.DrainOutput(kVentDrainMs);
   m_link.Close();
 }
 
@@ -393,6 +397,7 @@ void CNibpDlg::OnTimer(UINT_PTR id) {
       m_fetchDue = false;
       OnGetBpData();
     }
+    VentIfDue();
   } else if (id == TIMER_REOPEN) {
     m_link.OnTimer(modlink::Timer::kReopen);
     VentIfDue();
@@ -485,12 +490,17 @@ void CNibpDlg::ChecksLog(const std::string& line) {
   Log(m_listEvent, records::Tag::kEvent, line);
 }
 
+void CNibpDlg::ChecksVentWhenBack() {
+  m_ventPort = m_link.Port();
+  VentIfDue();  // the port may be open and only its output full
+}
+
 void CNibpDlg::VentIfDue() {
   if (m_ventPort == 0 || m_link.Port() != m_ventPort || !m_link.Connected() || m_link.Lost())
     return;
   if (m_link.Send(commands::kAllOff) != SendResult::kSent) return;
   m_ventPort = 0;
-  Log(m_listEvent, records::Tag::kEvent, "Safety: cuff vented now that the port is back");
+  Log(m_listEvent, records::Tag::kEvent, "Safety: cuff vented now that the port takes commands");
   m_bPump = m_bControlValve = m_bDumpValve = 0;
   UpdateData(FALSE);
 }
@@ -524,15 +534,15 @@ void CNibpDlg::Watch(const modlink::Event* e, int64_t now) {
 
 void CNibpDlg::ShowSilence() {
   CWnd* pressure = GetDlgItem(IDC_PRESSURE);
-  if (m_bench.Silent()) {
+  if (!m_link.Connected() || m_link.Lost()) {
+    // The last reading stays, greyed: nothing new can come.
+    pressure->EnableWindow(FALSE);
+    pressure->SetTip(m_link.Lost() ? "port lost" : "port closed");
+  } else if (m_bench.Silent()) {
     pressure->EnableWindow(FALSE);
     // "HH:MM:SS" of "HH:MM:SS.mmm"
     pressure->SetTip("no reply since " +
                      records::TimeOfDayLocal(m_bench.SilentSinceMs()).substr(0, 8));
-  } else if (!m_link.Connected() || m_link.Lost()) {
-    // The last reading stays, greyed: nothing new can come.
-    pressure->EnableWindow(FALSE);
-    pressure->SetTip(m_link.Lost() ? "port lost" : "port closed");
   } else {
     pressure->EnableWindow(m_bAutoPressure == 1 ? TRUE : FALSE);
     pressure->SetTip("");

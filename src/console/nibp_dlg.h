@@ -32,6 +32,8 @@ inline constexpr UINT kPressurePollMs = 250;
 inline constexpr UINT kSilenceTickMs = 250;
 inline constexpr UINT kReplyDispatchMs = modlink::kDispatchMs;
 inline constexpr UINT kReopenMs = modlink::kReopenMs;
+// How long CLOSE during a check waits for its vent to be on the line (5 bytes take 5 ms).
+inline constexpr int kVentDrainMs = 200;
 // Sent by the session writer thread once when recording stopped on an error.
 inline constexpr UINT WM_RECORDING_STOPPED = WM_USER + 3;
 
@@ -162,8 +164,8 @@ class CNibpDlg : public CDialog,
   void SetChecksSink(modlink::EventSink* sink) override;
   void ChecksMarker(int64_t ms, const std::string& label) override;
   void ChecksLog(const std::string& line) override;
-  void ChecksVentWhenBack() override { m_ventPort = m_link.Port(); }
-  // Sends the vent a safety stop could not send, once that port is open again.
+  void ChecksVentWhenBack() override;
+  // Sends the vent a stopped check could not send, once that port takes commands again.
   void VentIfDue();
   // The command buttons and pneumatics boxes are the user's unless checks run.
   void EnableCommands(bool enable);

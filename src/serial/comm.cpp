@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -201,6 +202,16 @@ bool CComm::TakeOutputDroppedOnLoss() {
 uint32_t CComm::OutputQueued() const {
   std::lock_guard lock(impl_->txMu);
   return static_cast<uint32_t>(impl_->txQueue.size());
+}
+
+bool CComm::DrainOutput(int limitMs) {
+  if (m_bConnected != 1) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (OutputQueued() != 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return impl_->platform->Drain(m_hComm) == serial::Status::kOk;
 }
 
 bool CComm::FlushOutput() {

@@ -91,6 +91,9 @@ class CComm : public CObject {
   // True once after a loss that dropped queued output.
   [[nodiscard]] bool TakeOutputDroppedOnLoss();
   [[nodiscard]] uint32_t OutputQueued() const;
+  // Waits, at most `limitMs`, until the output queue is written, then until the device has sent
+  // it: a close purges what is still waiting. False when it did not all go out.
+  bool DrainOutput(int limitMs);
   // Why the last open failed: "/dev/ttyS3: No such file or directory", "PATH: a terminal in use".
   [[nodiscard]] const std::string& OpenFailure() const { return m_strOpenFailure; }
   [[nodiscard]] BOOL HasRxData() const;

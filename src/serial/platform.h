@@ -61,6 +61,8 @@ class Platform {
   [[nodiscard]] virtual Status Configure(Handle h, const LineSettings& line) = 0;
   // Empties both directions' queues.
   virtual Status Purge(Handle h) = 0;
+  // Returns once what was written has gone out on the line.
+  virtual Status Drain(Handle h) = 0;
   // Drops DTR. Devices without modem lines succeed.
   virtual Status ClearDtr(Handle h) = 0;
   [[nodiscard]] virtual Status BytesWaiting(Handle h, uint32_t& count) = 0;

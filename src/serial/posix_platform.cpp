@@ -191,6 +191,13 @@ class PosixPlatform final : public Platform {
 
   Status Purge(Handle h) override { return ::tcflush(h, TCIOFLUSH) == 0 ? Status::kOk : Errno(); }
 
+  Status Drain(Handle h) override {
+    while (::tcdrain(h) != 0) {
+      if (errno != EINTR) return Errno();
+    }
+    return Status::kOk;
+  }
+
   Status ClearDtr(Handle h) override {
     const int dtr = TIOCM_DTR;
     if (::ioctl(h, TIOCMBIC, &dtr) == 0 || errno == ENOTTY || errno == EINVAL) return Status::kOk;

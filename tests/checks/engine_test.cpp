@@ -197,7 +197,8 @@ TEST(ChecksEngine, VerdictsOverScriptedCuffs) {
        shortHold,
        {Verdict::kAborted},
        "device lost",
-       "Safety: the cuff could not be vented; vent it once the port is back"},
+       "Safety: the cuff could not be vented (device lost); vent it once the port takes commands "
+       "again"},
       {"signal mid-check",
        {CheckKind::kLeak},
        {.abortAtMs = 1'700'000'000'000 + 5'000},

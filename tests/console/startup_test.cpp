@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/nibp_app.h"
 #include "console/nibp_dlg.h"
 #include "framework/icon.h"
@@ -120,7 +122,7 @@ TEST_F(Console, ServiceChecksDriveTheLinkWithTheCommandsOffAndTheBoxesFollowing)
   EXPECT_EQ(events.front(), "Service checks: leak");
   EXPECT_EQ(events.back(), "leak: ABORTED: closed");
 
-  // Lost mid-check: the vent could not go out, so it goes out once the port is back.
+  // Lost mid-check: the vent could not go out, so it goes out once the port takes it again.
   {
     console::ChecksRun run(host, {checks::CheckKind::kLeak}, params, nullptr, nullptr);
     run.Start();
@@ -134,7 +136,8 @@ TEST_F(Console, ServiceChecksDriveTheLinkWithTheCommandsOffAndTheBoxesFollowing)
   os->Replug();
   ASSERT_TRUE(w->RunUntil(
       [&] {
-        return w->Lines(IDC_LIST_EVENT).back() == "Safety: cuff vented now that the port is back";
+        return w->Lines(IDC_LIST_EVENT).back() ==
+               "Safety: cuff vented now that the port takes commands";
       },
       std::chrono::seconds(10)));
   protocol::TxBuf frame{};
@@ -144,6 +147,28 @@ TEST_F(Console, ServiceChecksDriveTheLinkWithTheCommandsOffAndTheBoxesFollowing)
   EXPECT_EQ(std::vector<uint8_t>(sent.begin() + static_cast<std::ptrdiff_t>(before), sent.end()),
             std::vector<uint8_t>(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(n)));
   EXPECT_EQ(w->GetCheck(IDC_PUMP), 0);
+
+  // CLOSE mid-check vents first, so nothing is left to vent at the next OPEN.
+  {
+    console::ChecksRun run(host, {checks::CheckKind::kLeak}, params, nullptr, nullptr);
+    run.Start();
+    os->ClearCalls();
+    w->Click(IDC_PORT_CLOSE);
+    run.Tick();
+    EXPECT_TRUE(run.Done());
+    EXPECT_FALSE(run.Engine().VentUnsent());
+  }
+  // On the line before the close purges what waits.
+  const auto calls = os->Calls();
+  const auto drain = std::find(calls.begin(), calls.end(), "Drain");
+  EXPECT_LT(drain - calls.begin(), std::find(calls.begin(), calls.end(), "Purge") - calls.begin());
+  EXPECT_NE(drain, calls.end());
+  const std::vector<uint8_t> closed = Sent();
+  ASSERT_GE(closed.size(), n);
+  EXPECT_TRUE(std::equal(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(n),
+                         closed.end() - static_cast<std::ptrdiff_t>(n)));
+  OpenPort();
+  EXPECT_EQ(Sent().size(), closed.size());
 }
 
 TEST_F(Console, AnySystemCommandFrom0x10To0x1FOpensTheAboutBox) {

@@ -182,13 +182,14 @@ TEST(ServiceChecksWindow, AbortStopsThroughTheSafetyPathAndTheReportIsSaved) {
   EXPECT_EQ(t.console.sink, nullptr);
   EXPECT_FALSE(t.w.Running());
   EXPECT_EQ(t.w.Table()->item(0, 3)->text().left(7), "ABORTED");
-  for (QLabel* l : t.w.findChildren<QLabel*>()) {
-    if (l->accessibleName() == "Phase") {
-      EXPECT_EQ(l->text(), "Stopped");  // not "Done"
-    } else if (l->accessibleName() == "Cuff pressure") {
-      EXPECT_FALSE(l->isEnabled());  // no longer live
-    }
-  }
+  const auto label = [&](const char* name) -> QLabel* {
+    for (QLabel* l : t.w.findChildren<QLabel*>())
+      if (l->accessibleName() == name) return l;
+    return nullptr;
+  };
+  ASSERT_TRUE(label("Phase") != nullptr && label("Cuff pressure") != nullptr);
+  EXPECT_EQ(label("Phase")->text(), "Stopped");       // not "Done"
+  EXPECT_FALSE(label("Cuff pressure")->isEnabled());  // no longer live
   EXPECT_EQ(t.console.logs.front(), "Service checks: leak");
   EXPECT_EQ(t.console.logs.back(), "leak: ABORTED: aborted by the operator");
   EXPECT_FALSE(t.console.ventWhenBack);  // the vent went out

@@ -125,6 +125,11 @@ class FakePlatform final : public Platform {
     rx_.clear();
     return Status::kOk;
   }
+  Status Drain(Handle h) override {
+    std::lock_guard lock(mu_);
+    Log("Drain");
+    return Known(h) ? Status::kOk : Status::kFailed;
+  }
   Status ClearDtr(Handle h) override {
     std::lock_guard lock(mu_);
     Log("ClearDtr");
